@@ -1,0 +1,34 @@
+# Helpers shared by the subsystem folders.
+
+# tr52_subsystem(NAME [SHARED] DEPS ...): a library made of every .cpp in the calling folder.
+# Files are globbed so that adding a source file never means editing a shared list.
+function(tr52_subsystem name)
+  cmake_parse_arguments(ARG "SHARED" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(srcs AND ARG_SHARED)
+    add_library(${name} SHARED ${srcs})
+  elseif(srcs)
+    add_library(${name} STATIC ${srcs})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    return()
+  endif()
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# tr52_unit_tests(NAME DEPS ...): one test program from every .cpp in the calling folder,
+# registered with CTest test by test.
+function(tr52_unit_tests name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${name} ${srcs})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()

@@ -1,0 +1,210 @@
+#include "base/process_log.h"
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <vector>
+
+#include "platform/process_info.h"
+
+extern char** environ;
+
+namespace tr52 {
+namespace {
+
+thread_local int t_depth = 0;
+
+struct WallTime {
+  struct tm tm;
+  unsigned ms;
+};
+
+WallTime Now() {
+  struct timeval tv;
+  gettimeofday(&tv, nullptr);
+  WallTime w{};
+  localtime_r(&tv.tv_sec, &w.tm);
+  w.ms = static_cast<unsigned>(tv.tv_usec / 1000);
+  return w;
+}
+
+bool IsAscii(const std::string& s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+// Starts the log viewer "Tail" from the current directory on the log file, detached and
+// without a shell. A missing viewer is not an error.
+void StartViewer(const std::string& logPath) {
+  const std::string viewer = CurrentDirectory() + "/Tail";
+  struct stat st;
+  if (stat(viewer.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || access(viewer.c_str(), X_OK) != 0)
+    return;
+  // Double fork so the viewer is re-parented to init and never left as our zombie.
+  const pid_t child = fork();
+  if (child < 0) return;
+  if (child == 0) {
+    setsid();
+    pid_t pid;
+    std::vector<char*> argv{const_cast<char*>(viewer.c_str()), const_cast<char*>(logPath.c_str()),
+                            nullptr};
+    posix_spawn(&pid, viewer.c_str(), nullptr, nullptr, argv.data(), environ);
+    _exit(0);
+  }
+  int status;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+std::string ToCp949(const std::string& utf8) {
+  if (IsAscii(utf8)) return utf8;
+  iconv_t cd = iconv_open("CP949", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
+  std::string out(utf8.size() * 2 + 4, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size();
+  char* o = out.data();
+  size_t outLeft = out.size();
+  const size_t rc = iconv(cd, &in, &inLeft, &o, &outLeft);
+  iconv_close(cd);
+  if (rc == static_cast<size_t>(-1) || inLeft != 0) return utf8;  // not UTF-8: keep the bytes
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+ProcessLog& ProcessLog::Instance() {
+  // Never destroyed: worker threads and static clean-up of other objects may still log while
+  // the process exits. The finisher writes the footer when the module goes away.
+  static ProcessLog* log = new ProcessLog();
+  static struct Finisher {
+    ~Finisher() { log->Finish(); }
+  } finisher;
+  return *log;
+}
+
+ProcessLog::~ProcessLog() = default;
+
+std::string ProcessLog::LogPathFor(const std::string& executablePath) {
+  const auto slash = executablePath.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const auto dot = executablePath.rfind('.');
+  if (dot == std::string::npos || dot < nameStart) return executablePath + "_log.txt";
+  return executablePath.substr(0, dot) + "_log.txt";
+}
+
+std::string ProcessLog::DefaultPath() { return LogPathFor(ExecutablePath()); }
+
+void ProcessLog::SetDepth(int depth) { t_depth = depth < 0 ? 0 : (depth > 99 ? 99 : depth); }
+
+bool ProcessLog::IsOpen() {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  return opened_;
+}
+
+void ProcessLog::EnsureOpen() {
+  bool need;
+  {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    need = !opened_ && !finished_;
+  }
+  if (need) {
+    t_depth = 0;
+    Open(DefaultPath());
+  }
+}
+
+void ProcessLog::Open(const std::string& path) {
+  {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    finished_ = false;
+    if (opened_) return;
+    unlink(path.c_str());
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd_ >= 0) {
+      opened_ = true;
+      path_ = path;
+      const WallTime w = Now();
+      char buf[kMaxLine];
+      WriteLineLocked("=============================================");
+      snprintf(buf, sizeof buf,
+               "Log is started on %02u.%02u.%04u, at %02u:%02u:%02u:%03u, \r\nexecutable: %s "
+               "(ProcID: 0x%08x), \r\ncompile time : %s %s",
+               static_cast<unsigned>(w.tm.tm_mday), static_cast<unsigned>(w.tm.tm_mon + 1),
+               static_cast<unsigned>(w.tm.tm_year + 1900), static_cast<unsigned>(w.tm.tm_hour),
+               static_cast<unsigned>(w.tm.tm_min), static_cast<unsigned>(w.tm.tm_sec), w.ms,
+               ExecutablePath().c_str(), ProcessId(), __DATE__, __TIME__);
+      WriteLineLocked(buf);
+      // The version text comes from the host's string table; this host has none.
+      WriteLineLocked("Version : ");
+    }
+  }
+  StartViewer(path);
+}
+
+void ProcessLog::WriteLineLocked(const std::string& message) {
+  const WallTime w = Now();
+  char stamp[32];
+  snprintf(stamp, sizeof stamp, "[%02u:%02u:%02u:%03u]", static_cast<unsigned>(w.tm.tm_hour),
+           static_cast<unsigned>(w.tm.tm_min), static_cast<unsigned>(w.tm.tm_sec), w.ms);
+  std::string line;
+  line.reserve(message.size() + 32 + static_cast<size_t>(t_depth));
+  line += stamp;
+  line += "  : ";
+  line.append(static_cast<size_t>(t_depth), ' ');
+  line += message;
+  line += "\r\n";
+  if (line.size() > static_cast<size_t>(kMaxLine)) return;
+  const ssize_t n = ::write(fd_, line.data(), line.size());
+  if (n >= 0 && static_cast<size_t>(n) < line.size()) fsync(fd_);
+}
+
+int ProcessLog::VPrintf(const char* format, va_list args) {
+  EnsureOpen();
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  if (!opened_) return 0;
+  char buf[kMaxLine];
+  const int n = vsnprintf(buf, sizeof buf, format, args);
+  if (n < 0 || n >= kMaxLine) return -1;
+  const std::string message = ToCp949(std::string(buf, static_cast<size_t>(n)));
+  if (message.size() >= static_cast<size_t>(kMaxLine)) return -1;
+  WriteLineLocked(message);
+  return 0;
+}
+
+int ProcessLog::Printf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int r = VPrintf(format, args);
+  va_end(args);
+  return r;
+}
+
+void ProcessLog::Finish() {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  if (!opened_) return;
+  WriteLineLocked("Log finished");
+  ::close(fd_);
+  fd_ = -1;
+  opened_ = false;
+  finished_ = true;
+}
+
+int Log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int r = ProcessLog::Instance().VPrintf(format, args);
+  va_end(args);
+  return r;
+}
+
+}  // namespace tr52

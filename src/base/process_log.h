@@ -1,0 +1,66 @@
+// The single process-wide log file, shared by every port and thread.
+//
+// Created fresh on first use beside the host executable; every line is
+// "[hh:mm:ss:mmm]  : <indent><message>\r\n", written with one write call under one lock.
+// Korean texts (given as UTF-8 in the sources) are written as their code page 949 bytes.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace tr52 {
+
+class ProcessLog {
+ public:
+  static constexpr int kMaxLine = 1024;
+
+  static ProcessLog& Instance();
+
+  // printf-style; 0 = written (or dropped because the file is not open), -1 = message of 1024
+  // bytes or more, dropped. Opens the file on the first call of the process.
+  int Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  int VPrintf(const char* format, va_list args);
+
+  // Creates the file (deleting an older one), writes the header and starts the viewer.
+  void Open(const std::string& path);
+  void EnsureOpen();
+  bool IsOpen();
+
+  // Writes "Log finished" and closes the file (module unload). Later lines are dropped until
+  // Open is called again.
+  void Finish();
+
+  // Indentation depth (0..99) of the calling thread.
+  static void SetDepth(int depth);
+
+  // The log path for an executable path: the file name's extension (from its last '.')
+  // replaced by "_log.txt", or "_log.txt" appended when the file name has no '.'.
+  static std::string LogPathFor(const std::string& executablePath);
+  // LogPathFor(ExecutablePath()).
+  static std::string DefaultPath();
+
+  ProcessLog(const ProcessLog&) = delete;
+  ProcessLog& operator=(const ProcessLog&) = delete;
+
+ private:
+  ProcessLog() = default;
+  ~ProcessLog();
+  void WriteLineLocked(const std::string& message);
+
+  std::recursive_mutex lock_;
+  int fd_ = -1;
+  bool opened_ = false;
+  bool finished_ = false;  // after Finish no line re-creates the file until Open
+  std::string path_;
+};
+
+// Shorthand: ProcessLog::Instance().Printf(...).
+int Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// UTF-8 text → code page 949 bytes; text that is plain ASCII or not valid UTF-8 is returned
+// unchanged (bytes from a phone are written as they came).
+std::string ToCp949(const std::string& utf8);
+
+}  // namespace tr52

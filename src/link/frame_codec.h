@@ -1,0 +1,70 @@
+// HDLC-like framing: flag 0x7E, escape 0x7D (byte XOR 0x20), CRC-16/X.25 check sequence sent
+// low byte first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace tr52 {
+
+// CRC-16/X.25 table step over `length` bytes starting from `crc` (no final XOR).
+uint16_t Crc16Update(uint16_t crc, const uint8_t* data, size_t length);
+// Full CRC-16/X.25 (init 0xFFFF, final XOR 0xFFFF); "123456789" gives 0x906E.
+uint16_t Crc16(const uint8_t* data, size_t length);
+// Residue of an intact payload + FCS run through Crc16Update from 0xFFFF.
+constexpr uint16_t kCrcResidue = 0xF0B8;
+
+class FrameCodec {
+ public:
+  static constexpr size_t kBufferSize = 32768;
+
+  FrameCodec();
+
+  // Builds the frame of `length` payload bytes into the tx buffer. False (tx length 0) when
+  // the frame would not fit the tx buffer.
+  bool ComputeTxCRC(const uint8_t* payload, size_t length);
+  const uint8_t* TxBuffer() const { return tx_.get(); }
+  int TxLength() const { return txLength_; }
+
+  // `bytes` are the escaped bytes between the leading flags and the closing flag. Unescapes into
+  // the rx buffer and checks the CRC residue. A frame ending in the escape byte is bad.
+  bool CheckRxFrame(const uint8_t* bytes, size_t length);
+  uint8_t* RxBuffer() { return rx_.get(); }
+  const uint8_t* RxBuffer() const { return rx_.get(); }
+  int RxLength() const { return rxLength_; }
+  void SetRxLength(int n) { rxLength_ = n; }
+
+  uint64_t receiveStartTick = 0;
+
+ private:
+  int txLength_ = 0;
+  int rxLength_ = 0;
+  std::unique_ptr<uint8_t[]> tx_;
+  std::unique_ptr<uint8_t[]> rx_;
+};
+
+// Byte-by-byte frame delimiting of a received stream. Feed bytes; each complete frame (leading
+// flags dropped, closing flag excluded) is handed out. A run of more than 32768 bytes without a
+// closing flag drops the partial frame.
+class FrameAssembler {
+ public:
+  static constexpr size_t kCapacity = 32768;
+  // Feeds one byte; true when it completed a frame, then Frame()/FrameLength() hold it
+  // (escaped, without flags) until the next Feed.
+  bool Feed(uint8_t byte);
+  const uint8_t* Frame() const { return buf_ + frameStart_; }
+  size_t FrameLength() const { return frameLength_; }
+  // Raw bytes of the completed frame including the closing flag (for dumps).
+  size_t RawLength() const { return frameLength_ + 1; }
+  void Reset();
+
+ private:
+  uint8_t buf_[kCapacity];
+  size_t used_ = 0;
+  bool seenData_ = false;
+  size_t frameStart_ = 0;
+  size_t frameLength_ = 0;
+};
+
+}  // namespace tr52

@@ -1,0 +1,91 @@
+// The per-phone link: a serial port with the frame codec and the transaction engine.
+//
+// Every command of the system is one AsyncTxRx call: frame the request, write it, wait for one
+// answer frame, check and classify it, up to three attempts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "link/frame_codec.h"
+#include "link/serial_port.h"
+
+namespace tr52 {
+
+enum RxStatusCode : int {
+  RX_NOK = 0,
+  RX_OK = 1,
+  RX_TIMEOUT = 2,
+  RX_CRC_ERROR = 3,
+  RX_BAD_CONN_MODE = 4,
+  RX_NV_BAD_PARM = 5,
+  RX_BAD_PARM = 6,
+  RX_BAD_CMD = 7,
+  RX_BAD_LEN = 8,
+  RX_BAD_SPC_MODE = 9,
+  RX_ABORT = 11,
+  RX_UNEXPECTED = 12,
+};
+
+constexpr int MODE_DLOAD = 0;
+constexpr int MODE_DIAG = 1;
+
+// AsyncTxRx results.
+constexpr int TXRX_FAILED = 0;
+constexpr int TXRX_ACCEPTED = 1;
+constexpr int TXRX_SENT_ONLY = 26;
+
+struct PacketBufferPair {
+  uint8_t* request;   // 32768 bytes; build the request payload from byte 0
+  uint8_t* response;  // 32768 bytes; the unescaped answer from byte 0, then its 2 FCS bytes
+};
+
+class PhoneLink : public SerialPort {
+ public:
+  static constexpr size_t kBufferSize = 32768;
+
+  PhoneLink();
+  ~PhoneLink() override;
+
+  // 1 = accepted answer in the response buffer, 0 = failed, 26 = sent in send-only mode.
+  // Bytes of the response buffer past the received answer(s) read as zero.
+  int AsyncTxRx(uint8_t* request, uint8_t* response, int requestLength, int timeoutMs);
+
+  PacketBufferPair PacketBuffers() { return {request_.get(), codec_.RxBuffer()}; }
+  int RxStatus() const { return rxStatus_; }
+  // Bytes of the last answer (payload + 2 FCS), or of all good frames of the last pipelined
+  // wait one after another.
+  int ResponseLength() const { return responseLength_; }
+
+  void SetProtocolMode(int mode) { protocolMode_ = mode; }
+  int ProtocolMode() const { return protocolMode_; }
+
+  void Abort() { abort_ = 1; }
+  bool IsAborted() const { return abort_ != 0; }
+
+  void LogDloadNak(int code);
+  void LogNandError(int code);
+
+  // Pipelined mode, set and cleared by the pipelined flash write. While pipeSequence is non-zero
+  // the receive queue is not purged and a wait keeps every good frame, one after another
+  // (answer bytes then 2 FCS bytes), so acknowledgement i of a batch of 15-byte answers starts
+  // at 17 * i.
+  int pipeSequence = 0;
+  int framesReceived = 0;
+  int sendOnly = 0;
+  int receiveOnly = 0;
+  int noWakeFlags = 0;
+
+ private:
+  void WaitRsp(int timeoutMs);
+
+  int rxStatus_ = RX_NOK;
+  int protocolMode_ = MODE_DIAG;
+  std::unique_ptr<uint8_t[]> request_;
+  FrameCodec codec_;
+  int responseLength_ = 0;
+  int abort_ = 0;
+};
+
+}  // namespace tr52

@@ -1,0 +1,138 @@
+// The window layer: a small window system shared by the host (the station) and the plug-in,
+// as a host and an extension library share one GUI run-time.
+//
+// A window has an owner thread (the thread that created it) and a handler. PostMessage queues
+// and returns at once from any thread. SendMessage calls the handler directly on the owner
+// thread; from another thread it queues, blocks until the owner thread has handled it and
+// returns the handler's result. Timers arrive as WM_TIMER through the owner thread's loop.
+// Destroying a window drops the messages still queued for it and releases every thread blocked
+// in SendMessage to it (the send returns 0), so a teardown never deadlocks with a worker.
+//
+// Message numbers keep their Windows values so that recorded traces read the same.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace win {
+
+using UINT = uint32_t;
+using WPARAM = uintptr_t;
+using LPARAM = intptr_t;
+using LRESULT = intptr_t;
+using UINT_PTR = uintptr_t;
+using DWORD = uint32_t;
+
+// Opaque handle; never dereferenced. Handles are checked against the live windows, so a stale
+// handle is simply "not a window".
+struct WindowTag;
+using HWND = WindowTag*;
+
+constexpr UINT WM_NULL = 0x0000;
+constexpr UINT WM_CREATE = 0x0001;
+constexpr UINT WM_DESTROY = 0x0002;
+constexpr UINT WM_SETTEXT = 0x000C;
+constexpr UINT WM_GETTEXT = 0x000D;
+constexpr UINT WM_GETTEXTLENGTH = 0x000E;
+constexpr UINT WM_PAINT = 0x000F;
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUIT = 0x0012;
+constexpr UINT WM_COPYDATA = 0x004A;
+constexpr UINT WM_INITDIALOG = 0x0110;
+constexpr UINT WM_COMMAND = 0x0111;
+constexpr UINT WM_TIMER = 0x0113;
+constexpr UINT WM_USER = 0x0400;
+constexpr UINT WM_APP = 0x8000;
+
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_SHOW = 5;
+
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr UINT MB_OK = 0x0000;
+
+// WM_COPYDATA record (lParam points at it for the duration of the send).
+struct COPYDATASTRUCT {
+  uintptr_t dwData;
+  DWORD cbData;
+  void* lpData;
+};
+
+constexpr WPARAM MAKELONG(unsigned lo, unsigned hi) {
+  return static_cast<WPARAM>((lo & 0xFFFFu) | ((hi & 0xFFFFu) << 16));
+}
+constexpr unsigned LOWORD(WPARAM v) { return static_cast<unsigned>(v & 0xFFFFu); }
+constexpr unsigned HIWORD(WPARAM v) { return static_cast<unsigned>((v >> 16) & 0xFFFFu); }
+
+using WndProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
+
+// A rectangle in the units of whoever uses it (dialog units in templates, cells or pixels in
+// front ends).
+struct Rect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  int Width() const { return right - left; }
+  int Height() const { return bottom - top; }
+};
+
+// Creates a window owned by the calling thread. `className` names the kind ("#dialog",
+// "Static", "ListBox", "msctls_progress32", a control class of a front end...), `id` is the
+// control id inside a dialog (0 otherwise). The handler may be empty (messages are dropped and
+// answered 0). Returns nullptr on failure.
+HWND CreateWindowEx(HWND parent, const std::string& className, const std::string& text, int id,
+                    const Rect& rect, WndProc handler);
+bool DestroyWindow(HWND hwnd);
+bool IsWindow(HWND hwnd);
+HWND GetParent(HWND hwnd);
+HWND GetDlgItem(HWND dialog, int id);
+int GetDlgCtrlID(HWND hwnd);
+std::string GetClassName(HWND hwnd);
+bool ShowWindow(HWND hwnd, int cmd);
+bool IsWindowVisible(HWND hwnd);
+bool SetWindowText(HWND hwnd, const std::string& text);
+std::string GetWindowText(HWND hwnd);
+Rect GetWindowRect(HWND hwnd);
+// Child windows of `parent`, in creation order.
+std::vector<HWND> GetChildren(HWND parent);
+
+bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Timers: WM_TIMER with wParam = id every `elapseMs` milliseconds of real time, delivered by the
+// owner thread's loop. Setting an existing id restarts it.
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs);
+bool KillTimer(HWND hwnd, UINT_PTR id);
+
+// The calling thread's message loop. PumpMessages handles everything queued for the thread's
+// windows and every due timer, waiting up to `maxWaitMs` for the first message; it returns
+// false once WM_QUIT was posted to the thread (PostQuitMessage).
+bool PumpMessages(int maxWaitMs);
+void PostQuitMessage(int exitCode);
+// Runs the loop until WM_QUIT; returns its exit code.
+int RunMessageLoop();
+
+// The host's window object as passed to the plug-in's operations ("CWnd*").
+struct CWnd {
+  HWND m_hWnd = nullptr;
+  HWND GetSafeHwnd() const { return this ? m_hWnd : nullptr; }
+};
+
+// What draws the windows: told when a window's content changed, and shows message boxes.
+// Installed by the program (the station); the plug-in never installs one.
+class FrontEnd {
+ public:
+  virtual ~FrontEnd() = default;
+  // Called on the thread that changed the window (its owner thread).
+  virtual void Invalidate(HWND /*hwnd*/) {}
+  virtual int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption,
+                             UINT type) = 0;
+};
+void SetFrontEnd(FrontEnd* frontEnd);  // nullptr: headless
+
+// Modal message box. The front end in charge shows it; without one it goes to standard error
+// and answers IDOK.
+int MessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
+
+}  // namespace win
