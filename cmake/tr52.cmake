@@ -19,10 +19,10 @@ function(tr52_subsystem name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# tr52_unit_tests(NAME DEPS ...): one test program from every .cpp in the calling folder,
-# registered with CTest test by test.
+# tr52_unit_tests(NAME DEPS ... [LABELS ...]): one test program from every .cpp in the calling
+# folder, registered with CTest test by test. Label "threads" marks suites for the tsan preset.
 function(tr52_unit_tests name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT srcs)
     return()
@@ -30,5 +30,5 @@ function(tr52_unit_tests name)
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS "${ARG_LABELS}")
 endfunction()
