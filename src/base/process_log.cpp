@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <iconv.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -42,21 +41,26 @@ bool IsAscii(const std::string& s) {
 }
 
 // Starts the log viewer "Tail" from the current directory on the log file, detached and
-// without a shell. A missing viewer is not an error.
+// without a shell. A missing viewer is not an error. Everything the child needs is prepared
+// before fork: between fork and exec only async-signal-safe calls are made, since another
+// thread may hold the allocator's lock at the moment of the fork.
 void StartViewer(const std::string& logPath) {
   const std::string viewer = CurrentDirectory() + "/Tail";
   struct stat st;
   if (stat(viewer.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || access(viewer.c_str(), X_OK) != 0)
     return;
+  char* const argv[] = {const_cast<char*>(viewer.c_str()), const_cast<char*>(logPath.c_str()),
+                        nullptr};
   // Double fork so the viewer is re-parented to init and never left as our zombie.
   const pid_t child = fork();
   if (child < 0) return;
   if (child == 0) {
     setsid();
-    pid_t pid;
-    std::vector<char*> argv{const_cast<char*>(viewer.c_str()), const_cast<char*>(logPath.c_str()),
-                            nullptr};
-    posix_spawn(&pid, viewer.c_str(), nullptr, nullptr, argv.data(), environ);
+    const pid_t grandchild = fork();
+    if (grandchild == 0) {
+      execve(argv[0], argv, environ);
+      _exit(127);
+    }
     _exit(0);
   }
   int status;
@@ -102,9 +106,13 @@ std::string ProcessLog::LogPathFor(const std::string& executablePath) {
   return executablePath.substr(0, dot) + "_log.txt";
 }
 
-std::string ProcessLog::DefaultPath() { return LogPathFor(ExecutablePath()); }
+std::string ProcessLog::DefaultPath() {
+  return LogPathFor(ExecutablePath());
+}
 
-void ProcessLog::SetDepth(int depth) { t_depth = depth < 0 ? 0 : (depth > 99 ? 99 : depth); }
+void ProcessLog::SetDepth(int depth) {
+  t_depth = depth < 0 ? 0 : (depth > 99 ? 99 : depth);
+}
 
 bool ProcessLog::IsOpen() {
   std::lock_guard<std::recursive_mutex> g(lock_);
@@ -151,7 +159,7 @@ void ProcessLog::Open(const std::string& path) {
   StartViewer(path);
 }
 
-void ProcessLog::WriteLineLocked(const std::string& message) {
+bool ProcessLog::WriteLineLocked(const std::string& message) {
   const WallTime w = Now();
   char stamp[32];
   snprintf(stamp, sizeof stamp, "[%02u:%02u:%02u:%03u]", static_cast<unsigned>(w.tm.tm_hour),
@@ -163,22 +171,26 @@ void ProcessLog::WriteLineLocked(const std::string& message) {
   line.append(static_cast<size_t>(t_depth), ' ');
   line += message;
   line += "\r\n";
-  if (line.size() > static_cast<size_t>(kMaxLine)) return;
+  if (line.size() > static_cast<size_t>(kMaxLine)) return false;
   const ssize_t n = ::write(fd_, line.data(), line.size());
   if (n >= 0 && static_cast<size_t>(n) < line.size()) fsync(fd_);
+  return true;
 }
 
 int ProcessLog::VPrintf(const char* format, va_list args) {
   EnsureOpen();
   std::lock_guard<std::recursive_mutex> g(lock_);
   if (!opened_) return 0;
-  char buf[kMaxLine];
+  // The 1024-byte limit holds for the bytes written, i.e. after the conversion to code page
+  // 949, where a Korean character takes two bytes instead of its three in the UTF-8 source.
+  // A UTF-8 text of 2048 bytes or more cannot shrink below 1024.
+  char buf[2 * kMaxLine];
   const int n = vsnprintf(buf, sizeof buf, format, args);
-  if (n < 0 || n >= kMaxLine) return -1;
+  if (n < 0 || n >= static_cast<int>(sizeof buf)) return -1;
   const std::string message = ToCp949(std::string(buf, static_cast<size_t>(n)));
   if (message.size() >= static_cast<size_t>(kMaxLine)) return -1;
-  WriteLineLocked(message);
-  return 0;
+  // A line that would pass 1024 bytes is dropped; say so instead of claiming success.
+  return WriteLineLocked(message) ? 0 : -1;
 }
 
 int ProcessLog::Printf(const char* format, ...) {

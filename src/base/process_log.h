@@ -18,8 +18,9 @@ class ProcessLog {
 
   static ProcessLog& Instance();
 
-  // printf-style; 0 = written (or dropped because the file is not open), -1 = message of 1024
-  // bytes or more, dropped. Opens the file on the first call of the process.
+  // printf-style; 0 = written (or dropped because the file is not open), -1 = dropped because
+  // the message has 1024 bytes or more or the line would pass 1024 bytes. Opens the file on the
+  // first call of the process.
   int Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
   int VPrintf(const char* format, va_list args);
 
@@ -47,7 +48,8 @@ class ProcessLog {
  private:
   ProcessLog() = default;
   ~ProcessLog();
-  void WriteLineLocked(const std::string& message);
+  // False when the line would pass kMaxLine bytes (nothing written).
+  bool WriteLineLocked(const std::string& message);
 
   std::recursive_mutex lock_;
   int fd_ = -1;

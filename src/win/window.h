@@ -64,8 +64,12 @@ struct COPYDATASTRUCT {
 constexpr WPARAM MAKELONG(unsigned lo, unsigned hi) {
   return static_cast<WPARAM>((lo & 0xFFFFu) | ((hi & 0xFFFFu) << 16));
 }
-constexpr unsigned LOWORD(WPARAM v) { return static_cast<unsigned>(v & 0xFFFFu); }
-constexpr unsigned HIWORD(WPARAM v) { return static_cast<unsigned>((v >> 16) & 0xFFFFu); }
+constexpr unsigned LOWORD(WPARAM v) {
+  return static_cast<unsigned>(v & 0xFFFFu);
+}
+constexpr unsigned HIWORD(WPARAM v) {
+  return static_cast<unsigned>((v >> 16) & 0xFFFFu);
+}
 
 using WndProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 
@@ -77,12 +81,31 @@ struct Rect {
   int Height() const { return bottom - top; }
 };
 
+// Window style bits (the subset the layer and the templates use).
+constexpr DWORD WS_CHILD = 0x40000000;
+constexpr DWORD WS_POPUP = 0x80000000;
+constexpr DWORD WS_VISIBLE = 0x10000000;
+constexpr DWORD WS_CAPTION = 0x00C00000;
+constexpr DWORD WS_BORDER = 0x00800000;
+constexpr DWORD WS_SYSMENU = 0x00080000;
+constexpr DWORD WS_VSCROLL = 0x00200000;
+constexpr DWORD WS_TABSTOP = 0x00010000;
+
 // Creates a window owned by the calling thread. `className` names the kind ("#dialog",
-// "Static", "ListBox", "msctls_progress32", a control class of a front end...), `id` is the
-// control id inside a dialog (0 otherwise). The handler may be empty (messages are dropped and
-// answered 0). Returns nullptr on failure.
+// "Static", "ListBox", "msctls_progress32", "Button", "Edit", a class of a front end...), `id`
+// is the control id inside a dialog (0 otherwise). The handler receives every message; an
+// empty handler means DefWindowProc, which carries the built-in behaviour of the known classes
+// (a handler may pass messages on to DefWindowProc, as a subclass does). The window is visible
+// when `style` holds WS_VISIBLE. Returns nullptr on failure.
 HWND CreateWindowEx(HWND parent, const std::string& className, const std::string& text, int id,
-                    const Rect& rect, WndProc handler);
+                    const Rect& rect, WndProc handler, DWORD style = 0);
+// The built-in behaviour: window text (WM_SETTEXT, WM_GETTEXT, WM_GETTEXTLENGTH), the messages
+// of the control classes, WM_CLOSE (dialogs: IDCANCEL; other windows: destroyed); else 0.
+LRESULT DefWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// On the owner thread the handler gets WM_DESTROY, then the children are destroyed. From
+// another thread (or after the owner thread ended) the window is taken down without calling
+// its handler. Either way its queued messages are dropped, its timers killed and threads
+// blocked in SendMessage to it are released with 0.
 bool DestroyWindow(HWND hwnd);
 bool IsWindow(HWND hwnd);
 HWND GetParent(HWND hwnd);
@@ -91,23 +114,33 @@ int GetDlgCtrlID(HWND hwnd);
 std::string GetClassName(HWND hwnd);
 bool ShowWindow(HWND hwnd, int cmd);
 bool IsWindowVisible(HWND hwnd);
+// Window text is stored by the layer: SetWindowText sets it at once from any thread (a handler
+// that intercepts WM_SETTEXT only sees sent WM_SETTEXT messages) and invalidates the window.
 bool SetWindowText(HWND hwnd, const std::string& text);
 std::string GetWindowText(HWND hwnd);
 Rect GetWindowRect(HWND hwnd);
-// Child windows of `parent`, in creation order.
+bool MoveWindow(HWND hwnd, const Rect& rect);
+DWORD GetWindowStyle(HWND hwnd);
+bool SetWindowStyle(HWND hwnd, DWORD style);
+// Child windows of `parent`, in creation order; nullptr gives the top-level windows.
 std::vector<HWND> GetChildren(HWND parent);
+// Tells the front end that the window's visible state changed.
+bool InvalidateRect(HWND hwnd, const Rect* rect = nullptr, bool erase = true);
 
 bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Timers: WM_TIMER with wParam = id every `elapseMs` milliseconds of real time, delivered by the
-// owner thread's loop. Setting an existing id restarts it.
+// owner thread's loop. Setting an existing id restarts it. Any thread may set or kill a timer;
+// periods under 10 ms are raised to 10 ms.
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs);
 bool KillTimer(HWND hwnd, UINT_PTR id);
 
 // The calling thread's message loop. PumpMessages handles everything queued for the thread's
 // windows and every due timer, waiting up to `maxWaitMs` for the first message; it returns
-// false once WM_QUIT was posted to the thread (PostQuitMessage).
+// false once WM_QUIT was posted to the thread (PostQuitMessage), consuming it. A negative
+// `maxWaitMs` waits without limit. A thread blocked in a cross-thread SendMessage keeps
+// answering messages sent to its own windows meanwhile.
 bool PumpMessages(int maxWaitMs);
 void PostQuitMessage(int exitCode);
 // Runs the loop until WM_QUIT; returns its exit code.
@@ -116,7 +149,18 @@ int RunMessageLoop();
 // The host's window object as passed to the plug-in's operations ("CWnd*").
 struct CWnd {
   HWND m_hWnd = nullptr;
-  HWND GetSafeHwnd() const { return this ? m_hWnd : nullptr; }
+  HWND GetSafeHwnd() const { return m_hWnd; }
+};
+// The handle of a possibly null window object.
+inline HWND SafeHwnd(const CWnd* wnd) {
+  return wnd ? wnd->m_hWnd : nullptr;
+}
+
+// Average character size of a dialog's font in a front end's units. Dialog units are a quarter
+// of x and an eighth of y; the default (4, 8) makes one front-end unit one dialog unit.
+struct BaseUnits {
+  int x = 4;
+  int y = 8;
 };
 
 // What draws the windows: told when a window's content changed, and shows message boxes.
@@ -124,8 +168,15 @@ struct CWnd {
 class FrontEnd {
  public:
   virtual ~FrontEnd() = default;
-  // Called on the thread that changed the window (its owner thread).
+  // Called on the thread that changed the window (normally its owner thread; SetWindowText,
+  // ShowWindow and MoveWindow may come from any thread). Also called for the parent when a
+  // child window is created or destroyed.
   virtual void Invalidate(HWND /*hwnd*/) {}
+  // Units into which dialog templates are converted when dialogs are created.
+  virtual BaseUnits DialogBaseUnits() { return {}; }
+  // A modal dialog starts its loop on the calling thread; the front end lets the user work it
+  // (or a test drives it). Without a front end a modal dialog is cancelled at once.
+  virtual void ModalDialogStarted(HWND /*dialog*/) {}
   virtual int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption,
                              UINT type) = 0;
 };

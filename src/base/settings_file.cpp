@@ -1,0 +1,62 @@
+#include "base/settings_file.h"
+
+#include <cstdio>
+
+#include "platform/process_info.h"
+#include "win/profile.h"
+
+namespace tr52 {
+namespace {
+
+// The message box caption: the host program's name, as the host's own boxes show it.
+std::string HostName() {
+  const std::string path = ExecutablePath();
+  const auto slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const auto dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+}  // namespace
+
+void SettingsFile::SetPath(const std::string& path) {
+  std::lock_guard<std::mutex> g(mutex_);
+  path_ = path;
+}
+
+std::string SettingsFile::Path() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return path_;
+}
+
+std::string SettingsFile::Read(const std::string& section, const std::string& key,
+                               const std::string& defaultValue) const {
+  char buffer[kSettingsValueBuffer] = {};
+  const std::string path = Path();
+  win::GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buffer,
+                                sizeof buffer, path.c_str());
+  char text[kSettingsValueBuffer];
+  std::snprintf(text, sizeof text, "%s", buffer);
+  return text;
+}
+
+void SettingsFile::Write(const std::string& section, const std::string& key,
+                         const std::string& value) {
+  if (value.size() >= static_cast<size_t>(kSettingsValueBuffer))
+    win::MessageBox(nullptr, kSettingsTooLongWarning, HostName(), win::MB_OK);
+  const std::string path = Path();
+  win::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str());
+}
+
+std::string SettingsFile::PathBesideHost() {
+  return ExecutableDir() + kSettingsFileName;
+}
+
+SettingsFile& Settings() {
+  // Never destroyed: a worker thread may still read the setting while the module unloads.
+  static SettingsFile* settings = new SettingsFile();
+  return *settings;
+}
+
+}  // namespace tr52

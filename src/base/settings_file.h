@@ -1,0 +1,44 @@
+// The plug-in's one persistent setting, kept in "ZUDP2.ini" beside the host executable.
+//
+// Nothing is cached: every Read goes to the file, so a path saved by the configuration dialog
+// is what the next download reads.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+namespace tr52 {
+
+inline constexpr char kSettingsFileName[] = "ZUDP2.ini";
+inline constexpr char kSettingsSection[] = "TR52";
+inline constexpr char kPathBinKey[] = "PATH_BIN";
+inline constexpr char kSettingsDefault[] = "NULL";  // what a missing file or key reads as
+// Values are read into a buffer of this size, so at most 259 characters come back.
+inline constexpr int kSettingsValueBuffer = 260;
+inline constexpr char kSettingsTooLongWarning[] =
+    "WARNING:Too long data may cut in default size(260 byte or system dependent).";
+
+class SettingsFile {
+ public:
+  void SetPath(const std::string& path);
+  std::string Path() const;
+
+  // The value, cut at 259 characters; `defaultValue` when the file or the key is missing.
+  std::string Read(const std::string& section, const std::string& key,
+                   const std::string& defaultValue) const;
+  // Writes the value as given; a value of 260 characters or more first shows a warning box
+  // (it is written anyway and reads back cut). Write errors are not reported.
+  void Write(const std::string& section, const std::string& key, const std::string& value);
+
+  // The settings path for the running host: its executable's folder + "ZUDP2.ini".
+  static std::string PathBesideHost();
+
+ private:
+  mutable std::mutex mutex_;
+  std::string path_;
+};
+
+// The process-wide settings object (empty path until the module start-up sets it).
+SettingsFile& Settings();
+
+}  // namespace tr52

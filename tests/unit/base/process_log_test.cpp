@@ -1,0 +1,247 @@
+#include "base/process_log.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/process_info.h"
+#include "support/temp_dir.h"
+
+using tr52::ProcessLog;
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    out.push_back(text.substr(start, end - start));
+  return out;
+}
+
+// The log is process-wide: each test opens it on its own file and finishes it at the end.
+class ProcessLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("host_log.txt");
+    ProcessLog::Instance().Open(path_);
+    ASSERT_TRUE(ProcessLog::Instance().IsOpen());
+  }
+  void TearDown() override { ProcessLog::Instance().Finish(); }
+  std::string Text() const { return Slurp(path_); }
+  tr52test::TempDir dir_;
+  std::string path_;
+};
+
+// Checks `text` against a pattern in which '#' stands for a digit and every other character
+// for itself.
+bool Matches(const std::string& text, const std::string& pattern) {
+  if (text.size() != pattern.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (pattern[i] == '#' ? !isdigit(static_cast<unsigned char>(text[i])) : text[i] != pattern[i])
+      return false;
+  }
+  return true;
+}
+
+// "[hh:mm:ss:mmm]  : " at the start of a line.
+bool HasStamp(const std::string& line) {
+  return line.size() >= 18 && Matches(line.substr(0, 18), "[##:##:##:###]  : ");
+}
+
+}  // namespace
+
+TEST(ProcessLogPath, ComesFromTheFileNameOnly) {
+  EXPECT_EQ(ProcessLog::LogPathFor("/opt/app.d/host"), "/opt/app.d/host_log.txt");
+  EXPECT_EQ(ProcessLog::LogPathFor("/x/Host.exe"), "/x/Host_log.txt");
+  EXPECT_EQ(ProcessLog::LogPathFor("/x/a.b.c"), "/x/a.b_log.txt");
+  EXPECT_EQ(ProcessLog::LogPathFor("station"), "station_log.txt");
+  tr52::SetExecutablePathOverride("/srv/v1.2/station");
+  EXPECT_EQ(ProcessLog::DefaultPath(), "/srv/v1.2/station_log.txt");
+  tr52::SetExecutablePathOverride("");
+}
+
+TEST_F(ProcessLogTest, HeaderHasThreeLinesInOrder) {
+  const auto lines = Lines(Text());
+  ASSERT_GE(lines.size(), 5u);  // the second header line holds two line breaks of its own
+  EXPECT_TRUE(HasStamp(lines[0]));
+  EXPECT_EQ(lines[0].substr(18), "=============================================");
+  EXPECT_TRUE(Matches(lines[1].substr(18), "Log is started on ##.##.####, at ##:##:##:###, "))
+      << lines[1];
+  char exe[512];
+  snprintf(exe, sizeof exe, "executable: %s (ProcID: 0x%08x), ", tr52::ExecutablePath().c_str(),
+           tr52::ProcessId());
+  EXPECT_EQ(lines[2], exe);
+  // "compile time : Nov 17 2009 09:04:15"
+  ASSERT_EQ(lines[3].size(), 35u);
+  EXPECT_EQ(lines[3].substr(0, 15), "compile time : ");
+  EXPECT_TRUE(Matches(lines[3].substr(18), " ## #### ##:##:##") ||
+              Matches(lines[3].substr(18), "  # #### ##:##:##"))
+      << lines[3];
+  EXPECT_TRUE(HasStamp(lines[4]));
+  EXPECT_EQ(lines[4].substr(18, 9), "Version :");
+}
+
+TEST_F(ProcessLogTest, LineLayoutAndFinishFooter) {
+  EXPECT_EQ(tr52::Log("[COM%d] >>Change Dload Mode [DIAG_DLOAD_F]", 4), 0);
+  ProcessLog::Instance().Finish();
+  EXPECT_FALSE(ProcessLog::Instance().IsOpen());
+  EXPECT_EQ(tr52::Log("after the end"), 0);  // dropped, not an error
+  const auto lines = Lines(Text());
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_TRUE(HasStamp(lines[5]));
+  EXPECT_EQ(lines[5].substr(18), "[COM4] >>Change Dload Mode [DIAG_DLOAD_F]");
+  EXPECT_EQ(lines[6].substr(18), "Log finished");
+  EXPECT_EQ(Text().find("after the end"), std::string::npos);
+}
+
+TEST_F(ProcessLogTest, MessageOf1004CharactersFillsExactly1024Bytes) {
+  const std::string m1004(1004, 'm');
+  const std::string m1005(1005, 'n');
+  EXPECT_EQ(ProcessLog::Instance().Printf("%s", m1004.c_str()), 0);
+  EXPECT_EQ(ProcessLog::Instance().Printf("%s", m1005.c_str()), -1);
+  EXPECT_EQ(ProcessLog::Instance().Printf("%s", std::string(1024, 'o').c_str()), -1);
+  EXPECT_EQ(ProcessLog::Instance().Printf("%s", std::string(5000, 'p').c_str()), -1);
+  const std::string text = Text();
+  const size_t at = text.find(m1004);
+  ASSERT_NE(at, std::string::npos);
+  const size_t lineStart = text.rfind("\r\n", at) + 2;
+  const size_t lineEnd = text.find("\r\n", at) + 2;
+  EXPECT_EQ(lineEnd - lineStart, 1024u);
+  EXPECT_EQ(text.find("nnnn"), std::string::npos);
+  EXPECT_EQ(text.find("ooo"), std::string::npos);
+}
+
+TEST_F(ProcessLogTest, KoreanTextIsWrittenAsCodePage949) {
+  EXPECT_EQ(tr52::Log("[COM%d] WM_COPYDATA 메시지 보냄 %d - %s", 3, 0, "Load Bin"), 0);
+  const std::string expected = std::string("[COM3] WM_COPYDATA ") +
+                               "\xB8\xDE\xBD\xC3\xC1\xF6\x20\xBA\xB8\xB3\xBF" + " 0 - Load Bin";
+  EXPECT_NE(Text().find(expected), std::string::npos);
+  EXPECT_EQ(Text().find("메시지"), std::string::npos);
+}
+
+TEST_F(ProcessLogTest, LimitCountsTheConvertedBytes) {
+  // 400 Korean characters: 1200 bytes as UTF-8 but 800 as written.
+  std::string korean;
+  for (int i = 0; i < 400; ++i) korean += "메";
+  EXPECT_EQ(tr52::Log("%s", korean.c_str()), 0);
+  std::string written;
+  for (int i = 0; i < 400; ++i) written += "\xB8\xDE";
+  EXPECT_NE(Text().find(written + "\r\n"), std::string::npos);
+  std::string tooLong;
+  for (int i = 0; i < 600; ++i) tooLong += "메";  // 1200 bytes written: too long
+  EXPECT_EQ(tr52::Log("%s", tooLong.c_str()), -1);
+}
+
+TEST_F(ProcessLogTest, PhoneBytesThatAreNotUtf8AreWrittenUnchanged) {
+  EXPECT_EQ(tr52::Log("model %s", "\xC1\xFE\xFF"), 0);
+  EXPECT_NE(Text().find("model \xC1\xFE\xFF"), std::string::npos);
+}
+
+TEST_F(ProcessLogTest, TwoThreadsNeverMixALine) {
+  constexpr int kLines = 2000;
+  const std::string a(120, 'A');
+  const std::string b(120, 'B');
+  std::thread ta([&] {
+    for (int i = 0; i < kLines; ++i) tr52::Log("%s", a.c_str());
+  });
+  std::thread tb([&] {
+    for (int i = 0; i < kLines; ++i) tr52::Log("%s", b.c_str());
+  });
+  ta.join();
+  tb.join();
+  int countA = 0, countB = 0;
+  const auto lines = Lines(Text());
+  for (size_t i = 5; i < lines.size(); ++i) {
+    ASSERT_TRUE(HasStamp(lines[i])) << lines[i];
+    const std::string body = lines[i].substr(18);
+    if (body == a)
+      ++countA;
+    else if (body == b)
+      ++countB;
+    else
+      FAIL() << "mixed line: " << lines[i];
+  }
+  EXPECT_EQ(countA, kLines);
+  EXPECT_EQ(countB, kLines);
+}
+
+TEST(ProcessLogFile, OpeningEmptiesAnEarlierLog) {
+  tr52test::TempDir dir;
+  const std::string path = dir.File("Host_log.txt");
+  std::ofstream(path) << "line of an earlier run\r\n";
+  ProcessLog::Instance().Open(path);
+  tr52::Log("new run");
+  ProcessLog::Instance().Finish();
+  const std::string text = Slurp(path);
+  EXPECT_EQ(text.find("earlier run"), std::string::npos);
+  EXPECT_NE(text.find("new run"), std::string::npos);
+}
+
+TEST(ProcessLogFile, UncreatableFileDropsLinesWithoutFailing) {
+  // Every later line tries again to create the log beside the host: there too it fails here.
+  tr52::SetExecutablePathOverride("/nonexistent-dir-tr52/host");
+  ProcessLog::Instance().Open("/nonexistent-dir-tr52/x_log.txt");
+  EXPECT_FALSE(ProcessLog::Instance().IsOpen());
+  EXPECT_EQ(ProcessLog::Instance().Printf("dropped"), 0);
+  EXPECT_FALSE(ProcessLog::Instance().IsOpen());
+  // Once the file can be created, the next line opens it.
+  tr52test::TempDir dir;
+  tr52::SetExecutablePathOverride(dir.File("host"));
+  EXPECT_EQ(ProcessLog::Instance().Printf("kept"), 0);
+  EXPECT_TRUE(ProcessLog::Instance().IsOpen());
+  ProcessLog::Instance().Finish();
+  tr52::SetExecutablePathOverride("");
+  EXPECT_NE(Slurp(dir.File("host_log.txt")).find("kept"), std::string::npos);
+  EXPECT_EQ(Slurp(dir.File("host_log.txt")).find("dropped"), std::string::npos);
+}
+
+class ViewerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    oldCwd_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.Path());
+  }
+  void TearDown() override {
+    ProcessLog::Instance().Finish();
+    std::filesystem::current_path(oldCwd_);
+  }
+  tr52test::TempDir dir_;
+  std::filesystem::path oldCwd_;
+};
+
+TEST_F(ViewerTest, MissingViewerIsNoProblem) {
+  ProcessLog::Instance().Open(dir_.File("a_log.txt"));
+  EXPECT_TRUE(ProcessLog::Instance().IsOpen());
+  EXPECT_EQ(tr52::Log("still logging"), 0);
+  EXPECT_NE(Slurp(dir_.File("a_log.txt")).find("still logging"), std::string::npos);
+}
+
+TEST_F(ViewerTest, ViewerFromTheWorkingDirectoryGetsTheLogPath) {
+  const std::string tail = dir_.File("Tail");
+  std::ofstream(tail) << "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/viewer.tmp\"\n"
+                      << "mv \"$(dirname \"$0\")/viewer.tmp\" \"$(dirname \"$0\")/viewer_ran\"\n";
+  chmod(tail.c_str(), 0755);
+  const std::string log = dir_.File("b_log.txt");
+  ProcessLog::Instance().Open(log);
+  const std::string marker = dir_.File("viewer_ran");
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!std::filesystem::exists(marker) && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(std::filesystem::exists(marker));
+  EXPECT_EQ(Slurp(marker), log);
+}
