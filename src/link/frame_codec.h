@@ -15,6 +15,9 @@ uint16_t Crc16(const uint8_t* data, size_t length);
 // Residue of an intact payload + FCS run through Crc16Update from 0xFFFF.
 constexpr uint16_t kCrcResidue = 0xF0B8;
 
+constexpr uint8_t kFrameFlag = 0x7E;
+constexpr uint8_t kFrameEscape = 0x7D;
+
 class FrameCodec {
  public:
   static constexpr size_t kBufferSize = 32768;
@@ -29,17 +32,28 @@ class FrameCodec {
 
   // `bytes` are the escaped bytes between the leading flags and the closing flag. Unescapes into
   // the rx buffer and checks the CRC residue. A frame ending in the escape byte is bad.
-  bool CheckRxFrame(const uint8_t* bytes, size_t length);
+  bool CheckRxFrame(const uint8_t* bytes, size_t length) {
+    return CheckRxFrameAt(bytes, length, 0);
+  }
+  // As CheckRxFrame, but unescapes to rx buffer position `offset` (frames kept one after
+  // another). RxLength() is the length of this frame alone. False when it would not fit.
+  bool CheckRxFrameAt(const uint8_t* bytes, size_t length, size_t offset);
   uint8_t* RxBuffer() { return rx_.get(); }
   const uint8_t* RxBuffer() const { return rx_.get(); }
   int RxLength() const { return rxLength_; }
   void SetRxLength(int n) { rxLength_ = n; }
+  // Highest rx buffer position written since the last ClearRxFrom.
+  size_t RxHighWater() const { return rxHighWater_; }
+  // Zeroes the rx buffer from `position` up to what was written, so nothing of an earlier,
+  // longer answer is left behind.
+  void ClearRxFrom(size_t position);
 
   uint64_t receiveStartTick = 0;
 
  private:
   int txLength_ = 0;
   int rxLength_ = 0;
+  size_t rxHighWater_ = 0;
   std::unique_ptr<uint8_t[]> tx_;
   std::unique_ptr<uint8_t[]> rx_;
 };
@@ -56,15 +70,22 @@ class FrameAssembler {
   const uint8_t* Frame() const { return buf_ + frameStart_; }
   size_t FrameLength() const { return frameLength_; }
   // Raw bytes of the completed frame including the closing flag (for dumps).
+  const uint8_t* Raw() const { return buf_ + frameStart_; }
   size_t RawLength() const { return frameLength_ + 1; }
+  // Number of partial frames dropped because they outgrew the capacity.
+  size_t DroppedOversize() const { return dropped_; }
+  // True while bytes of an unfinished frame are held.
+  bool HasPartial() const { return seenData_; }
   void Reset();
 
  private:
   uint8_t buf_[kCapacity];
   size_t used_ = 0;
   bool seenData_ = false;
+  bool complete_ = false;
   size_t frameStart_ = 0;
   size_t frameLength_ = 0;
+  size_t dropped_ = 0;
 };
 
 }  // namespace tr52

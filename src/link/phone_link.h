@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "link/frame_codec.h"
 #include "link/serial_port.h"
@@ -49,7 +50,9 @@ class PhoneLink : public SerialPort {
   ~PhoneLink() override;
 
   // 1 = accepted answer in the response buffer, 0 = failed, 26 = sent in send-only mode.
-  // Bytes of the response buffer past the received answer(s) read as zero.
+  // The answer always lands in PacketBuffers().response (the `response` argument names it).
+  // Bytes of the response buffer past the received answer(s) read as zero, also after a
+  // failed wait. A request whose frame would not fit 32768 bytes fails without being sent.
   int AsyncTxRx(uint8_t* request, uint8_t* response, int requestLength, int timeoutMs);
 
   PacketBufferPair PacketBuffers() { return {request_.get(), codec_.RxBuffer()}; }
@@ -66,11 +69,16 @@ class PhoneLink : public SerialPort {
 
   void LogDloadNak(int code);
   void LogNandError(int code);
+  // The names those two log (NAND names padded with blanks to 21 characters); empty for codes
+  // without a name.
+  static std::string DloadNakName(int code);
+  static std::string NandErrorName(int code);
 
   // Pipelined mode, set and cleared by the pipelined flash write. While pipeSequence is non-zero
-  // the receive queue is not purged and a wait keeps every good frame, one after another
-  // (answer bytes then 2 FCS bytes), so acknowledgement i of a batch of 15-byte answers starts
-  // at 17 * i.
+  // the receive queue is not purged. While any of pipeSequence, noWakeFlags or receiveOnly is
+  // set a wait keeps every good frame, one after another (answer bytes then 2 FCS bytes), so
+  // acknowledgement i of a batch of 15-byte answers starts at 17 * i; otherwise the last good
+  // frame of a wait is at byte 0.
   int pipeSequence = 0;
   int framesReceived = 0;
   int sendOnly = 0;
@@ -78,11 +86,18 @@ class PhoneLink : public SerialPort {
   int noWakeFlags = 0;
 
  private:
+  // Receives into the response buffer (see above); called by AsyncTxRx only.
   void WaitRsp(int timeoutMs);
+  // 1 accepted, 0 rejected at once, -1 attempt failed.
+  int Classify(const uint8_t* request, int timeoutMs);
+  int ClassifyDload(uint8_t q, const uint8_t* request);
+  int ClassifyDiag(uint8_t q, const uint8_t* request, int timeoutMs);
+  void DumpRawFrame(const uint8_t* bytes, size_t length);
 
   int rxStatus_ = RX_NOK;
   int protocolMode_ = MODE_DIAG;
   std::unique_ptr<uint8_t[]> request_;
+  uint8_t readChunk_[1024];
   FrameCodec codec_;
   int responseLength_ = 0;
   int abort_ = 0;

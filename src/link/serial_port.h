@@ -1,21 +1,27 @@
 // The plug-in's only access to a phone: one serial port, opened by COM number.
 //
-// On Linux the COM number is looked up in the port table / USB serial enumeration
-// (platform/port_enum.h) to find the tty device. The line runs raw at 115200 8N1 with no flow
-// control and DTR/RTS raised. A device that disappears (the cable is pulled) closes the port.
+// On Linux the COM number is looked up in the port table and the USB serial devices
+// (platform/usb_serial_enum.h) to find the tty device. The line runs raw at 115200 8N1 with no
+// flow control and DTR/RTS raised. A device that disappears (the cable is pulled) closes the
+// port, with the log lines "@@ Cable Disconnected - Reading" / "... - Reading Error".
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 namespace tr52 {
 
 class ProgressReporter;
+class SerialDevice;
 
 class SerialPort {
  public:
+  static constexpr int kWriteTimeoutMs = 10000;
+
   SerialPort();
-  // Does not close the port: the owner calls Close first.
+  // Does not close the port: the owner calls Close first (the device is released regardless).
   virtual ~SerialPort();
 
   SerialPort(const SerialPort&) = delete;
@@ -29,22 +35,31 @@ class SerialPort {
 
   uint8_t PortNumber() const { return portNumber_; }
   void SetPortNumber(uint8_t n) { portNumber_ = n; }
+  // Device node of the open port (empty when closed).
+  const std::string& DevicePath() const { return devicePath_; }
 
-  // Writes the whole buffer (bounded by the 10 s write time-out).
+  // Writes the whole buffer (bounded by the 10 s write time-out of the process clock).
   bool Write(const uint8_t* buffer, size_t length);
   // Reads at most min(maxBytes, queued bytes); 0 when nothing is queued.
   size_t Read(uint8_t* buffer, size_t maxBytes);
-  // Discards what was received and not read yet.
+  // Discards what was received and not read yet (retried once on failure).
   bool Purge();
+  // Raises (true) or drops DTR and RTS: 0 (no handshake control on this line).
+  int SetDtr(bool on);
   // Waits until bytes are queued or `ms` milliseconds of the process clock have passed; true
-  // when bytes are waiting. Lets receive loops react at once instead of sleeping blindly.
+  // when bytes are waiting (or the line hung up, which the next Read reports). Lets receive
+  // loops react at once instead of sleeping blindly.
   bool WaitReadable(int ms);
 
   void SetProgressReporter(ProgressReporter* reporter) { reporter_ = reporter; }
   ProgressReporter* Reporter() const { return reporter_; }
 
  protected:
-  int fd_ = -1;
+  // Closes after a cable loss seen on a read; `line` is logged first.
+  void CableLost(const char* line, uint64_t pauseMs, bool pauseFirst);
+
+  std::unique_ptr<SerialDevice> device_;
+  std::string devicePath_;
   uint8_t portNumber_ = 0;
   int open_ = 0;
   ProgressReporter* reporter_ = nullptr;

@@ -1,0 +1,352 @@
+#include "link/phone_link.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "base/byte_reader.h"
+#include "base/process_log.h"
+#include "platform/clock.h"
+
+namespace tr52 {
+namespace {
+
+constexpr int kAttempts = 3;
+constexpr size_t kReadChunk = 1024;
+constexpr int kPollMs = 10;
+
+constexpr const char* kDloadNakNames[] = {"KR",
+                                          "NAK_INVALID_FCS",
+                                          "NAK_INVALID_DEST",
+                                          "NAK_INVALID_LEN",
+                                          "NAK_EARLY_END",
+                                          "NAK_TOO_LARGE",
+                                          "NAK_INVALID_CMD",
+                                          "NAK_FAILED",
+                                          "NAK_WRONG_IID",
+                                          "NAK_BAD_VPP",
+                                          "NAK_VERIFY_FAILED",
+                                          "NAK_NO_SEC_CODE",
+                                          "NAK_BAD_SEC_CODE",
+                                          "NAK_UPGRADE"};
+
+constexpr const char* kNandNames[] = {"ERR_OK",
+                                      "ERR_BAD_CMD",
+                                      "ERR_DEV_MISSING",
+                                      "ERR_REQ_BLK_BAD",
+                                      "ERR_OUT_OF_NAND",
+                                      "ERR_SPANS_TOO_BIG",
+                                      "ERR_PAGE_TOO_BIG",
+                                      "ERR_PAST_SPANS_END",
+                                      "ERR_PAST_NAND_END",
+                                      "ERR_ERASE_FAIL",
+                                      "ERR_WRITE_FAIL",
+                                      "ERR_READ_FAIL",
+                                      "ERR_VERIFY_FAIL",
+                                      "ERR_COMPARE_FAIL",
+                                      "ERR_CRC_FAIL",
+                                      "ERR_BIBCRC_FAIL",
+                                      "ERR_MAGIC1_FAIL",
+                                      "ERR_MAGIC2_FAIL",
+                                      "ERR_BIBVER_FAIL",
+                                      "ERR_OVER_CONSUME",
+                                      "ERR_PAGE_UNIT_CALC",
+                                      "ERR_BIB_TOO_BIG",
+                                      "ERR_BIB_BAD",
+                                      "ERR_SPAN_DIVIDE",
+                                      "ERR_SPAN_NOTALIGN",
+                                      "ERR_ADDR_REVERSE",
+                                      "ERR_PPI_TOO_BIG",
+                                      "ERR_ECC_READ",
+                                      "ERR_ECC",
+                                      "ERR_ECC_SELF",
+                                      "ERR_BAD_BLOCK",
+                                      "ERR_BAD_BOOT",
+                                      "ERR_GOOD_BOOT",
+                                      "ERR_PAST_BLOCK_END",
+                                      "ERR_NO_MIBIB_BLOCK",
+                                      "ERR_PARTI_NOMATCH",
+                                      "ERR_PARTI_NOT_RCVD",
+                                      "ERR_PARTI_NO_QCSBL",
+                                      "ERR_PARTI_NO_OEMSBL",
+                                      "ERR_PARTI_NO_AMSS",
+                                      "ERR_PARTI_INVALID",
+                                      "ERR_SECURE_PBL",
+                                      "ERR_SECURE_BAD_MODE",
+                                      "ERR_SECURE_MODE_CHG",
+                                      "ERR_SEC_BAD_ORDER",
+                                      "ERR_ALLOC_EXCEEDED",
+                                      "ERR_PARTI_NO_EFS2",
+                                      "ERR_PARTI_NO_FOTA",
+                                      "ERR_MIBIB_DAMAGED",
+                                      "ERR_NOT_ERASED",
+                                      "ERR_NO_BBT_BLOCK",
+                                      "ERR_BBT_MAGIC1_FAIL",
+                                      "ERR_BBT_MAGIC2_FAIL"};
+static_assert(sizeof(kNandNames) / sizeof(kNandNames[0]) == 53);
+
+constexpr const char* kNandExNames[] = {
+    "ERR_EX_UPGRADE_FAIL", "ERR_EX_NO_GOOD_BLOCK", "ERR_EX_OTP_LOCK",      "ERR_EX_EN_FLEX_SIZE",
+    "ERR_EX_DE_FLEX_SIZE", "ERR_EX_READ_VER_BLK",  "ERR_EX_WRITE_VER_BLK", "ERR_EX_OTP_INIT",
+    "ERR_EX_FLEX_DEC",     "ERR_EX_MASTER_ROM_MAP"};
+static_assert(sizeof(kNandExNames) / sizeof(kNandExNames[0]) == 10);
+
+}  // namespace
+
+PhoneLink::PhoneLink() : request_(new uint8_t[kBufferSize]()) {}
+
+PhoneLink::~PhoneLink() = default;
+
+std::string PhoneLink::DloadNakName(int code) {
+  if (code < 0 || code > 13) return {};
+  return kDloadNakNames[code];
+}
+
+std::string PhoneLink::NandErrorName(int code) {
+  char name[32];
+  if (code >= 0 && code <= 52) {
+    snprintf(name, sizeof name, "%-21s", kNandNames[code]);
+  } else if (code >= 53 && code <= 127) {
+    char raw[24];
+    snprintf(raw, sizeof raw, "ERR_RESERVED_x%02X", code);
+    snprintf(name, sizeof name, "%-21s", raw);
+  } else if (code >= 128 && code <= 137) {
+    snprintf(name, sizeof name, "%-21s", kNandExNames[code - 128]);
+  } else {
+    return {};
+  }
+  return name;
+}
+
+void PhoneLink::LogDloadNak(int code) {
+  const std::string name = DloadNakName(code);
+  if (name.empty())
+    Log("Unknown Dload Error : %d", code);
+  else
+    Log("[ DLOAD ERROR ] : %s", name.c_str());
+}
+
+void PhoneLink::LogNandError(int code) {
+  const std::string name = NandErrorName(code);
+  if (name.empty())
+    Log("Unknown Jnand Error : %d", code);
+  else
+    Log("[ JNAND ERROR ] : %s", name.c_str());
+}
+
+void PhoneLink::DumpRawFrame(const uint8_t* bytes, size_t length) {
+  for (size_t line = 0; line < length; line += 16) {
+    unsigned v[16] = {};
+    for (size_t i = 0; i < 16 && line + i < length; ++i) v[i] = bytes[line + i];
+    Log("    %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X", v[0],
+        v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12], v[13], v[14],
+        v[15]);
+  }
+  Log("===============================================");
+}
+
+void PhoneLink::WaitRsp(int timeoutMs) {
+  const uint64_t start = NowMs();
+  codec_.receiveStartTick = start;
+  codec_.SetRxLength(0);
+  framesReceived = 0;
+  // Frames of a pipelined wait are kept one after another; otherwise the last one at byte 0.
+  const bool keepAll = pipeSequence != 0 || noWakeFlags != 0 || receiveOnly != 0;
+  size_t kept = 0;  // bytes of good answers now in the response buffer
+  FrameAssembler assembler;
+  bool done = false;
+  while (!done) {
+    if (abort_) {
+      rxStatus_ = RX_ABORT;
+      Log("   RX_ABORT");
+      break;
+    }
+    size_t n = 0;
+    try {
+      n = Read(readChunk_, kReadChunk);
+    } catch (const std::exception&) {
+      Log("Error Read in WaitRsp");
+    }
+    if (n == 0) {
+      const uint64_t elapsed = NowMs() - start;
+      if (elapsed > static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs)) {
+        Log("RX Timeout : %2.1f seconds", static_cast<double>(elapsed) / 1000.0);
+        rxStatus_ = RX_TIMEOUT;
+        break;
+      }
+      // Wake up as soon as bytes arrive instead of sleeping through the poll period.
+      if (!IsOpen() || !WaitReadable(kPollMs)) {
+        if (!IsOpen()) SleepMs(kPollMs);
+      }
+      continue;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      if (!assembler.Feed(readChunk_[i])) continue;
+      const size_t at = keepAll ? kept : 0;
+      if (codec_.CheckRxFrameAt(assembler.Frame(), assembler.FrameLength(), at)) {
+        rxStatus_ = RX_OK;
+        ++framesReceived;
+        kept = at + static_cast<size_t>(codec_.RxLength());
+        if (i == n - 1) {
+          done = true;
+          break;
+        }
+      } else {
+        rxStatus_ = RX_CRC_ERROR;
+        Log("CRC Error");
+        DumpRawFrame(assembler.Raw(), assembler.RawLength());
+        done = true;
+        break;
+      }
+    }
+  }
+  // Nothing of an earlier, longer answer (or of a rejected frame) may be read as part of this
+  // one: everything past the kept answers reads as zero.
+  codec_.ClearRxFrom(kept);
+  responseLength_ = static_cast<int>(kept);
+}
+
+int PhoneLink::ClassifyDload(uint8_t q, const uint8_t* request) {
+  const uint8_t* rsp = codec_.RxBuffer();
+  const uint8_t r = rsp[0];
+  if (r == 0x02) return 1;
+  if (q == 0x0C && r == 0x0D) return 1;
+  if (q == 0x25 && r == 0x25) return 1;
+  if (q == 0x60 && r == 0x60) return 1;
+  if (q == 0x50 && r == 0x50) return 1;
+  if (r == 0x03) {
+    Log("      DLOAD_NAK_F reason_msb = %d, reason_lsb = %d", rsp[1], rsp[2]);
+    if (rsp[1] == 0)
+      LogDloadNak(rsp[2]);
+    else
+      LogNandError(rsp[2]);
+    return -1;
+  }
+  if ((q == 0x0A || q == 0x0B) && r == 0x3A) return 1;
+  if (q == 0x50 && request[1] == 0x0F) return 1;
+  rxStatus_ = RX_UNEXPECTED;
+  Log("DLOAD MODE : Req(%d) -> Rsp(%d)", q, r);
+  return -1;
+}
+
+int PhoneLink::ClassifyDiag(uint8_t q, const uint8_t* request, int timeoutMs) {
+  const uint8_t* rsp = codec_.RxBuffer();
+  const uint8_t r = rsp[0];
+  if (r == q && q == 0x4B) return LoadU16le(rsp + 2) == LoadU16le(request + 2) ? 1 : -1;
+  if (r == q && q != 0x80) return 1;
+  if (r == q) {  // 0x80: the phone may announce a second, final packet
+    if (LoadU16le(rsp + 10) != 0) return -1;
+    Log("DIAG_SUBSYS_CMD_VER_2_F : Wait for one more response packet");
+    WaitRsp(timeoutMs);
+    return rxStatus_ == RX_OK ? 1 : -1;
+  }
+  switch (r) {
+    case 0x42:
+      rxStatus_ = RX_BAD_SPC_MODE;
+      Log("DIAG_BAD_SPC_MODE : %d", q);
+      return -1;
+    case 0x47:
+      Log("DIAG ERROR : DIAG_BAD_SEC_MODE_F : %d", q);
+      return -1;
+    case 0x14:
+      if (q == 0x26 || q == 0x27) {
+        rxStatus_ = RX_NV_BAD_PARM;
+        return 1;
+      }
+      rxStatus_ = RX_BAD_PARM;
+      return 0;
+    case 0x13:
+      rxStatus_ = RX_BAD_CMD;
+      return 0;
+    case 0x15:
+      rxStatus_ = RX_BAD_LEN;
+      Log("BAD_LEN : %d", q);
+      return -1;
+    case 0x03:
+      rxStatus_ = RX_BAD_CONN_MODE;
+      Log("BAD CONN MODE : Req(%d) -> Rsp(%d)", q, r);
+      return -1;
+    default:
+      rxStatus_ = RX_UNEXPECTED;
+      Log("UNKNOWN : Req(%d) -> Rsp(%d)", q, r);
+      return -1;
+  }
+}
+
+int PhoneLink::Classify(const uint8_t* request, int timeoutMs) {
+  if (rxStatus_ != RX_OK) {
+    switch (rxStatus_) {
+      case RX_CRC_ERROR:
+        Log("CRC ERROR");
+        break;
+      case RX_TIMEOUT:
+        Log("RX TIMEOUT");
+        break;
+      case RX_NOK:
+        Log("RX NOK");
+        break;
+      default: {
+        char text[64];
+        snprintf(text, sizeof text, "Unknown Rx Error : %d", rxStatus_);
+        Log("Error %s", text);
+      }
+    }
+    return -1;
+  }
+  const uint8_t q = request[0];
+  if (protocolMode_ == MODE_DLOAD) return ClassifyDload(q, request);
+  if (protocolMode_ == MODE_DIAG) return ClassifyDiag(q, request, timeoutMs);
+  return -1;
+}
+
+int PhoneLink::AsyncTxRx(uint8_t* request, uint8_t* /*response*/, int requestLength,
+                         int timeoutMs) {
+  rxStatus_ = RX_NOK;
+  if (!IsOpen()) return TXRX_FAILED;
+  if (!request || requestLength < 0) return TXRX_FAILED;
+  // A request whose frame does not fit the tx buffer is never sent half-built.
+  if (!codec_.ComputeTxCRC(request, static_cast<size_t>(requestLength))) {
+    Log("Exception AsyncTxRx - ComputeTxCRC Failed");
+    return TXRX_FAILED;
+  }
+  if (protocolMode_ == MODE_DLOAD && noWakeFlags == 0) {
+    try {
+      static const uint8_t kWake[3] = {kFrameFlag, kFrameFlag, kFrameFlag};
+      Purge();
+      Write(kWake, sizeof kWake);
+    } catch (...) {
+      Log("Exception AsyncTxRx - dummy Write Failed");
+    }
+  }
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (pipeSequence == 0) {
+      try {
+        Purge();
+      } catch (...) {
+        Log("Exception AsyncTxRx - Clear Failed");
+      }
+    }
+    if (receiveOnly == 0) {
+      try {
+        Write(codec_.TxBuffer(), static_cast<size_t>(codec_.TxLength()));
+      } catch (...) {
+        Log("Exception AsyncTxRx - Write Failed");
+      }
+    }
+    if (!IsOpen()) return TXRX_FAILED;
+    if (sendOnly == 1) return TXRX_SENT_ONLY;
+    try {
+      // The pause before the wait ends as soon as the answer starts to arrive.
+      WaitReadable(1);
+      WaitRsp(timeoutMs);
+    } catch (...) {
+      Log("Second Exceptional Case: Error WaitRsp");
+    }
+    if (request[0] == 0x0A) SleepMs(100);
+    const int verdict = Classify(request, timeoutMs);
+    if (verdict >= 0) return verdict;
+  }
+  return TXRX_FAILED;
+}
+
+}  // namespace tr52
