@@ -1,0 +1,24 @@
+// Deciphers the stored data of one enciphered sub file: RC4 keyed with the MD5 digest of the
+// package pass phrase, the key stream restarting at every chunk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/crypto.h"
+
+namespace tr52 {
+
+class DzDecryptor {
+ public:
+  DzDecryptor();
+  // Deciphers one chunk in place, from the start of the key stream.
+  void DecryptChunk(uint8_t* data, size_t size);
+  // The same transformation; the package writer enciphers with it.
+  void EncryptChunk(uint8_t* data, size_t size) { DecryptChunk(data, size); }
+
+ private:
+  Rc4 rc4_;
+};
+
+}  // namespace tr52

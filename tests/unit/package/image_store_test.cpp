@@ -1,0 +1,233 @@
+// The process-wide image catalogue: slots, loading from packages and plain files, the
+// once-per-process LoadImages, the model check and NV item names.
+#include "package/image_store.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "base/process_log.h"
+#include "package_test_util.h"
+#include "platform/process_info.h"
+#include "support/temp_dir.h"
+
+namespace tr52 {
+namespace {
+
+using tr52test::BuildPackage;
+using tr52test::PatternData;
+using tr52test::ReadAll;
+using tr52test::WriteAll;
+
+class ImageStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetExecutablePathOverride(dir_.File("host"));
+    ProcessLog::Instance().Finish();
+    ProcessLog::Instance().Open(dir_.File("host_log.txt"));
+    ResetImageStoreForTesting();
+    ResetImageStore();
+    pkg_ = dir_.File("fw.dz");
+    amss_ = PatternData(40000, 3);
+    ptbl_ = PatternData(512, 8);
+    BuildPackage(pkg_, {{IMAGE_PARTITION_TBL, "partition.mbn", ptbl_},
+                        {IMAGE_AMSS, "amss.mbn", amss_, true}});
+  }
+  void TearDown() override {
+    ResetImageStoreForTesting();
+    ProcessLog::Instance().Finish();
+    SetExecutablePathOverride("");
+  }
+  std::string LogText() {
+    auto b = ReadAll(dir_.File("host_log.txt"));
+    return std::string(b.begin(), b.end());
+  }
+  static std::vector<uint8_t> SlotBytes(int type) {
+    return {ImageData(type), ImageData(type) + ImageSize(type)};
+  }
+  void WritePackageWithModel(const std::string& model) {
+    BuildPackage(pkg_, {{IMAGE_AMSS, "amss.mbn", amss_}}, {.model = model});
+  }
+
+  tr52test::TempDir dir_;
+  std::string pkg_;
+  std::vector<uint8_t> amss_, ptbl_;
+};
+
+TEST_F(ImageStoreTest, TypeNamesFollowTheImageNumbering) {
+  EXPECT_STREQ(ImageTypeName(IMAGE_BOOTLOADER), "BOOTLOADER");
+  EXPECT_STREQ(ImageTypeName(IMAGE_AMSS_MODEM_HEADER), "AMSS MODEM HEADER");
+  EXPECT_STREQ(ImageTypeName(IMAGE_H3G_FLEX), "H3G FLEX");
+  EXPECT_STREQ(ImageTypeName(IMAGE_ZIMAGE_RAMDISK), "ZIMAGE_RAMDISK");
+  EXPECT_STREQ(ImageTypeName(IMAGE_SYSTEM), "SYSTEM");
+  EXPECT_STREQ(ImageTypeName(30), "UNKNOWN");
+  EXPECT_STREQ(ImageTypeName(-1), "UNKNOWN");
+}
+
+TEST_F(ImageStoreTest, LoadsFromThePackageAndLogsTypeAndSize) {
+  SetImagePath(IMAGE_AMSS, pkg_);
+  ASSERT_TRUE(LoadImage(IMAGE_AMSS));
+  EXPECT_TRUE(IsImageLoaded(IMAGE_AMSS));
+  EXPECT_EQ(SlotBytes(IMAGE_AMSS), amss_);
+  EXPECT_NE(LogText().find("Type : AMSS, size : 40000\r\n"), std::string::npos);
+}
+
+TEST_F(ImageStoreTest, SecondLoadOfALoadedTypeDoesNotReadThePackageAgain) {
+  SetImagePath(IMAGE_AMSS, pkg_);
+  ASSERT_TRUE(LoadImage(IMAGE_AMSS));
+  ASSERT_EQ(unlink(pkg_.c_str()), 0);
+  EXPECT_TRUE(LoadImage(IMAGE_AMSS));
+  EXPECT_EQ(SlotBytes(IMAGE_AMSS), amss_);
+}
+
+TEST_F(ImageStoreTest, TypeMissingFromThePackageLoadsEmpty) {
+  SetImagePath(IMAGE_DBL, pkg_);
+  EXPECT_TRUE(LoadImage(IMAGE_DBL));
+  EXPECT_TRUE(IsImageLoaded(IMAGE_DBL));
+  EXPECT_EQ(ImageSize(IMAGE_DBL), 0u);
+}
+
+TEST_F(ImageStoreTest, PathNotEndingInDzIsReadAsAPlainFileWhole) {
+  const std::string plain = dir_.File("dbl.mbn");
+  const auto bytes = PatternData(123457, 5);
+  WriteAll(plain, bytes);
+  SetImagePath(IMAGE_DBL, plain);
+  ASSERT_TRUE(LoadImage(IMAGE_DBL));
+  EXPECT_EQ(SlotBytes(IMAGE_DBL), bytes);
+
+  // A package under a name that does not end in "dz" is just bytes.
+  const std::string renamed = dir_.File("fw.dz.bak");
+  WriteAll(renamed, ReadAll(pkg_));
+  SetImagePath(IMAGE_AMSS, renamed);
+  ASSERT_TRUE(LoadImage(IMAGE_AMSS));
+  EXPECT_EQ(SlotBytes(IMAGE_AMSS), ReadAll(pkg_));
+}
+
+TEST_F(ImageStoreTest, FailedLoadLeavesTheSlotEmptyLogsAndRetriesLater) {
+  SetImagePath(IMAGE_FSBL, dir_.File("missing.dz"));
+  EXPECT_FALSE(LoadImage(IMAGE_FSBL));
+  EXPECT_FALSE(IsImageLoaded(IMAGE_FSBL));
+  const std::string log = LogText();
+  EXPECT_NE(log.find("Open DZ File Failed. Check if the DZ file is located where you select the "
+                     "directory\r\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("Type : 25, Not Found : " + dir_.File("missing.dz") + "\r\n"),
+            std::string::npos);
+
+  BuildPackage(dir_.File("missing.dz"), {{IMAGE_FSBL, "fsbl", PatternData(10, 1)}});
+  EXPECT_TRUE(LoadImage(IMAGE_FSBL));
+  EXPECT_EQ(ImageSize(IMAGE_FSBL), 10u);
+}
+
+TEST_F(ImageStoreTest, DamagedImageFailsTheLoad) {
+  auto bytes = ReadAll(pkg_);
+  bytes[bytes.size() / 2] ^= 0xFF;  // inside the enciphered AMSS data
+  WriteAll(pkg_, bytes);
+  SetImagePath(IMAGE_AMSS, pkg_);
+  EXPECT_FALSE(LoadImage(IMAGE_AMSS));
+  EXPECT_FALSE(IsImageLoaded(IMAGE_AMSS));
+  EXPECT_EQ(ImageSize(IMAGE_AMSS), 0u);
+}
+
+TEST_F(ImageStoreTest, ReleaseEmptiesOnlyLoadedSlotsAndKeepsThePath) {
+  SetImagePath(IMAGE_AMSS, pkg_);
+  ASSERT_TRUE(LoadImage(IMAGE_AMSS));
+  ReleaseAllImages();
+  EXPECT_FALSE(IsImageLoaded(IMAGE_AMSS));
+  EXPECT_EQ(ImageSize(IMAGE_AMSS), 0u);
+  EXPECT_EQ(ImageData(IMAGE_AMSS), nullptr);
+  EXPECT_EQ(ImagePath(IMAGE_AMSS), pkg_);
+  EXPECT_TRUE(LoadImage(IMAGE_AMSS)) << "a released slot loads again";
+}
+
+TEST_F(ImageStoreTest, ResetClearsSlotsOnlyOncePerProcess) {
+  SetImagePaths(kDownloadImageMask, pkg_);
+  for (int t : {3, 6, 8, 16, 24, 25, 26}) EXPECT_EQ(ImagePath(t), pkg_) << t;
+  EXPECT_EQ(ImagePath(4), "");
+  ResetImageStore();  // already done in SetUp: does nothing
+  EXPECT_EQ(ImagePath(3), pkg_);
+  ResetImageStoreForTesting();
+  ResetImageStore();
+  EXPECT_EQ(ImagePath(3), "");
+}
+
+TEST_F(ImageStoreTest, ModelCheckUpperCasesThePackageModel) {
+  WritePackageWithModel("tr52");
+  EXPECT_TRUE(CheckDzModel(pkg_));
+  EXPECT_NE(LogText().find("DLL[TR52]Model NAME match. DZ file: tr52\r\n"), std::string::npos);
+
+  WritePackageWithModel("TR52 ");
+  EXPECT_FALSE(CheckDzModel(pkg_));
+  EXPECT_NE(LogText().find("DLL[TR52]Model NAME dosen't match. DZ file: TR52 \r\n"),
+            std::string::npos);
+
+  WritePackageWithModel("TR520");
+  EXPECT_FALSE(CheckDzModel(pkg_));
+  EXPECT_FALSE(CheckDzModel(dir_.File("absent.dz")));
+}
+
+TEST_F(ImageStoreTest, LoadImagesLoadsTheSelectedTypesInOrderAndStopsAtTheFirstFailure) {
+  SetImagePaths(kDownloadImageMask, pkg_);
+  SetImagePath(IMAGE_PARTITION_TBL, dir_.File("nowhere.mbn"));  // loaded first, fails
+  EXPECT_FALSE(LoadImages(pkg_, kDownloadImageMask));
+  EXPECT_FALSE(ImagesLoaded());
+  EXPECT_FALSE(IsImageLoaded(IMAGE_AMSS)) << "AMSS comes after the partition table";
+
+  SetImagePath(IMAGE_PARTITION_TBL, pkg_);
+  ASSERT_TRUE(LoadImages(pkg_, kDownloadImageMask));
+  EXPECT_TRUE(ImagesLoaded());
+  EXPECT_EQ(SlotBytes(IMAGE_PARTITION_TBL), ptbl_);
+  EXPECT_EQ(SlotBytes(IMAGE_AMSS), amss_);
+  for (int t : {6, 16, 24, 25, 26}) {
+    EXPECT_TRUE(IsImageLoaded(t)) << t;
+    EXPECT_EQ(ImageSize(t), 0u) << t;
+  }
+  EXPECT_FALSE(IsImageLoaded(IMAGE_MEDIA)) << "not selected";
+}
+
+TEST_F(ImageStoreTest, LoadImagesRunsOncePerProcessWhateverComesLater) {
+  SetImagePaths(kDownloadImageMask, pkg_);
+  ASSERT_TRUE(LoadImages(pkg_, 0));  // nothing selected: only the model check
+  EXPECT_TRUE(ImagesLoaded());
+  EXPECT_FALSE(IsImageLoaded(IMAGE_AMSS));
+  EXPECT_TRUE(LoadImages(dir_.File("other.dz"), kDownloadImageMask));
+  EXPECT_FALSE(IsImageLoaded(IMAGE_AMSS)) << "later calls load nothing";
+}
+
+TEST_F(ImageStoreTest, ConcurrentLoadImagesReadThePackageOnce) {
+  SetImagePaths(kDownloadImageMask, pkg_);
+  std::vector<std::thread> threads;
+  std::atomic<int> ok{0};
+  for (int i = 0; i < 4; ++i)
+    threads.emplace_back([&] { ok += LoadImages(pkg_, kDownloadImageMask) ? 1 : 0; });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(ok, 4);
+  EXPECT_EQ(SlotBytes(IMAGE_AMSS), amss_);
+  const std::string log = LogText();
+  const std::string line = "Type : AMSS, size : 40000";
+  const size_t first = log.find(line);
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(log.find(line, first + 1), std::string::npos) << "loaded once";
+}
+
+TEST_F(ImageStoreTest, LoadImagesRefusesAPackageOfAnotherModel) {
+  WritePackageWithModel("XX99");
+  SetImagePaths(kDownloadImageMask, pkg_);
+  EXPECT_FALSE(LoadImages(pkg_, kDownloadImageMask));
+  EXPECT_FALSE(ImagesLoaded());
+  EXPECT_FALSE(IsImageLoaded(IMAGE_AMSS));
+}
+
+TEST_F(ImageStoreTest, NvItemNamesComeFromTheTableBesideTheHostExecutable) {
+  EXPECT_EQ(NvItemName(550), "NV ITEM 550");
+  WriteAll(dir_.File("NvItemTable.txt"),
+           std::vector<uint8_t>{'[', 'N', 'V', '_', 'I', 'T', 'E', 'M', ']', '\n', '5',
+                                '5', '0', '=', 'N', 'V', '_', 'E', 'S', 'N', '\n'});
+  EXPECT_EQ(NvItemName(550), "NV_ESN");
+  EXPECT_EQ(NvItemName(551), "NV ITEM 551");
+  EXPECT_EQ(NvItemName(-1), "NV ITEM -1");
+}
+
+}  // namespace
+}  // namespace tr52
