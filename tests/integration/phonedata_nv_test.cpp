@@ -1,0 +1,128 @@
+// NV backup to file and restore, and the phone's own backup and restore (CNV), against the
+// virtual phone over a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "link/phone_link.h"
+#include "phonedata/nv_client.h"
+#include "support/scoped_clock.h"
+#include "support/temp_dir.h"
+#include "vphone/scenario.h"
+#include "vphone/virtual_phone.h"
+
+namespace {
+
+constexpr int kCom = 62;
+
+class PhonedataNvTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("TR52_PORT_TABLE", table.Path().c_str(), 1); }
+  void TearDown() override {
+    link.Close();
+    if (phone) phone->Stop();
+    unsetenv("TR52_PORT_TABLE");
+  }
+
+  void StartPhone(const std::string& scenario = "") {
+    vphone::PhoneOptions o;
+    o.com = kCom;
+    o.scenario = vphone::ParseScenario(scenario);
+    phone = std::make_unique<vphone::VirtualPhone>(o);
+    std::string error;
+    ASSERT_TRUE(phone->Start(&error)) << error;
+    ASSERT_TRUE(link.Open(kCom));
+    nv.Bind(&link, nullptr, nullptr);
+  }
+
+  // The phone's NV items as it writes them out ("nv <item> <data>" lines).
+  std::string NvState() {
+    std::ostringstream all;
+    phone->DumpState(all);
+    std::istringstream in(all.str());
+    std::string line, out;
+    while (std::getline(in, line))
+      if (line.rfind("nv ", 0) == 0) out += line + "\n";
+    return out;
+  }
+
+  tr52test::TempDir table;
+  tr52test::TempDir files;
+  tr52test::ScopedClock clock{20.0};
+  std::unique_ptr<vphone::VirtualPhone> phone;
+  tr52::PhoneLink link;
+  tr52::NvClient nv;
+};
+
+TEST_F(PhonedataNvTest, FullBackupAndRestoreLeaveTheItemsAsTheyWere) {
+  StartPhone("nv.readonly = 9003\n");
+  const std::string original = NvState();
+  ASSERT_FALSE(original.empty());
+  const std::string path = files.File("nv_backup_62.nv2");
+  ASSERT_EQ(nv.BackupNvToFile(path, tr52::kDefaultNvRanges), 0);
+  const size_t saved = nv.BackupSet()->Count();
+  EXPECT_GT(saved, 2900u);
+
+  // Overwrite a spread of items inside the ranges with other data.
+  tr52::NvRecord r;
+  for (uint16_t item : {0, 1, 114, 571, 2010, 4390, 9001, 9179}) {
+    r.Clear();
+    r.flag = 1;
+    r.item = item;
+    r.data.fill(0xEE);
+    ASSERT_TRUE(nv.NvWrite(r));
+  }
+  EXPECT_NE(NvState(), original);
+
+  ASSERT_EQ(nv.LoadNvBackupFile(path), 0);
+  EXPECT_EQ(nv.BackupSet()->Count(), saved);
+  ASSERT_TRUE(nv.SendSpc());
+  ASSERT_EQ(nv.RestoreNvFromFile(), 0);
+  EXPECT_EQ(NvState(), original);
+}
+
+TEST_F(PhonedataNvTest, BackupOfSilentPhoneLeavesEmptyLoadableFile) {
+  StartPhone("nv.silent_read_at = 100\n");
+  const std::string path = files.File("nv_backup_62.nv2");
+  EXPECT_EQ(nv.BackupNvToFile(path, tr52::kDefaultNvRanges), 4);
+  EXPECT_EQ(nv.LoadNvBackupFile(path), 0);
+  EXPECT_EQ(nv.BackupSet()->Count(), 0u);
+}
+
+TEST_F(PhonedataNvTest, CnvBackupRestoreAndCheckPassOnAHealthyPhone) {
+  StartPhone();
+  EXPECT_EQ(nv.CnvBackup(), 0);
+  EXPECT_EQ(nv.CnvRestore(), 0);
+  EXPECT_EQ(nv.CheckCnvItems(), 0);
+}
+
+TEST_F(PhonedataNvTest, CnvRestoreBringsTheCalibrationBack) {
+  StartPhone();
+  const std::string original = NvState();
+  ASSERT_EQ(nv.CnvBackup(), 0);
+  tr52::NvRecord r;
+  for (uint16_t item : {571, 114, 2010, 5059, 5459}) {
+    r.Clear();
+    r.flag = 1;
+    r.item = item;
+    ASSERT_TRUE(nv.NvWrite(r));
+  }
+  EXPECT_NE(NvState(), original);
+  ASSERT_EQ(nv.CnvRestore(), 0);
+  EXPECT_EQ(NvState(), original);
+}
+
+TEST_F(PhonedataNvTest, CnvFailsWithItsCodesOnAFailingPhone) {
+  StartPhone("cnv.backup = fail\ncnv.restore = fail\nnv.missing = 114\n");
+  EXPECT_EQ(nv.CnvBackup(), 10);
+  EXPECT_EQ(nv.CnvRestore(), 3006);
+  EXPECT_EQ(nv.CheckCnvItems(), 3006);
+}
+
+TEST_F(PhonedataNvTest, CnvRestoreWithoutBackupFails) {
+  StartPhone();
+  EXPECT_EQ(nv.CnvRestore(), 3006);
+}
+
+}  // namespace
