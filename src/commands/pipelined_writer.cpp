@@ -1,0 +1,231 @@
+#include "commands/pipelined_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "base/byte_reader.h"
+#include "base/messages.h"
+#include "base/process_log.h"
+#include "base/progress_reporter.h"
+#include "platform/clock.h"
+
+namespace tr52 {
+
+namespace {
+
+constexpr uint8_t kZumCmd = 0x50;
+constexpr uint8_t kSubAsyncWrite = 0x10;
+constexpr uint32_t kKindFirst = 0;
+constexpr uint32_t kKindNext = 1;
+constexpr uint32_t kKindLast = 2;
+constexpr int kExceptionWaitMs = 100;
+// The write resumes after an exception; this many in a row end it.
+constexpr int kMaxExceptionsInARow = 10;
+
+// Leaves the link in its normal mode whichever way the write ends.
+class PipelineFields {
+ public:
+  explicit PipelineFields(PhoneLink& link) : link_(link) { link_.noWakeFlags = 1; }
+  ~PipelineFields() {
+    link_.pipeSequence = 0;
+    link_.framesReceived = 0;
+    link_.sendOnly = 0;
+    link_.receiveOnly = 0;
+    link_.noWakeFlags = 0;
+  }
+  PipelineFields(const PipelineFields&) = delete;
+  PipelineFields& operator=(const PipelineFields&) = delete;
+
+ private:
+  PhoneLink& link_;
+};
+
+}  // namespace
+
+void PipelinedWriter::ScheduleLastIfDue() {
+  if (lastPhase_ || remaining_ > packet_) return;
+  packet_ = remaining_;
+  lastSeq_ = seq_;
+  credit_ = 1;
+  lastPhase_ = true;
+  Log("Tx packet : Last packet sequence : %d ", static_cast<int>(seq_));
+}
+
+void PipelinedWriter::BuildPacket(const uint8_t* data) {
+  uint8_t* req = link_.PacketBuffers().request;
+  std::memset(req, 0, kRequestLength);
+  req[0] = kZumCmd;
+  req[1] = kSubAsyncWrite;
+  StoreU32le(req + 2, offset_);
+  StoreU16le(req + 6, static_cast<uint16_t>(packet_));
+  StoreU32le(req + 8, seq_);
+  StoreU32le(req + 12, lastPhase_ ? kKindLast : (seq_ == 0 ? kKindFirst : kKindNext));
+  std::memcpy(req + 16, data + offset_, packet_);
+}
+
+void PipelinedWriter::Progress(uint64_t amount) {
+  if (reporter_ == nullptr) return;
+  reporter_->StepProgress(TYPE_WPARAM_PROGRESS_POS,
+                          static_cast<int>(std::min<uint64_t>(amount, 0x7FFFFFFF)));
+}
+
+PipelinedWriter::Examined PipelinedWriter::ExamineBatch() {
+  const uint8_t* rsp = link_.PacketBuffers().response;
+  frames_ = link_.framesReceived;
+  const int length = link_.ResponseLength();
+  // Every acknowledgement takes 17 bytes of the buffer; anything else cannot be read safely.
+  if (frames_ <= 0 || length != frames_ * kAckStride) {
+    Log("[COM%d] Dl_AsyncOptimizeWrite() - Bad acknowledgement batch : %d frames, %d bytes", Port(),
+        frames_, length);
+    return Examined::Failed;
+  }
+  ackInterval_ = LoadU32le(rsp + 6);
+  bool packetLost = false;
+  uint32_t endedAt = 0;
+  for (int i = 0; i < frames_; ++i) {
+    const uint8_t* ack = rsp + static_cast<size_t>(i) * kAckStride;
+    const uint32_t ackSeq = LoadU32le(ack + 2);
+    const uint32_t errorNumber = LoadU32le(ack + 10);
+    endedAt = ackSeq;
+    if (errorNumber == kLostPacket) {
+      Log("Dl_AsyncOptimizeWrite - Packet is lost! : Sent packet(%d), Lost packet(%d)",
+          static_cast<int>(ackSeq), static_cast<int>(LoadU32le(ack + 6)));
+      packetLost = true;
+      break;
+    }
+    if (errorNumber != 0) {
+      Log("[COM%d] Dl_AsyncOptimizeWrite - ErrNo(%d), Addr(0x%08X), NandErrNo(0x%02X)", Port(),
+          static_cast<int>(errorNumber), offset_, ack[14]);
+      return Examined::Failed;
+    }
+    const uint32_t expected = lastAck_ + ackInterval_;
+    if (ackSeq == expected || ackSeq == 1) {
+      lastAck_ = ackSeq;
+      if (i == frames_ - 1) lastBatchAck_ = ackSeq;
+      continue;
+    }
+    if (lastPhase_ && ackSeq == lastSeq_) break;  // the final packet is acknowledged
+    Log("[COM%d] Dl_AsyncOptimizeWrite() - Lost packet seq : %d, Recieved packet seq : %d", Port(),
+        static_cast<int>(expected), static_cast<int>(ackSeq));
+    return Examined::Failed;
+  }
+  if (packetLost) {
+    Log("if(bPktLost == TRUE)");
+    return Examined::Failed;
+  }
+  if (lastPhase_ && endedAt == lastSeq_) {
+    remaining_ -= packet_;
+  } else if (ackInterval_ == 0 && !lastPhase_) {
+    // No interval gives no credit: the write could only wait for acknowledgements that
+    // never come.
+    Log("[COM%d] Dl_AsyncOptimizeWrite() - Acknowledgement interval 0", Port());
+    return Examined::Failed;
+  }
+  acked_ += static_cast<uint64_t>(frames_) * ackInterval_;
+  return Examined::Good;
+}
+
+bool PipelinedWriter::Write(const uint8_t* data, uint32_t size, uint32_t packetSize,
+                            const char* name) {
+  if (data == nullptr || size == 0 || packetSize == 0) return false;
+  Log("[COM%d] %s FLASHING ...", Port(), name);
+  if (reporter_ != nullptr) {
+    reporter_->WebDLFunction(3, "%s WRITING", name);
+    reporter_->InitProgress(TYPE_WPARAM_PROGRESS_POS,
+                            static_cast<int>((size + packetSize - 1) / packetSize));
+  }
+  PipelineFields fields(link_);
+
+  remaining_ = size;
+  offset_ = 0;
+  packet_ = packetSize;
+  seq_ = 0;
+  credit_ = kWindow;
+  waitSeq_ = 0;
+  lastAck_ = 0xFFFFFFFFu;
+  lastBatchAck_ = 0;
+  acked_ = 0;
+  ackInterval_ = 0;
+  waiting_ = false;
+  lastPhase_ = false;
+  lastSeq_ = 0;
+  // An image of at most one packet goes as a single last packet of its real size.
+  ScheduleLastIfDue();
+
+  uint8_t* req = link_.PacketBuffers().request;
+  uint8_t* rsp = link_.PacketBuffers().response;
+  int exceptionsInARow = 0;
+  while (remaining_ > 0 && !link_.IsAborted()) {
+    try {
+      link_.pipeSequence = static_cast<int>(seq_);
+      link_.sendOnly = credit_ > 1 ? 1 : 0;
+      link_.receiveOnly = credit_ == 0 ? 1 : 0;
+      if (credit_ == 1) waitSeq_ = seq_;
+      if (credit_ != 0) BuildPacket(data);
+
+      int result = TXRX_FAILED;
+      try {
+        result = link_.AsyncTxRx(req, rsp, kRequestLength, kTimeoutMs);
+      } catch (...) {
+        Log("Dl_AsyncWrite_New() - Exception occured while TxRx! GetLasetError %d", errno);
+        if (++exceptionsInARow >= kMaxExceptionsInARow) return false;
+        SleepMs(kExceptionWaitMs);
+        continue;
+      }
+      frames_ = 0;
+      if (result == TXRX_ACCEPTED) {
+        if (ExamineBatch() == Examined::Failed) return false;
+      } else if (result != TXRX_SENT_ONLY) {
+        Log("nResult==END_COMM || m_bRxOK == FALSE");
+        return false;
+      }
+      const uint64_t batch = static_cast<uint64_t>(frames_) * ackInterval_;
+
+      if (waiting_) {
+        if (acked_ >= kWindow) {
+          const int64_t refill = std::max<int64_t>(
+              static_cast<int64_t>(lastBatchAck_) - static_cast<int64_t>(waitSeq_) + kWindow,
+              static_cast<int64_t>(acked_));
+          credit_ = static_cast<uint16_t>(std::clamp<int64_t>(refill, 0, 0xFFFF));
+          acked_ = 0;
+          waiting_ = false;
+        }
+        Progress(batch);
+        // The last-packet check must not be skipped after a wait.
+        if (!waiting_) ScheduleLastIfDue();
+      } else if (lastPhase_) {
+        credit_ = 0;  // only wait, until the final packet is acknowledged
+        Progress(batch);
+      } else {
+        ++seq_;
+        --credit_;
+        remaining_ -= packet_;
+        offset_ += packet_;
+        if (credit_ == 0) {
+          Progress(batch);
+          if (acked_ > 0 && acked_ < kWindow) {
+            waiting_ = true;
+            exceptionsInARow = 0;
+            continue;
+          }
+          acked_ = 0;
+          credit_ = static_cast<uint16_t>(batch);
+          if (credit_ == 0) {
+            Log("[COM%d] Dl_AsyncOptimizeWrite() - No credit from acknowledgement", Port());
+            return false;
+          }
+        }
+        ScheduleLastIfDue();
+      }
+      exceptionsInARow = 0;
+    } catch (...) {
+      Log("[COM%d] Dl_AsyncOptimizeWrite() - Exception has occured", Port());
+      if (++exceptionsInARow >= kMaxExceptionsInARow) return false;
+      SleepMs(kExceptionWaitMs);
+    }
+  }
+  return !link_.IsAborted();
+}
+
+}  // namespace tr52
