@@ -27,6 +27,11 @@ struct Reply {
   bool silent = false;        // handled, but answer nothing
   // Mode switch after the answer: the port vanishes and comes back in the new mode.
   enum class Switch { None, ToDownload, ToNormal, Gone } next = Switch::None;
+  // Transport faults, used by scripted answers and fault scenarios (defaults: none).
+  uint32_t delayMs = 0;     // answer this late (process clock)
+  int badFcsFrame = -1;     // index of a frame sent with a wrong check sequence
+  long cutAfterBytes = -1;  // write only this many bytes of the framed answer (with Gone:
+                            // the cable is pulled mid-answer)
 };
 
 enum class Mode { Normal, Download };
@@ -38,6 +43,9 @@ class Responder {
   virtual bool Handle(Mode mode, std::span<const uint8_t> request, Reply& reply) = 0;
   // Reads this responder's keys of the scenario; unknown keys are left to others.
   virtual void ApplyScenario(const Scenario&) {}
+  // The phone reboots (or its cable is pulled) and will come back in `mode`: drop the state
+  // that does not survive a power cycle.
+  virtual void OnBoot(Mode) {}
   // Appends this responder's state ("section key value" lines) for tests to compare.
   virtual void DumpState(std::ostream&) const {}
 };
