@@ -1,0 +1,81 @@
+#include "base/progress_reporter.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "base/process_log.h"
+
+namespace tr52 {
+
+namespace {
+
+constexpr const char* kStepNames[] = {
+    "NULL",         "BATTERY_LEVEL_CHECK", "NV_BACKUP",
+    "ERASE_MODULE", "CHANGE_DLOAD",        "WRITE_AMSS_TO_RAM",
+    "ERASE_FLASH",  "WRITE_TO_FLASH",      "RESET_THE_PHONE_1ST",
+    "NV_RESTORE",   "WRITE_MODULE",        "RESET_THE_PHONE_2ND",
+    "UPGRADE_OK",   "ERASE_MEDIA",         "WRITE_MEDIA",
+};
+
+}  // namespace
+
+const char* StepName(int code) {
+  constexpr int count = static_cast<int>(sizeof(kStepNames) / sizeof(kStepNames[0]));
+  return code >= 0 && code < count ? kStepNames[code] : kStepNames[0];
+}
+
+int ProgressReporter::WebDLFunction(int kind, const char* format, ...) {
+  char text[kMaxText + 1];
+  va_list args;
+  va_start(args, format);
+  const int wanted = std::vsnprintf(text, sizeof(text), format, args);
+  va_end(args);
+  if (wanted < 0) {
+    text[0] = '\0';
+    return 0;
+  }
+  const int length = wanted > kMaxText ? kMaxText : wanted;
+  if (textTarget_ == nullptr) return length;
+
+  win::COPYDATASTRUCT record{static_cast<uintptr_t>(kind), static_cast<win::DWORD>(length + 1),
+                             text};
+  win::SendMessage(textTarget_, win::WM_COPYDATA, 0, reinterpret_cast<win::LPARAM>(&record));
+  Log("[COM%d] WM_COPYDATA 메시지 보냄 %d - %s", port_, kind, text);
+  return length;
+}
+
+void ProgressReporter::Attach(win::HWND window, unsigned message, int stepCode) {
+  textTarget_ = window;
+  progressTarget_ = window;
+  progressMessage_ = message;
+  stepCode_ = stepCode;
+}
+
+void ProgressReporter::Attach(win::HWND window, unsigned message, int stepCode, uint8_t port) {
+  Attach(window, message, stepCode);
+  port_ = port;
+}
+
+void ProgressReporter::InitProgress(unsigned code, int maximum) {
+  maximum_ = maximum;
+  total_ = 0;
+  position_ = 0;
+  if (progressTarget_ == nullptr || progressMessage_ == 0) return;
+  win::PostMessage(progressTarget_, progressMessage_, code, 0);
+  Log("[COM%d] ProgreassiveBar Init wParam lParam(pos)=%d - Max%d", port_, 0, maximum);
+}
+
+void ProgressReporter::StepProgress(unsigned code, int amount) {
+  if (progressTarget_ == nullptr || progressMessage_ == 0) return;
+  total_ += amount;
+  // Without a positive maximum there is no percentage to show (and nothing to divide by).
+  if (maximum_ <= 0) return;
+  const int64_t percent = total_ * 100 / maximum_;
+  // The bar moves one point per call towards the percentage and never past its end.
+  if (percent == position_ || position_ >= 100) return;
+  ++position_;
+  win::PostMessage(progressTarget_, progressMessage_, code, position_);
+  Log("[COM%d] %s Pos(%d)", port_, StepName(stepCode_), position_);
+}
+
+}  // namespace tr52

@@ -1,0 +1,159 @@
+#include "frame/host_operations.h"
+
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/process_log.h"
+#include "base/settings_file.h"
+#include "link/port_enum.h"
+#include "session/download_session.h"
+#include "session/session_registry.h"
+#include "ui/config_dialog.h"
+#include "ui/dialog_registry.h"
+#include "ui/progress_dialog.h"
+
+namespace tr52 {
+
+namespace {
+
+enum class PortPresence { Present, Absent, Unknown };
+
+// Whether a phone port with this number is listed. A failing listing is logged and reported as
+// unknown: an exception must not cross into the host through the operation table.
+PortPresence FindPhonePort(const char* operation, int port) {
+  std::vector<SerialPortInfo> ports;
+  try {
+    EnumPhonePorts(ports, false);
+  } catch (const std::exception& e) {
+    Log("%s :: Port[%d] port list failed: %s", operation, port, e.what());
+    return PortPresence::Unknown;
+  }
+  for (const SerialPortInfo& info : ports)
+    if (static_cast<int>(info.portNumber) == port) return PortPresence::Present;
+  return PortPresence::Absent;
+}
+
+int StubOperation0(int) {
+  return 0;
+}
+int StubOperation1(win::CWnd*, int, int) {
+  return 0;
+}
+int StubOperation2(win::CWnd*) {
+  return 0;
+}
+int StubOperation3(char*, int) {
+  return 0;
+}
+
+}  // namespace
+
+int IsDisconnected(int port) {
+  // An unknown state answers 0 (the failure value): the host then keeps the port as it is.
+  return FindPhonePort("IsDisconnected", port) == PortPresence::Absent ? 1 : 0;
+}
+
+int IsConnected(int port) {
+  if (FindPhonePort("IsConnected", port) != PortPresence::Present) return 0;
+  SessionParams params;
+  params.flowType = kFlowDownload;
+  params.port = static_cast<uint8_t>(port);
+  std::unique_ptr<DownloadSession> session;
+  try {
+    session = std::make_unique<DownloadSession>(params);
+  } catch (const std::exception& e) {
+    Log("IsConnected :: Port[%d] session not created: %s", port, e.what());
+    return 0;
+  }
+  if (!session->OpenPort()) {
+    Log("IsConnected :: Port[%d] Open Fail", port);
+    return 0;
+  }
+  SessionRegistry& sessions = SessionRegistry::Instance();
+  std::lock_guard<std::recursive_mutex> hold(sessions.Lock());
+  sessions.Add(session.release());
+  return 1;
+}
+
+int OpenProgress(win::CWnd* parent, int port, int extra) {
+  {
+    SessionRegistry& sessions = SessionRegistry::Instance();
+    std::lock_guard<std::recursive_mutex> hold(sessions.Lock());
+    if (sessions.FindByPort(port) == nullptr) return 0;
+  }
+  auto dialog = std::make_unique<ProgressDialog>();
+  if (!dialog->Create(parent, port, extra)) return 0;
+  win::ShowWindow(dialog->Hwnd(), win::SW_SHOW);
+  DialogRegistry& dialogs = DialogRegistry::Instance();
+  std::lock_guard<std::recursive_mutex> hold(dialogs.Lock());
+  dialogs.Add(dialog.release());
+  return 1;
+}
+
+int CloseProgress(win::CWnd* parent) {
+  ProgressDialog* dialog = nullptr;
+  DownloadSession* session = nullptr;
+  {
+    // Dialog lock first, then the session lock: the only place that holds both.
+    DialogRegistry& dialogs = DialogRegistry::Instance();
+    std::lock_guard<std::recursive_mutex> holdDialogs(dialogs.Lock());
+    dialog = dialogs.FindByParent(parent);
+    if (dialog == nullptr) return 0;
+    SessionRegistry& sessions = SessionRegistry::Instance();
+    std::lock_guard<std::recursive_mutex> holdSessions(sessions.Lock());
+    session = sessions.FindByPort(dialog->Port());
+    if (session == nullptr) return 1;
+    dialogs.Remove(dialog);
+    // Destroying the window releases a worker blocked in a send to it.
+    dialog->DestroyWindow();
+    sessions.Remove(session);
+  }
+  // The worker thread may still be finishing after its final message, and it uses the session
+  // and the pane until it ends: wait for it before freeing them. This happens outside the locks
+  // so that a worker still looking up its session cannot deadlock with us.
+  dialog->JoinWorker();
+  delete dialog;
+  delete session;
+  return 1;
+}
+
+int ShowConfiguration(win::CWnd* parent) {
+  ConfigDialog dialog(parent);
+  dialog.DoModal();
+  return 1;
+}
+
+int GetConfigInfo(char* buffer, int size) {
+  if (buffer == nullptr || size <= 0) return 0;
+  const std::string text =
+      std::string("PATH_BIN") + " : " + Settings().Read("TR52", "PATH_BIN", "NULL") + "\r\n";
+  if (text.size() < static_cast<size_t>(size))
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+  else
+    std::memcpy(buffer, text.data(), static_cast<size_t>(size));
+  return 1;
+}
+
+void FillPluginOps(PluginOps& table) {
+  table.IsDisconnected = &IsDisconnected;
+  table.IsConnected = &IsConnected;
+  table.OpenProgress = &OpenProgress;
+  table.CloseProgress = &CloseProgress;
+  table.ShowConfiguration = &ShowConfiguration;
+  table.GetConfigInfo = &GetConfigInfo;
+}
+
+void FillStubOps(PluginOps& table) {
+  table.IsDisconnected = &StubOperation0;
+  table.IsConnected = &StubOperation0;
+  table.OpenProgress = &StubOperation1;
+  table.CloseProgress = &StubOperation2;
+  table.ShowConfiguration = &StubOperation2;
+  table.GetConfigInfo = &StubOperation3;
+}
+
+}  // namespace tr52

@@ -1,0 +1,32 @@
+#include "session/session_registry.h"
+
+#include <algorithm>
+
+#include "session/download_session.h"
+
+namespace tr52 {
+
+SessionRegistry& SessionRegistry::Instance() {
+  // Lives until the process ends so that late callers never meet a destroyed lock.
+  static SessionRegistry* registry = new SessionRegistry();
+  return *registry;
+}
+
+void SessionRegistry::Add(DownloadSession* session) {
+  sessions_.push_back(session);
+}
+
+DownloadSession* SessionRegistry::FindByPort(int port) const {
+  for (DownloadSession* s : sessions_)
+    if (static_cast<int>(s->Port()) == port) return s;
+  return nullptr;
+}
+
+bool SessionRegistry::Remove(DownloadSession* session) {
+  auto it = std::find(sessions_.begin(), sessions_.end(), session);
+  if (it == sessions_.end()) return false;
+  sessions_.erase(it);
+  return true;
+}
+
+}  // namespace tr52

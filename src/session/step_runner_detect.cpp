@@ -1,0 +1,88 @@
+// The steps that find out how the phone answers and unlock it: GetBootingMode (with the banner
+// read) and Unlock.
+#include <algorithm>
+#include <cctype>
+
+#include "base/process_log.h"
+#include "base/progress_reporter.h"
+#include "commands/diag_client.h"
+#include "commands/dload_client.h"
+#include "package/image_store.h"
+#include "phonedata/nv_client.h"
+#include "session/step_runner.h"
+
+namespace tr52 {
+
+namespace {
+
+bool IsOneOf(uint8_t mode, std::initializer_list<uint8_t> modes) {
+  return std::find(modes.begin(), modes.end(), mode) != modes.end();
+}
+
+bool StartsWithKw(const std::string& name) {
+  return name.size() >= 2 && std::toupper(static_cast<unsigned char>(name[0])) == 'K' &&
+         std::toupper(static_cast<unsigned char>(name[1])) == 'W';
+}
+
+// "KW?TR52/V10A" -> "TR52": the characters from index 3 up to the last '/'; empty when there is
+// no '/' after index 3.
+std::string StripEmergencyName(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  if (slash == std::string::npos || slash <= 3) return std::string();
+  return name.substr(3, slash - 3);
+}
+
+}  // namespace
+
+int StepRunner::GetBootingMode(uint8_t& mode) {
+  std::string name;
+  if (diag_ && IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DIAG, BOOT_DIAG_CSW})) {
+    if (diag_->GetModelName(name)) {
+      mode = BOOT_DIAG;
+      std::string banner;
+      if (nv_ && nv_->GetBanner(&banner)) {
+        Log("Banner : %s", banner.c_str());
+        if (banner.find("CSW") != std::string::npos) mode = BOOT_DIAG_CSW;
+      }
+    } else {
+      mode = BOOT_DLOAD;
+    }
+  }
+
+  if (dload_ && IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DLOAD, BOOT_DLOAD_C})) {
+    Log("[COM%d] EMERGENCY Booting Mode", port_);
+    if (!dload_->GetEmergencyModelName(name)) {
+      reporter_->WebDLFunction(0, "No Phone");
+      Log("[COM%d] GetEmergencyModelName - FAIL (No Phone)", port_);
+      return kResultNoPhone;
+    }
+    if (!name.empty() && name.back() == 'C') mode = BOOT_DLOAD_C;
+    if (StartsWithKw(name)) {
+      name = StripEmergencyName(name);
+      Log("DLOAD_VERRSP_F : %s", name.c_str());
+    }
+  }
+
+  if (diag_ && IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DIAG, BOOT_DLOAD, BOOT_DIAG_CSW, BOOT_DLOAD_C})) {
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (name != kModelCode) {
+      Log("[COM%d] Compare Model Name FAIL...Phone %s vs Dll %s", port_, name.c_str(), kModelCode);
+      return kResultModelMismatch;
+    }
+  }
+
+  reporter_->WebDLFunction(0, "%s", name.c_str());
+  bootMode_ = mode;
+  return 0;
+}
+
+int StepRunner::Unlock(uint8_t mode) {
+  if (mode == BOOT_DIAG || mode == BOOT_DIAG_CSW)
+    return diag_->SetSecurityCode(kPhoneSecurityCode) ? 0 : kResultSecurityCodeRefused;
+  if (mode == BOOT_DLOAD || mode == BOOT_DLOAD_C)
+    return dload_->DloadUnlock(kPhoneSecurityCode) ? 0 : kResultDloadUnlockRefused;
+  return 0;
+}
+
+}  // namespace tr52

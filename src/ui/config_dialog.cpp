@@ -1,0 +1,48 @@
+#include "ui/config_dialog.h"
+
+#include "base/settings_file.h"
+#include "ui/dialog_templates.h"
+#include "win/controls.h"
+#include "win/dialog.h"
+
+namespace tr52 {
+
+win::LRESULT ConfigDialog::DoModal() {
+  return win::DialogBoxFromTemplate(
+      parent_ ? parent_->m_hWnd : nullptr, kConfigDialogTemplate,
+      [this](win::HWND h, win::UINT msg, win::WPARAM wp, win::LPARAM lp) {
+        return HandleMessage(h, msg, wp, lp);
+      });
+}
+
+win::LRESULT ConfigDialog::HandleMessage(win::HWND hwnd, win::UINT msg, win::WPARAM wParam,
+                                         win::LPARAM) {
+  switch (msg) {
+    case win::WM_INITDIALOG:
+      path_ = Settings().Read(kSettingsSection, kPathBinKey, kSettingsDefault);
+      win::SetWindowText(win::GetDlgItem(hwnd, IDC_PATH_EDIT), path_);
+      return 1;
+    case win::WM_COMMAND:
+      switch (win::LOWORD(wParam)) {
+        case win::IDOK:
+          // A path typed by hand is saved like a chosen one; the package reader checks it.
+          path_ = win::GetWindowText(win::GetDlgItem(hwnd, IDC_PATH_EDIT));
+          Settings().Write(kSettingsSection, kPathBinKey, path_);
+          win::EndDialog(hwnd, win::IDOK);
+          return 1;
+        case win::IDCANCEL:
+          win::EndDialog(hwnd, win::IDCANCEL);
+          return 1;
+        case IDC_BROWSE:
+          // The window layer has no file-open dialog yet: keep what the edit holds.
+          path_ = win::GetWindowText(win::GetDlgItem(hwnd, IDC_PATH_EDIT));
+          return 1;
+        default:
+          return 0;
+      }
+    default:
+      return 0;
+  }
+}
+
+}  // namespace tr52

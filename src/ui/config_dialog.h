@@ -1,0 +1,29 @@
+// The configuration dialog (template 7006): the path of the firmware package that every
+// download uses, kept as "PATH_BIN" in section "TR52" of the settings file.
+#pragma once
+
+#include <string>
+
+#include "win/window.h"
+
+namespace tr52 {
+
+class ConfigDialog {
+ public:
+  explicit ConfigDialog(win::CWnd* parent) : parent_(parent) {}
+
+  // Runs the dialog modally over the parent window; IDOK or IDCANCEL (-1 when it could not be
+  // shown).
+  win::LRESULT DoModal();
+
+  // The path field (the settings' value when opened, the edit's text after OK).
+  const std::string& Path() const { return path_; }
+
+  win::LRESULT HandleMessage(win::HWND hwnd, win::UINT msg, win::WPARAM wParam, win::LPARAM lParam);
+
+ private:
+  win::CWnd* parent_;
+  std::string path_;
+};
+
+}  // namespace tr52

@@ -1,0 +1,32 @@
+#include "ui/dialog_registry.h"
+
+#include <algorithm>
+
+#include "ui/progress_dialog.h"
+
+namespace tr52 {
+
+DialogRegistry& DialogRegistry::Instance() {
+  // Lives until the process ends so that late callers never meet a destroyed lock.
+  static DialogRegistry* registry = new DialogRegistry();
+  return *registry;
+}
+
+void DialogRegistry::Add(ProgressDialog* dialog) {
+  dialogs_.push_back(dialog);
+}
+
+ProgressDialog* DialogRegistry::FindByParent(const win::CWnd* parent) const {
+  for (ProgressDialog* d : dialogs_)
+    if (d->Parent() == parent) return d;
+  return nullptr;
+}
+
+bool DialogRegistry::Remove(ProgressDialog* dialog) {
+  auto it = std::find(dialogs_.begin(), dialogs_.end(), dialog);
+  if (it == dialogs_.end()) return false;
+  dialogs_.erase(it);
+  return true;
+}
+
+}  // namespace tr52

@@ -1,0 +1,39 @@
+// The process-wide list of progress panes and the dialog lock.
+//
+// OpenProgress appends a pane, CloseProgress finds it by the parent window it was opened with
+// and removes it. The registry does not own the panes: whoever removes one deletes it.
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+#include "win/window.h"
+
+namespace tr52 {
+
+class ProgressDialog;
+
+class DialogRegistry {
+ public:
+  static DialogRegistry& Instance();
+
+  // The dialog lock (re-entrant). Hold it around every call below.
+  std::recursive_mutex& Lock() { return lock_; }
+
+  void Add(ProgressDialog* dialog);
+  // First pane opened with this parent window object, or null.
+  ProgressDialog* FindByParent(const win::CWnd* parent) const;
+  bool Remove(ProgressDialog* dialog);
+  size_t Count() const { return dialogs_.size(); }
+
+  DialogRegistry(const DialogRegistry&) = delete;
+  DialogRegistry& operator=(const DialogRegistry&) = delete;
+
+ private:
+  DialogRegistry() = default;
+
+  std::recursive_mutex lock_;
+  std::vector<ProgressDialog*> dialogs_;
+};
+
+}  // namespace tr52

@@ -1,0 +1,91 @@
+// The built plug-in module as a host sees it: loaded with dlopen, two C entry points, the
+// operation table, and the log footer written when it is unloaded.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "base/process_log.h"
+#include "frame/plugin_ops.h"
+#include "platform/process_info.h"
+
+namespace {
+
+std::string ModulePath() {
+  return tr52::ExecutableDir() + "TR52_091117_MP.so";
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class PluginModule : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    handle_ = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle_, nullptr) << dlerror();
+    a130_ = reinterpret_cast<PluginEntry>(dlsym(handle_, "_A130"));
+    a129_ = reinterpret_cast<PluginEntry>(dlsym(handle_, "_A129"));
+  }
+  void TearDown() override {
+    if (handle_ != nullptr) dlclose(handle_);
+  }
+
+  void* handle_ = nullptr;
+  PluginEntry a130_ = nullptr;
+  PluginEntry a129_ = nullptr;
+};
+
+TEST_F(PluginModule, ExportsBothEntriesAndNothingInternal) {
+  ASSERT_NE(a130_, nullptr);
+  ASSERT_NE(a129_, nullptr);
+  EXPECT_EQ(dlsym(handle_, "_ZN4tr5213GetConfigInfoEPci"), nullptr);
+  EXPECT_EQ(dlsym(handle_, "_ZN4tr523LogEPKcz"), nullptr);
+}
+
+TEST_F(PluginModule, CurrentEntryFillsTheTable) {
+  ASSERT_NE(a130_, nullptr);
+  EXPECT_EQ(a130_(nullptr), 0);
+  PluginOps ops{};
+  ASSERT_EQ(a130_(&ops), 1);
+  ASSERT_NE(ops.IsDisconnected, nullptr);
+  ASSERT_NE(ops.IsConnected, nullptr);
+  ASSERT_NE(ops.OpenProgress, nullptr);
+  ASSERT_NE(ops.CloseProgress, nullptr);
+  ASSERT_NE(ops.ShowConfiguration, nullptr);
+  ASSERT_NE(ops.GetConfigInfo, nullptr);
+  // No phone on COM 253; no pane to close for an unknown parent.
+  EXPECT_EQ(ops.IsDisconnected(253), 1);
+  EXPECT_EQ(ops.IsConnected(253), 0);
+  win::CWnd nobody;
+  EXPECT_EQ(ops.CloseProgress(&nobody), 0);
+  char text[300];
+  ASSERT_EQ(ops.GetConfigInfo(text, sizeof(text)), 1);
+  const std::string info = text;
+  EXPECT_EQ(info.rfind("PATH_BIN : ", 0), 0u) << info;
+  EXPECT_EQ(info.substr(info.size() - 2), "\r\n");
+}
+
+TEST_F(PluginModule, ObsoleteEntryGivesStubsAndWarns) {
+  ASSERT_NE(a129_, nullptr);
+  EXPECT_EQ(a129_(nullptr), 0);
+  PluginOps ops{};
+  EXPECT_EQ(a129_(&ops), 0);
+  ASSERT_NE(ops.IsDisconnected, nullptr);
+  EXPECT_EQ(ops.IsDisconnected(1), 0);
+  EXPECT_EQ(ops.IsConnected(1), 0);
+  EXPECT_EQ(ops.GetConfigInfo(nullptr, 0), 0);
+  // The module writes its own log beside the host executable; unloading finishes it.
+  dlclose(handle_);
+  handle_ = nullptr;
+  const std::string log = ReadFile(tr52::ProcessLog::DefaultPath());
+  EXPECT_NE(log.find("Version 36 at least is required.\r\n"), std::string::npos);
+  EXPECT_NE(log.find("Log finished\r\n"), std::string::npos);
+}
+
+}  // namespace

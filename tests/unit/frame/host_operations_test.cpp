@@ -1,0 +1,223 @@
+// The six host operations: registries, lock order, teardown and the configuration text.
+#include "frame/host_operations.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/messages.h"
+#include "base/settings_file.h"
+#include "session/download_session.h"
+#include "session/session_registry.h"
+#include "support/scoped_clock.h"
+#include "support/temp_dir.h"
+#include "ui/dialog_registry.h"
+#include "ui/progress_dialog.h"
+#include "unit/session/message_sink.h"
+
+namespace tr52 {
+namespace {
+
+// True when `lock` can be taken by another thread right now.
+bool FreeForOthers(std::recursive_mutex& lock) {
+  return std::async(std::launch::async,
+                    [&] {
+                      if (!lock.try_lock()) return false;
+                      lock.unlock();
+                      return true;
+                    })
+      .get();
+}
+
+class HostOperationsTest : public ::testing::Test {
+ protected:
+  HostOperationsTest() : clock_(200) {
+    Settings().SetPath(dir_.File("ZUDP2.ini"));
+    parent_.m_hWnd = host_.Hwnd();
+  }
+  ~HostOperationsTest() override {
+    // Leave the process-wide registries empty for the next test.
+    {
+      std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
+      while (ProgressDialog* d = DialogRegistry::Instance().FindByParent(&parent_)) {
+        DialogRegistry::Instance().Remove(d);
+        delete d;
+      }
+    }
+    std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
+    for (int port = 0; port < 256; ++port)
+      while (DownloadSession* s = SessionRegistry::Instance().FindByPort(port)) {
+        SessionRegistry::Instance().Remove(s);
+        delete s;
+      }
+  }
+
+  // A session registered for a port without opening anything.
+  DownloadSession* RegisterSession(int port) {
+    SessionParams p;
+    p.port = static_cast<uint8_t>(port);
+    auto* s = new DownloadSession(p);
+    std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
+    SessionRegistry::Instance().Add(s);
+    return s;
+  }
+  ProgressDialog* RegisterDialog(int port, ProgressDialog::RunOperation run) {
+    auto* d = new ProgressDialog(std::move(run));
+    EXPECT_TRUE(d->Create(&parent_, port, 0));
+    std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
+    DialogRegistry::Instance().Add(d);
+    return d;
+  }
+  // Pumps the test thread until the host has `count` results (or `rounds` × 10 real ms).
+  std::vector<win::WPARAM> WaitResults(size_t count, int rounds = 500) {
+    for (int i = 0; i < rounds; ++i) {
+      win::PumpMessages(10);
+      if (host_.Of(WM_DOWNLOAD_RESULT).size() >= count) break;
+    }
+    std::vector<win::WPARAM> out;
+    for (const auto& m : host_.Of(WM_DOWNLOAD_RESULT)) out.push_back(m.wParam);
+    return out;
+  }
+
+  tr52test::ScopedClock clock_;
+  tr52test::TempDir dir_;
+  tr52test::MessageSink host_;
+  win::CWnd parent_;
+};
+
+TEST_F(HostOperationsTest, ConfigInfoOfAPathNeverSet) {
+  char buffer[64];
+  std::memset(buffer, '#', sizeof(buffer));
+  EXPECT_EQ(GetConfigInfo(buffer, sizeof(buffer)), 1);
+  EXPECT_STREQ(buffer, "PATH_BIN : NULL\r\n");
+}
+
+TEST_F(HostOperationsTest, ConfigInfoShowsTheSavedPath) {
+  Settings().Write("TR52", "PATH_BIN", "/data/TR52.dz");
+  char buffer[64];
+  EXPECT_EQ(GetConfigInfo(buffer, sizeof(buffer)), 1);
+  EXPECT_STREQ(buffer, "PATH_BIN : /data/TR52.dz\r\n");
+}
+
+TEST_F(HostOperationsTest, ConfigInfoTruncatesWithoutTerminator) {
+  const std::string text = "PATH_BIN : NULL\r\n";  // 17 characters
+  const int n = static_cast<int>(text.size());
+  for (int size : {n, 5, 1}) {
+    std::vector<char> buffer(40, '#');
+    EXPECT_EQ(GetConfigInfo(buffer.data(), size), 1);
+    EXPECT_EQ(std::string(buffer.data(), static_cast<size_t>(size)), text.substr(0, size));
+    EXPECT_EQ(buffer[static_cast<size_t>(size)], '#') << "size " << size;
+  }
+  std::vector<char> buffer(40, '#');
+  EXPECT_EQ(GetConfigInfo(buffer.data(), n + 1), 1);
+  EXPECT_STREQ(buffer.data(), text.c_str());
+}
+
+TEST_F(HostOperationsTest, ConfigInfoWithoutRoomWritesNothing) {
+  std::vector<char> buffer(8, '#');
+  EXPECT_EQ(GetConfigInfo(buffer.data(), 0), 0);
+  EXPECT_EQ(GetConfigInfo(buffer.data(), -5), 0);
+  EXPECT_EQ(std::string(buffer.begin(), buffer.end()), "########");
+  EXPECT_EQ(GetConfigInfo(nullptr, 64), 0);
+}
+
+TEST_F(HostOperationsTest, CloseProgressWithUnknownParentLeavesLocksFree) {
+  win::CWnd stranger;
+  EXPECT_EQ(CloseProgress(&stranger), 0);
+  EXPECT_EQ(CloseProgress(nullptr), 0);
+  EXPECT_TRUE(FreeForOthers(DialogRegistry::Instance().Lock()));
+  EXPECT_TRUE(FreeForOthers(SessionRegistry::Instance().Lock()));
+}
+
+TEST_F(HostOperationsTest, CloseProgressWithoutSessionRemovesNothing) {
+  ProgressDialog* d = RegisterDialog(201, [](ProgressDialog&) { return 0; });
+  EXPECT_EQ(CloseProgress(&parent_), 1);
+  std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
+  EXPECT_EQ(DialogRegistry::Instance().FindByParent(&parent_), d);
+  EXPECT_TRUE(win::IsWindow(d->Hwnd()));
+  EXPECT_TRUE(FreeForOthers(SessionRegistry::Instance().Lock()));
+}
+
+TEST_F(HostOperationsTest, CloseProgressWaitsForAFinishingWorker) {
+  DownloadSession* s = RegisterSession(202);
+  std::atomic<bool> finished{false};
+  std::atomic<bool> sawSession{false};
+  RegisterDialog(202, [&](ProgressDialog& d) {
+    {
+      std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
+      sawSession = SessionRegistry::Instance().FindByPort(202) == s;
+    }
+    win::PostMessage(d.Hwnd(), WM_DOWNLOAD_STEP, TYPE_WPARAM_UPGRADE_OK, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // still finishing
+    finished = true;
+    return 1;
+  });
+  ASSERT_EQ(WaitResults(1), std::vector<win::WPARAM>{0x00010001});
+  EXPECT_EQ(CloseProgress(&parent_), 1);
+  EXPECT_TRUE(finished.load());
+  EXPECT_TRUE(sawSession.load());
+  std::lock_guard<std::recursive_mutex> g1(DialogRegistry::Instance().Lock());
+  std::lock_guard<std::recursive_mutex> g2(SessionRegistry::Instance().Lock());
+  EXPECT_EQ(DialogRegistry::Instance().FindByParent(&parent_), nullptr);
+  EXPECT_EQ(SessionRegistry::Instance().FindByPort(202), nullptr);
+}
+
+TEST_F(HostOperationsTest, CloseRightAfterOpenDoesNotDeadlock) {
+  RegisterSession(203);
+  // The worker may still be looking up its session while the host closes the port.
+  RegisterDialog(203, [](ProgressDialog& d) { return d.RunDownload(); });
+  EXPECT_EQ(CloseProgress(&parent_), 1);
+}
+
+TEST_F(HostOperationsTest, OpenProgressNeedsASession) {
+  EXPECT_EQ(OpenProgress(&parent_, 204, 0), 0);
+  std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
+  EXPECT_EQ(DialogRegistry::Instance().FindByParent(&parent_), nullptr);
+}
+
+TEST_F(HostOperationsTest, AbsentPortIsDisconnectedAndCannotConnect) {
+  EXPECT_EQ(IsDisconnected(205), 1);
+  EXPECT_EQ(IsConnected(205), 0);
+  EXPECT_EQ(IsDisconnected(205 + 256), 1);
+  std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
+  EXPECT_EQ(SessionRegistry::Instance().FindByPort(205), nullptr);
+}
+
+TEST_F(HostOperationsTest, PortOpenFailureEndsWithOneResult6) {
+  RegisterSession(206);  // nothing answers on COM206: the worker cannot open it
+  ASSERT_EQ(OpenProgress(&parent_, 206, 0), 1);
+  EXPECT_EQ(WaitResults(1), std::vector<win::WPARAM>{win::MAKELONG(6, 1)});
+  EXPECT_EQ(CloseProgress(&parent_), 1);
+  EXPECT_EQ(WaitResults(2, 20).size(), 1u);  // and no second one
+}
+
+TEST_F(HostOperationsTest, ObsoleteTableAnswersZeroEverywhere) {
+  PluginOps ops{};
+  FillStubOps(ops);
+  char buffer[8] = "#######";
+  EXPECT_EQ(ops.IsDisconnected(1), 0);
+  EXPECT_EQ(ops.IsConnected(1), 0);
+  EXPECT_EQ(ops.OpenProgress(&parent_, 1, 0), 0);
+  EXPECT_EQ(ops.CloseProgress(&parent_), 0);
+  EXPECT_EQ(ops.ShowConfiguration(&parent_), 0);
+  EXPECT_EQ(ops.GetConfigInfo(buffer, 8), 0);
+  EXPECT_STREQ(buffer, "#######");
+}
+
+TEST_F(HostOperationsTest, HeadlessConfigurationIsCancelledAndReportsSuccess) {
+  EXPECT_EQ(ShowConfiguration(&parent_), 1);
+  char buffer[64];
+  GetConfigInfo(buffer, sizeof(buffer));
+  EXPECT_STREQ(buffer, "PATH_BIN : NULL\r\n");
+}
+
+}  // namespace
+}  // namespace tr52

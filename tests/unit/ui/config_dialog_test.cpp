@@ -1,0 +1,69 @@
+// The configuration dialog's handling of the package path (driven without a screen: the dialog
+// is created modelessly and its buttons are pressed by messages).
+#include "ui/config_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include "base/settings_file.h"
+#include "support/temp_dir.h"
+#include "ui/dialog_templates.h"
+#include "win/dialog.h"
+
+namespace tr52 {
+namespace {
+
+class ConfigDialogTest : public ::testing::Test {
+ protected:
+  ConfigDialogTest() : dialog_(nullptr) { Settings().SetPath(dir_.File("ZUDP2.ini")); }
+  ~ConfigDialogTest() override {
+    if (hwnd_) win::DestroyWindow(hwnd_);
+  }
+  void Open() {
+    hwnd_ = win::CreateDialogFromTemplate(
+        nullptr, kConfigDialogTemplate,
+        [this](win::HWND h, win::UINT m, win::WPARAM w, win::LPARAM l) {
+          return dialog_.HandleMessage(h, m, w, l);
+        });
+    ASSERT_NE(hwnd_, nullptr);
+  }
+  win::HWND Edit() { return win::GetDlgItem(hwnd_, IDC_PATH_EDIT); }
+  void Press(int id) { win::SendMessage(hwnd_, win::WM_COMMAND, win::MAKELONG(id, 0), 0); }
+  std::string Saved() { return Settings().Read(kSettingsSection, kPathBinKey, "<none>"); }
+
+  tr52test::TempDir dir_;
+  ConfigDialog dialog_;
+  win::HWND hwnd_ = nullptr;
+};
+
+TEST_F(ConfigDialogTest, FreshInstallationShowsNull) {
+  Open();
+  EXPECT_EQ(win::GetWindowText(Edit()), "NULL");
+  EXPECT_EQ(dialog_.Path(), "NULL");
+}
+
+TEST_F(ConfigDialogTest, OkSavesATypedPath) {
+  Settings().Write(kSettingsSection, kPathBinKey, "/old/TR52.dz");
+  Open();
+  EXPECT_EQ(win::GetWindowText(Edit()), "/old/TR52.dz");
+  win::SetWindowText(Edit(), "/new/TR52_V20.dz");
+  Press(win::IDOK);
+  EXPECT_EQ(Saved(), "/new/TR52_V20.dz");
+  EXPECT_EQ(dialog_.Path(), "/new/TR52_V20.dz");
+}
+
+TEST_F(ConfigDialogTest, OkWithAnEmptyEditSavesAnEmptyPath) {
+  Open();
+  win::SetWindowText(Edit(), "");
+  Press(win::IDOK);
+  EXPECT_EQ(Saved(), "");
+}
+
+TEST_F(ConfigDialogTest, CancelWritesNothing) {
+  Open();
+  win::SetWindowText(Edit(), "/typed/but/cancelled.dz");
+  Press(win::IDCANCEL);
+  EXPECT_EQ(Saved(), "<none>");
+}
+
+}  // namespace
+}  // namespace tr52
