@@ -1,0 +1,223 @@
+#include "options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <set>
+#include <sstream>
+
+namespace station {
+namespace {
+
+std::string Trim(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return "";
+  const auto e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+
+// A whole decimal number in 0..255, with an optional "COM" prefix (any case).
+std::optional<int> ParsePort(std::string item) {
+  item = Trim(item);
+  if (item.size() > 3 && (item[0] == 'C' || item[0] == 'c') && (item[1] == 'O' || item[1] == 'o') &&
+      (item[2] == 'M' || item[2] == 'm'))
+    item = item.substr(3);
+  if (item.empty() || item.size() > 3) return std::nullopt;
+  for (char c : item)
+    if (c < '0' || c > '9') return std::nullopt;
+  const int value = std::stoi(item);
+  if (value > 255) return std::nullopt;
+  return value;
+}
+
+std::optional<long> ParseLong(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0') return std::nullopt;
+  return v;
+}
+
+std::optional<double> ParseDouble(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
+}  // namespace
+
+std::optional<std::vector<int>> ParsePortList(const std::string& text, std::string& error) {
+  std::set<int> ports;
+  std::stringstream in(text);
+  std::string item;
+  bool any = false;
+  while (std::getline(in, item, ',')) {
+    any = true;
+    const auto dash = item.find('-');
+    if (dash == std::string::npos) {
+      const auto port = ParsePort(item);
+      if (!port) {
+        error = "bad port '" + Trim(item) + "' (expected a number 0..255)";
+        return std::nullopt;
+      }
+      ports.insert(*port);
+      continue;
+    }
+    const auto first = ParsePort(item.substr(0, dash));
+    const auto last = ParsePort(item.substr(dash + 1));
+    if (!first || !last) {
+      error = "bad port range '" + Trim(item) + "' (expected FIRST-LAST, each 0..255)";
+      return std::nullopt;
+    }
+    if (*first > *last) {
+      error = "bad port range '" + Trim(item) + "' (first is greater than last)";
+      return std::nullopt;
+    }
+    for (int p = *first; p <= *last; ++p) ports.insert(p);
+  }
+  if (!any || ports.empty()) {
+    error = "empty port list";
+    return std::nullopt;
+  }
+  return std::vector<int>(ports.begin(), ports.end());
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
+  Options opt;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool hasInlineValue = false;
+    if (arg.rfind("--", 0) == 0) {
+      const auto eq = arg.find('=');
+      if (eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+        arg = arg.substr(0, eq);
+        hasInlineValue = true;
+      }
+    }
+    auto takeValue = [&]() -> bool {
+      if (hasInlineValue) return true;
+      if (i + 1 >= argc) {
+        error = "option " + arg + " needs a value";
+        return false;
+      }
+      value = argv[++i];
+      return true;
+    };
+    auto noValue = [&]() -> bool {
+      if (hasInlineValue) {
+        error = "option " + arg + " takes no value";
+        return false;
+      }
+      return true;
+    };
+
+    if (arg == "--help" || arg == "-h") {
+      if (!noValue()) return std::nullopt;
+      opt.help = true;
+    } else if (arg == "--plugin") {
+      if (!takeValue()) return std::nullopt;
+      if (value.empty()) {
+        error = "option --plugin needs a path";
+        return std::nullopt;
+      }
+      opt.pluginPath = value;
+    } else if (arg == "--ports") {
+      if (!takeValue()) return std::nullopt;
+      std::string why;
+      auto ports = ParsePortList(value, why);
+      if (!ports) {
+        error = "--ports: " + why;
+        return std::nullopt;
+      }
+      opt.ports = *ports;
+    } else if (arg == "--poll-ms") {
+      if (!takeValue()) return std::nullopt;
+      const auto v = ParseLong(value);
+      if (!v || *v < 10 || *v > 60000) {
+        error = "--poll-ms: expected milliseconds 10..60000, got '" + value + "'";
+        return std::nullopt;
+      }
+      opt.pollMs = static_cast<int>(*v);
+    } else if (arg == "--batch") {
+      if (!noValue()) return std::nullopt;
+      opt.batch = true;
+    } else if (arg == "--timeout") {
+      if (!takeValue()) return std::nullopt;
+      const auto v = ParseDouble(value);
+      if (!v || *v <= 0 || *v > 7 * 24 * 3600.0) {
+        error = "--timeout: expected seconds > 0, got '" + value + "'";
+        return std::nullopt;
+      }
+      opt.timeoutSeconds = *v;
+    } else if (arg == "--time-scale") {
+      if (!takeValue()) return std::nullopt;
+      const auto v = ParseDouble(value);
+      if (!v || *v < 1 || *v > 1e6) {
+        error = "--time-scale: expected a factor of at least 1, got '" + value + "'";
+        return std::nullopt;
+      }
+      opt.timeScale = *v;
+    } else if (arg == "--config") {
+      if (!noValue()) return std::nullopt;
+      opt.config = true;
+    } else if (arg == "--info") {
+      if (!noValue()) return std::nullopt;
+      opt.info = true;
+    } else {
+      error = "unknown argument '" + std::string(argv[i]) + "'";
+      return std::nullopt;
+    }
+  }
+  if (opt.batch && opt.ports.empty()) {
+    error = "--batch needs --ports";
+    return std::nullopt;
+  }
+  if (opt.batch && opt.timeoutSeconds == 0) opt.timeoutSeconds = 3600;
+  return opt;
+}
+
+std::string HelpText(const std::string& programName) {
+  return "Usage: " + programName + R"( [OPTIONS]
+
+Multi-port download station: loads the TR52 download plug-in, watches the given COM ports
+and downloads every phone that appears on one of them, showing each port's progress pane as
+text lines ("COM5 | ...").
+
+Options:
+  --plugin PATH        the plug-in module to load
+                       (default: TR52_091117_MP.so beside this program)
+  --ports LIST         COM port numbers to serve, 0..255: single numbers and ranges separated
+                       by commas, e.g. 5,6,7-9 (a "COM" prefix is accepted: COM5)
+  --poll-ms N          how often to ask whether a phone appeared, in ms (default 500)
+  --batch              exit once every port has delivered its final result, closing each
+                       port's pane at once; prints a summary; exit status 0 only when every
+                       port succeeded (needs --ports)
+  --timeout SECONDS    overall bound: stop after this long whatever the state
+                       (default: none; 3600 in batch mode)
+  --time-scale FACTOR  run the plug-in's clock FACTOR (>= 1) times faster (sets TR52_TIME_SCALE
+                       before the plug-in is loaded); for virtual phones and demos
+  --config             show the plug-in's configuration dialog (the package path); the new
+                       path is read from standard input, an empty line cancels
+  --info               print the plug-in's configuration line (the package path)
+  -h, --help           show this text
+
+Without --ports the station only does what --config and --info ask and exits.
+
+In interactive mode (no --batch) a port's pane stays until its phone is unplugged; then the
+port is free for the next phone. A phone that comes back by itself after a successful download
+(it is reset at the end) is not downloaded again: unplug it first. Ctrl-C (or SIGTERM) stops
+the station; panes of ports still downloading are left alone (a download cannot be cancelled).
+
+Exit status: 0 success; 1 a port failed or did not finish in time; 2 bad command line or
+the plug-in could not be loaded; 130 interrupted.
+)";
+}
+
+}  // namespace station

@@ -1,0 +1,31 @@
+// Command line of the station.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace station {
+
+struct Options {
+  std::string pluginPath;     // empty: TR52_091117_MP.so beside the station
+  std::vector<int> ports;     // COM numbers, ascending, no duplicates
+  int pollMs = 500;           // period of the presence poll
+  bool batch = false;         // exit once every port delivered its final result
+  double timeoutSeconds = 0;  // overall bound; 0 = none (batch mode defaults to one hour)
+  double timeScale = 0;       // > 0: exported as TR52_TIME_SCALE before the plug-in loads
+  bool config = false;        // run the configuration dialog
+  bool info = false;          // print the plug-in's configuration line
+  bool help = false;
+};
+
+// Parses "5,6,7-9" (an optional "COM" prefix per item is accepted) into sorted unique port
+// numbers 0..255. Returns nullopt and sets `error` on anything else.
+std::optional<std::vector<int>> ParsePortList(const std::string& text, std::string& error);
+
+// Parses argv. Returns nullopt and sets `error` (one line, no trailing newline) on bad input.
+std::optional<Options> ParseOptions(int argc, char** argv, std::string& error);
+
+std::string HelpText(const std::string& programName);
+
+}  // namespace station

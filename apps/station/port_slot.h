@@ -1,0 +1,56 @@
+// What the station knows about one configured COM port.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pane_view.h"
+#include "win/window.h"
+
+namespace station {
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+// One download on a port, from OpenProgress to its final result.
+struct SessionRecord {
+  SteadyTime started{};
+  SteadyTime ended{};
+  bool hasResult = false;
+  unsigned result = 0;   // low word of the result message: 1 = success, 0 = unknown step
+  bool refused = false;  // the plug-in would not open a pane for it
+};
+
+enum class PortState {
+  Waiting,    // armed: the next phone that appears is downloaded
+  Running,    // pane open, download under way
+  Finished,   // final result in, pane still open until the phone goes away (interactive)
+  Rebooting,  // pane closed after a success; the phone is expected back from its final reset
+  Returned,   // the downloaded phone is back; waiting for it to be unplugged
+  Refused,    // the plug-in would not open a pane; waiting for the phone to go away
+  Closed,     // batch mode: finished and closed, no further download
+};
+
+struct PortSlot {
+  explicit PortSlot(int p) : port(p), name("COM" + std::to_string(p)), view(name) {}
+
+  int port;
+  std::string name;
+  PortState state = PortState::Waiting;
+  std::unique_ptr<win::CWnd> window;  // the pane's parent, handed to the plug-in
+  PaneView view;
+  std::vector<SessionRecord> sessions;
+  bool connectFailureShown = false;  // IsConnected failures are shown once per appearance
+  bool connectEverFailed = false;
+  bool enumErrorShown = false;  // enumeration errors are shown once while they last
+  bool closePending = false;    // result in, CloseProgress due in the main loop
+  SteadyTime rebootDeadline{};
+
+  bool HasResult() const { return !sessions.empty() && sessions.back().hasResult; }
+};
+
+// Describes a result word for people: "OK", "FAILED (result 1015)", ...
+std::string DescribeResult(unsigned result);
+
+}  // namespace station

@@ -1,0 +1,49 @@
+// The station's loop: polls the configured ports, connects phones that appear, opens their
+// panes, shows the panes as text, collects the final results and closes ports.
+#pragma once
+
+#include <csignal>
+#include <deque>
+#include <memory>
+
+#include "frame/plugin_ops.h"
+#include "options.h"
+#include "port_slot.h"
+
+namespace station {
+
+class Station {
+ public:
+  Station(const Options& options, const PluginOps& ops);
+  ~Station();
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  // Creates the parent windows on the calling thread (which becomes the UI thread).
+  bool Init();
+  // Runs until done (batch), `stop` becomes non-zero, or the timeout. Returns the exit status.
+  int Run(const volatile std::sig_atomic_t& stop);
+  // True while some port's download has not delivered its final result.
+  bool AnyDownloadRunning() const;
+
+ private:
+  void PollPorts();
+  void PollPort(PortSlot& slot, bool present);
+  void StartDownload(PortSlot& slot);
+  void OnResult(PortSlot& slot, win::WPARAM wParam);
+  void ClosePane(PortSlot& slot);
+  void CloseDueResults();
+  void RefreshPanes();
+  bool BatchDone() const;
+  void CloseFinishedForExit();
+  void PrintSummary(bool timedOut, bool interrupted) const;
+  int ExitStatus(bool timedOut, bool interrupted) const;
+  bool IsPresent(PortSlot& slot);
+
+  Options options_;
+  PluginOps ops_;
+  std::deque<PortSlot> slots_;  // stable addresses: window handlers refer to them
+  std::chrono::milliseconds rebootWindow_;
+};
+
+}  // namespace station

@@ -1,0 +1,29 @@
+// The plain-text front end: message boxes become terminal lines, and the plug-in's
+// configuration dialog is answered from standard input.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "win/window.h"
+
+namespace station {
+
+// Control id of the package path edit in the configuration dialog (template 7006).
+constexpr int kConfigPathEditId = 8000;
+
+class TextFrontEnd : public win::FrontEnd {
+ public:
+  int ShowMessageBox(win::HWND owner, const std::string& text, const std::string& caption,
+                     win::UINT type) override;
+  // The configuration dialog shows its path and takes a new one from standard input (an empty
+  // line or end of input cancels); any other modal dialog is cancelled.
+  void ModalDialogStarted(win::HWND dialog) override;
+
+  int ConfigDialogsSeen() const { return configDialogs_.load(); }
+
+ private:
+  std::atomic<int> configDialogs_{0};
+};
+
+}  // namespace station

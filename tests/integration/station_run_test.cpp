@@ -1,0 +1,457 @@
+// The station program run as a user runs it: command line, plug-in loading, and a batch run
+// against a port declared in a private port table.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/port_table.h"
+#include "support/temp_dir.h"
+#include "vphone/virtual_phone.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path BinDir() {
+  return fs::read_symlink("/proc/self/exe").parent_path();
+}
+fs::path StationPath() {
+  return BinDir() / "station";
+}
+fs::path PluginPath() {
+  return BinDir() / "TR52_091117_MP.so";
+}
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal
+  bool timedOut = false;
+  std::string out;
+  std::string err;
+};
+
+// Runs `program` with `args`, extra environment and standard input text; kills it after
+// `limit`. `onOutput` sees the standard output so far and may return a signal to send once.
+RunResult RunProgram(const fs::path& program, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env = {},
+                     const std::string& input = "",
+                     std::chrono::seconds limit = std::chrono::seconds(60),
+                     std::function<int(const std::string&)> onOutput = {}) {
+  RunResult result;
+  int outPipe[2], errPipe[2], inPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0 || pipe(inPipe) != 0) return result;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(inPipe[0], 0);
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], inPipe[0], inPipe[1]}) close(fd);
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    std::vector<char*> argv;
+    std::string prog = program.string();
+    argv.push_back(prog.data());
+    std::vector<std::string> copy = args;
+    for (auto& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(prog.c_str(), argv.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  close(inPipe[0]);
+  if (!input.empty()) (void)!write(inPipe[1], input.data(), input.size());
+  close(inPipe[1]);
+
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  bool signalled = false;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  int open = 2;
+  while (open > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      result.timedOut = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 100))) < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      char buf[4096];
+      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+        continue;
+      }
+      (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
+    }
+    if (onOutput && !signalled) {
+      if (int sig = onOutput(result.out)) {
+        kill(pid, sig);
+        signalled = true;
+      }
+    }
+  }
+  for (auto& fd : fds)
+    if (fd.fd >= 0) close(fd.fd);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  return result;
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
+  return n;
+}
+
+// A copy of the station in its own folder, so that its settings file and log stay private.
+class StationCopy {
+ public:
+  StationCopy() {
+    fs::copy_file(StationPath(), Exe());
+    fs::create_directories(PortTable());
+  }
+  fs::path Exe() const { return fs::path(dir_.Path()) / "station"; }
+  fs::path Ini() const { return fs::path(dir_.Path()) / "ZUDP2.ini"; }
+  std::string PortTable() const { return dir_.File("ports"); }
+  std::map<std::string, std::string> Env() const {
+    return {{"TR52_PORT_TABLE", PortTable()}, {"LD_LIBRARY_PATH", BinDir().string()}};
+  }
+  RunResult Run(std::vector<std::string> args, const std::string& input = "",
+                std::chrono::seconds limit = std::chrono::seconds(60),
+                std::function<int(const std::string&)> onOutput = {}) const {
+    args.insert(args.begin(), {"--plugin", PluginPath().string()});
+    return RunProgram(Exe(), args, Env(), input, limit, std::move(onOutput));
+  }
+
+ private:
+  tr52test::TempDir dir_;
+};
+
+#define REQUIRE_PLUGIN()                                                       \
+  do {                                                                         \
+    if (!fs::exists(PluginPath())) GTEST_SKIP() << "plug-in module not built"; \
+  } while (0)
+
+TEST(StationCommandLine, HelpExplainsEveryOption) {
+  const auto r = RunProgram(StationPath(), {"--help"});
+  EXPECT_EQ(r.status, 0);
+  for (const char* opt : {"--plugin", "--ports", "--poll-ms", "--batch", "--timeout",
+                          "--time-scale", "--config", "--info", "--help"})
+    EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+}
+
+TEST(StationCommandLine, RejectsBadArgumentsWithAClearError) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--ports", "256"},
+      {"--ports", "9-5"},
+      {"--ports", "5,x"},
+      {"--ports", ""},
+      {"--ports"},
+      {"--ports", "5", "--poll-ms", "0"},
+      {"--batch"},
+      {"--ports", "5", "--timeout", "-3"},
+      {"--ports", "5", "--time-scale", "0"},
+      {"--frobnicate"},
+      {},
+  };
+  for (const auto& args : bad) {
+    const auto r = RunProgram(StationPath(), args);
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    EXPECT_EQ(r.status, 2) << joined;
+    EXPECT_NE(r.err.find("station: error: "), std::string::npos) << joined << r.err;
+    EXPECT_EQ(r.out.find("loaded plug-in"), std::string::npos) << joined;
+  }
+}
+
+TEST(StationCommandLine, ReportsAMissingModuleOrEntryPoint) {
+  const auto missing =
+      RunProgram(StationPath(), {"--plugin", "/nonexistent/TR52.so", "--ports", "5"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("cannot load plug-in"), std::string::npos) << missing.err;
+  EXPECT_NE(missing.err.find("/nonexistent/TR52.so"), std::string::npos) << missing.err;
+
+  // The window layer is a loadable module without the entry point.
+  const auto noEntry = RunProgram(
+      StationPath(), {"--plugin", (BinDir() / "libtr52_win.so").string(), "--ports", "5"});
+  EXPECT_EQ(noEntry.status, 2);
+  EXPECT_NE(noEntry.err.find("_A130"), std::string::npos) << noEntry.err;
+}
+
+TEST(StationPlugin, InfoShowsThePackagePathOfTheSettingsBesideTheStation) {
+  REQUIRE_PLUGIN();
+  StationCopy station;
+  auto r = station.Run({"--info"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("PATH_BIN : NULL\n"), std::string::npos) << r.out;
+
+  std::ofstream(station.Ini()) << "[TR52]\nPATH_BIN=/data/fw/TR52.dz\n";
+  r = station.Run({"--info"});
+  EXPECT_NE(r.out.find("PATH_BIN : /data/fw/TR52.dz\n"), std::string::npos) << r.out;
+}
+
+TEST(StationPlugin, ConfigTakesTheNewPathFromStandardInput) {
+  REQUIRE_PLUGIN();
+  StationCopy station;
+  auto r = station.Run({"--config", "--info"}, "/data/new.dz\n");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("now: NULL"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("PATH_BIN : /data/new.dz\n"), std::string::npos) << r.out;
+
+  // An empty answer keeps what was saved.
+  r = station.Run({"--config", "--info"}, "\n");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("PATH_BIN : /data/new.dz\n"), std::string::npos) << r.out;
+}
+
+TEST(StationPlugin, BatchWithoutPhoneEndsAtTheTimeLimitAndFails) {
+  REQUIRE_PLUGIN();
+  StationCopy station;
+  const auto r =
+      station.Run({"--ports", "201,202", "--batch", "--timeout", "1", "--poll-ms", "50"});
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("time limit reached"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("COM201: no phone appeared"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("COM202: no phone appeared"), std::string::npos) << r.out;
+  EXPECT_EQ(Count(r.out, "RESULT"), 0);
+}
+
+TEST(StationPlugin, InterruptEndsAnInteractiveWatchOfTheListedPorts) {
+  REQUIRE_PLUGIN();
+  StationCopy station;
+  const auto r = station.Run({"--ports", "206-207,COM203,205,206", "--poll-ms", "50"}, "",
+                             std::chrono::seconds(30), [](const std::string& out) {
+                               return out.find("watching ") != std::string::npos ? SIGINT : 0;
+                             });
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, 130) << r.out << r.err;
+  EXPECT_NE(r.out.find("watching COM203, COM205, COM206, COM207\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("interrupted"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("summary: 0 of 4 port(s)"), std::string::npos) << r.out;
+}
+
+// A phone port that accepts the line but never answers: the plug-in connects, opens the pane,
+// fails the download and reports exactly one result; the batch run then closes and exits.
+class SilentPort {
+ public:
+  explicit SilentPort(int com) : com_(com) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    slave_ = ptsname(master_);
+    // Keep one slave descriptor so the master never sees a hang-up between opens.
+    keep_ = ::open(slave_.c_str(), O_RDWR | O_NOCTTY);
+    drain_ = std::thread([this] {
+      char buf[4096];
+      while (!stop_) {
+        pollfd p{master_, POLLIN, 0};
+        if (poll(&p, 1, 20) > 0 && (p.revents & POLLIN)) (void)!read(master_, buf, sizeof buf);
+      }
+    });
+  }
+  ~SilentPort() {
+    tr52::WithdrawPort(com_);
+    stop_ = true;
+    if (drain_.joinable()) drain_.join();
+    if (keep_ >= 0) close(keep_);
+    if (master_ >= 0) close(master_);
+  }
+  bool Declare() {
+    return !slave_.empty() &&
+           tr52::DeclarePort(com_, slave_,
+                             "ZUM Mobile USB Serial Port (COM" + std::to_string(com_) + ")");
+  }
+
+ private:
+  int com_;
+  int master_ = -1;
+  int keep_ = -1;
+  std::string slave_;
+  std::atomic<bool> stop_{false};
+  std::thread drain_;
+};
+
+TEST(StationPlugin, BatchRunDrivesADeclaredPortToExactlyOneResult) {
+  REQUIRE_PLUGIN();
+  StationCopy station;
+  setenv("TR52_PORT_TABLE", station.PortTable().c_str(), 1);
+  SilentPort port(37);
+  ASSERT_TRUE(port.Declare());
+
+  const auto r = station.Run(
+      {"--ports", "37", "--batch", "--timeout", "120", "--poll-ms", "50", "--time-scale", "100"});
+  unsetenv("TR52_PORT_TABLE");
+  EXPECT_FALSE(r.timedOut);
+  const auto& out = r.out;
+  const auto loaded = out.find("loaded plug-in");
+  const auto connected = out.find("COM37 | phone connected");
+  const auto opened = out.find("COM37 | pane opened [COM 37]");
+  const auto firstLine = out.find("COM37 | 1.");
+  const auto result = out.find("COM37 | RESULT ");
+  const auto closed = out.find("COM37 | pane closed");
+  ASSERT_NE(loaded, std::string::npos) << out << r.err;
+  ASSERT_NE(connected, std::string::npos) << out << r.err;
+  ASSERT_NE(opened, std::string::npos) << out << r.err;
+  ASSERT_NE(firstLine, std::string::npos) << out << r.err;
+  ASSERT_NE(result, std::string::npos) << out << r.err;
+  ASSERT_NE(closed, std::string::npos) << out << r.err;
+  EXPECT_LT(loaded, connected);
+  EXPECT_LT(connected, opened);
+  EXPECT_LT(opened, firstLine);
+  EXPECT_LT(firstLine, result);
+  EXPECT_LT(result, closed);
+  EXPECT_EQ(Count(out, "RESULT "), 1) << out;
+  EXPECT_EQ(Count(out, "phone connected"), 1) << out;
+  // Nobody answered, so the download cannot have succeeded.
+  EXPECT_EQ(out.find("RESULT OK"), std::string::npos) << out;
+  EXPECT_NE(out.find("summary: 0 of 1 port(s) succeeded"), std::string::npos) << out;
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(StationPlugin, InterruptDuringADownloadLeavesAtOnceWithoutClosingItsPane) {
+  REQUIRE_PLUGIN();
+  StationCopy station;
+  setenv("TR52_PORT_TABLE", station.PortTable().c_str(), 1);
+  SilentPort port(38);
+  ASSERT_TRUE(port.Declare());
+  // Real time: a phone that never answers keeps the download busy for many seconds.
+  const auto r =
+      station.Run({"--ports", "38", "--poll-ms", "50"}, "", std::chrono::seconds(30),
+                  [](const std::string& out) {
+                    return out.find("COM38 | pane opened") != std::string::npos ? SIGINT : 0;
+                  });
+  unsetenv("TR52_PORT_TABLE");
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, 130) << r.out << r.err;
+  EXPECT_NE(r.out.find("COM38: still downloading, no result"), std::string::npos) << r.out;
+  // A pane may only be closed after its result.
+  EXPECT_EQ(r.out.find("pane closed"), std::string::npos) << r.out;
+  EXPECT_EQ(Count(r.out, "RESULT "), 0) << r.out;
+}
+
+// Sets the port table folder of this process (where the virtual phones declare themselves)
+// for the life of a test.
+class ScopedPortTable {
+ public:
+  explicit ScopedPortTable(const std::string& dir) { setenv("TR52_PORT_TABLE", dir.c_str(), 1); }
+  ~ScopedPortTable() { unsetenv("TR52_PORT_TABLE"); }
+};
+
+// The lines of one port, in order, without their timestamps.
+std::vector<std::string> PortLines(const std::string& out, const std::string& port) {
+  std::vector<std::string> lines;
+  const std::string tag = " " + port + " | ";
+  size_t start = 0;
+  while (start < out.size()) {
+    size_t end = out.find('\n', start);
+    if (end == std::string::npos) end = out.size();
+    const std::string line = out.substr(start, end - start);
+    if (auto at = line.find(tag); at != std::string::npos)
+      lines.push_back(line.substr(at + tag.size()));
+    start = end + 1;
+  }
+  return lines;
+}
+
+int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+  return static_cast<int>(std::count_if(
+      lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+TEST(StationPhones, TwoPhonesEachGetTheirOwnPaneAndExactlyOneResult) {
+  REQUIRE_PLUGIN();
+  StationCopy station;
+  ScopedPortTable table(station.PortTable());
+  vphone::PhoneOptions a, b;
+  a.com = 41;
+  b.com = 42;
+  vphone::VirtualPhone phoneA(a), phoneB(b);
+  std::string error;
+  ASSERT_TRUE(phoneA.Start(&error)) << error;
+  ASSERT_TRUE(phoneB.Start(&error)) << error;
+
+  const auto r = station.Run({"--ports", "41-42", "--batch", "--timeout", "120", "--poll-ms", "50",
+                              "--time-scale", "100"});
+  EXPECT_FALSE(r.timedOut);
+  for (const std::string port : {"COM41", "COM42"}) {
+    const auto lines = PortLines(r.out, port);
+    ASSERT_FALSE(lines.empty()) << r.out << r.err;
+    EXPECT_EQ(lines.front(), "phone connected") << r.out;
+    EXPECT_EQ(CountPrefix(lines, "pane opened [COM " + port.substr(3) + "]"), 1) << r.out;
+    // The phone answered its model name, which the pane lists first.
+    EXPECT_EQ(CountPrefix(lines, "1.TR52"), 1) << r.out;
+    EXPECT_EQ(CountPrefix(lines, "RESULT "), 1) << r.out;
+    EXPECT_EQ(lines.back(), "pane closed") << r.out;
+  }
+  EXPECT_NE(r.out.find("summary: "), std::string::npos);
+  // The status matches the summary: 0 exactly when both downloads succeeded.
+  const bool bothOk = Count(r.out, "RESULT OK") == 2;
+  EXPECT_EQ(r.status, bothOk ? 0 : 1) << r.out;
+}
+
+TEST(StationPhones, InteractivePaneClosesWhenThePhoneGoesAndTheNextPhoneIsServed) {
+  REQUIRE_PLUGIN();
+  StationCopy station;
+  ScopedPortTable table(station.PortTable());
+  vphone::PhoneOptions options;
+  options.com = 43;
+  vphone::VirtualPhone phone(options);
+  std::string error;
+  ASSERT_TRUE(phone.Start(&error)) << error;
+
+  // First phone: when its result is in, unplug it; once the port is free, plug a phone in
+  // again; stop the station after the second result.
+  int stage = 0;
+  const auto r =
+      station.Run({"--ports", "43", "--poll-ms", "50", "--time-scale", "100", "--timeout", "120"},
+                  "", std::chrono::seconds(150), [&](const std::string& out) -> int {
+                    const auto lines = PortLines(out, "COM43");
+                    const int results = CountPrefix(lines, "RESULT ");
+                    if (stage == 0 && results == 1) {
+                      stage = 1;
+                      phone.Stop();
+                    } else if (stage == 1 && CountPrefix(lines, "pane closed") == 1) {
+                      stage = 2;
+                      EXPECT_TRUE(phone.Start());
+                    } else if (stage == 2 && results == 2) {
+                      stage = 3;
+                      return SIGINT;
+                    }
+                    return 0;
+                  });
+  EXPECT_FALSE(r.timedOut) << r.out;
+  EXPECT_EQ(stage, 3) << r.out << r.err;
+  const auto lines = PortLines(r.out, "COM43");
+  EXPECT_EQ(CountPrefix(lines, "phone connected"), 2) << r.out;
+  EXPECT_EQ(CountPrefix(lines, "RESULT "), 2) << r.out;
+  // The first pane was closed when its phone went, not before; the second one (result in,
+  // phone still there) is closed on the way out.
+  EXPECT_EQ(CountPrefix(lines, "pane closed"), 2) << r.out;
+  const auto gone = std::find(lines.begin(), lines.end(), "phone gone");
+  ASSERT_NE(gone, lines.end()) << r.out;
+  EXPECT_EQ(*(gone + 1), "pane closed") << r.out;
+  EXPECT_NE(r.out.find("COM43: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("(last of 2 phones, "), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 130) << r.err;
+}
+
+}  // namespace
