@@ -1,0 +1,69 @@
+// Reads back what the process log received during a test.
+#pragma once
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "base/process_log.h"
+#include "support/temp_dir.h"
+
+namespace tr52test {
+
+class LogCapture {
+ public:
+  // Points the process log at a file of a temporary folder (once per test program) and
+  // remembers where this capture starts.
+  LogCapture() {
+    static TempDir dir;
+    static bool opened = false;
+    path_ = dir.File("unit_test_log.txt");
+    if (!opened) {
+      auto& log = tr52::ProcessLog::Instance();
+      if (log.IsOpen()) log.Finish();
+      log.Open(path_);
+      opened = true;
+    }
+    start_ = Contents().size();
+  }
+
+  // Lines logged since construction, without their time stamps (and the "  : " after them).
+  std::vector<std::string> Lines() const {
+    const std::string all = Contents().substr(start_);
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < all.size()) {
+      size_t end = all.find("\r\n", pos);
+      if (end == std::string::npos) end = all.size();
+      std::string line = all.substr(pos, end - pos);
+      const size_t sep = line.find("  : ");
+      out.push_back(sep == std::string::npos ? line : line.substr(sep + 4));
+      pos = end + 2;
+    }
+    return out;
+  }
+  size_t Count(const std::string& line) const {
+    size_t n = 0;
+    for (const auto& l : Lines()) n += (l == line);
+    return n;
+  }
+  bool Has(const std::string& line) const { return Count(line) > 0; }
+  // Index of the first line equal to `line` at or after `from`; -1 when absent.
+  int Find(const std::string& line, int from = 0) const {
+    const auto lines = Lines();
+    for (size_t i = static_cast<size_t>(from); i < lines.size(); ++i)
+      if (lines[i] == line) return static_cast<int>(i);
+    return -1;
+  }
+
+ private:
+  std::string Contents() const {
+    std::ifstream in(path_, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  std::string path_;
+  size_t start_ = 0;
+};
+
+}  // namespace tr52test
