@@ -34,8 +34,11 @@ void PutText(Bytes& out, size_t at, const std::string& text) {
 }  // namespace
 
 Bytes DiagError(uint8_t code, std::span<const uint8_t> request) {
-  Bytes out{code};
-  out.insert(out.end(), request.begin(), request.begin() + std::min<size_t>(request.size(), 16));
+  const size_t echoed = std::min<size_t>(request.size(), 16);
+  Bytes out;
+  out.reserve(1 + echoed);
+  out.push_back(code);
+  out.insert(out.end(), request.begin(), request.begin() + static_cast<std::ptrdiff_t>(echoed));
   return out;
 }
 

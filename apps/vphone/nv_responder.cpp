@@ -1,5 +1,7 @@
 #include "vphone/nv_responder.h"
 
+#include "vphone/diag_responder.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -15,12 +17,6 @@ constexpr uint8_t kSpc = 0x41;
 constexpr size_t kNvPacket = 133;
 constexpr uint16_t kNotActive = 5;
 
-Bytes Error(uint8_t code, std::span<const uint8_t> request) {
-  Bytes out{code};
-  out.insert(out.end(), request.begin(), request.begin() + std::min<size_t>(request.size(), 16));
-  return out;
-}
-
 }  // namespace
 
 bool NvResponder::Handle(Mode mode, std::span<const uint8_t> req, Reply& reply) {
@@ -28,7 +24,7 @@ bool NvResponder::Handle(Mode mode, std::span<const uint8_t> req, Reply& reply) 
   const uint8_t cmd = req[0];
   if (cmd == kSpc) {
     if (req.size() < 7) {
-      reply.frames.push_back(Error(0x15, req));
+      reply.frames.push_back(DiagError(0x15, req));
       return true;
     }
     spcAccepted_ = std::memcmp(req.data() + 1, store_.Spc().data(),
@@ -39,7 +35,7 @@ bool NvResponder::Handle(Mode mode, std::span<const uint8_t> req, Reply& reply) 
   }
   if (cmd != kNvRead && cmd != kNvWrite) return false;
   if (req.size() < kNvPacket) {
-    reply.frames.push_back(Error(0x15, req));
+    reply.frames.push_back(DiagError(0x15, req));
     return true;
   }
   const uint16_t item = tr52::LoadU16le(req.data() + 1);
@@ -51,7 +47,7 @@ bool NvResponder::Handle(Mode mode, std::span<const uint8_t> req, Reply& reply) 
       return true;
     }
     if (store_.IsBadParm(item)) {
-      reply.frames.push_back(Error(0x14, req));
+      reply.frames.push_back(DiagError(0x14, req));
       return true;
     }
     std::fill(answer.begin() + 3, answer.begin() + 131, 0);

@@ -7,10 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <vector>
 
+#include "base/module_singleton.h"
 #include "platform/process_info.h"
 
 extern char** environ;
@@ -19,6 +21,7 @@ namespace tr52 {
 namespace {
 
 thread_local int t_depth = 0;
+std::atomic<bool> g_released{false};  // the module unloaded: never re-create the log
 
 struct WallTime {
   struct tm tm;
@@ -87,13 +90,22 @@ std::string ToCp949(const std::string& utf8) {
 }
 
 ProcessLog& ProcessLog::Instance() {
-  // Never destroyed: worker threads and static clean-up of other objects may still log while
-  // the process exits. The finisher writes the footer when the module goes away.
-  static ProcessLog* log = new ProcessLog();
+  ProcessLog& log = ModuleSingleton<ProcessLog>::Get();
+  // Writes the footer at exit or unload unless the module's unload hook already did.
   static struct Finisher {
-    ~Finisher() { log->Finish(); }
+    ~Finisher() {
+      if (ProcessLog* l = ModuleSingleton<ProcessLog>::Peek()) l->Finish();
+    }
   } finisher;
-  return *log;
+  return log;
+}
+
+void ProcessLog::ReleaseInstance() {
+  if (ProcessLog* l = ModuleSingleton<ProcessLog>::Peek()) l->Finish();
+  // A line logged after this (by code outside the module) must not re-create and so empty
+  // the finished log file.
+  g_released.store(true);
+  ModuleSingleton<ProcessLog>::Release();
 }
 
 ProcessLog::~ProcessLog() = default;
@@ -123,7 +135,7 @@ void ProcessLog::EnsureOpen() {
   bool need;
   {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    need = !opened_ && !finished_;
+    need = !opened_ && !finished_ && !g_released.load();
   }
   if (need) {
     t_depth = 0;

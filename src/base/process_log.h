@@ -12,11 +12,17 @@
 
 namespace tr52 {
 
+template <typename>
+class ModuleSingleton;
+
 class ProcessLog {
  public:
   static constexpr int kMaxLine = 1024;
 
   static ProcessLog& Instance();
+  // Writes the footer and frees the log object when the module unloads; later lines are
+  // dropped instead of re-creating the file.
+  static void ReleaseInstance();
 
   // printf-style; 0 = written (or dropped because the file is not open), -1 = dropped because
   // the message has 1024 bytes or more or the line would pass 1024 bytes. Opens the file on the
@@ -46,6 +52,8 @@ class ProcessLog {
   ProcessLog& operator=(const ProcessLog&) = delete;
 
  private:
+  template <typename>
+  friend class ModuleSingleton;
   ProcessLog() = default;
   ~ProcessLog();
   // False when the line would pass kMaxLine bytes (nothing written).

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/module_singleton.h"
 #include "platform/process_info.h"
 #include "win/profile.h"
 
@@ -54,9 +55,11 @@ std::string SettingsFile::PathBesideHost() {
 }
 
 SettingsFile& Settings() {
-  // Never destroyed: a worker thread may still read the setting while the module unloads.
-  static SettingsFile* settings = new SettingsFile();
-  return *settings;
+  return ModuleSingleton<SettingsFile>::Get();
+}
+
+void ReleaseSettings() {
+  ModuleSingleton<SettingsFile>::Release();
 }
 
 }  // namespace tr52

@@ -40,5 +40,7 @@ class SettingsFile {
 
 // The process-wide settings object (empty path until the module start-up sets it).
 SettingsFile& Settings();
+// Frees the process-wide settings object when the module unloads.
+void ReleaseSettings();
 
 }  // namespace tr52

@@ -50,7 +50,14 @@ void ModuleDetach() {
     delete ModuleClock();
     ModuleClock() = nullptr;
   }
-  ProcessLog::Instance().Finish();
+  // The process-wide objects the module made for itself go with it: registries (their arrays,
+  // not the sessions or panes they may still point to), settings, the image catalogue, and
+  // last the log after its footer.
+  DialogRegistry::ReleaseInstance();
+  SessionRegistry::ReleaseInstance();
+  ReleaseSettings();
+  FreeImageStore();
+  ProcessLog::ReleaseInstance();
 }
 
 }  // namespace tr52

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <limits>
 
+#include "base/module_singleton.h"
 #include "base/process_log.h"
 #include "package/dz_archive.h"
 
@@ -46,8 +47,7 @@ struct Store {
 };
 
 Store& TheStore() {
-  static Store* store = new Store;  // never destroyed: slots outlive every static user
-  return *store;
+  return ModuleSingleton<Store>::Get();
 }
 
 bool ValidType(int type) {
@@ -167,6 +167,10 @@ void ReleaseImage(int type) {
 
 void ReleaseAllImages() {
   for (int t = 0; t < kImageTypeCount; ++t) ReleaseImage(t);
+}
+
+void FreeImageStore() {
+  ModuleSingleton<Store>::Release();
 }
 
 bool LoadImage(int type) {

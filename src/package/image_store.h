@@ -90,6 +90,9 @@ void ResetImageStore();
 void ReleaseImage(int type);
 // ReleaseImage for every type (module unload).
 void ReleaseAllImages();
+// Frees the catalogue itself (slots and locks) when the module unloads, after
+// ReleaseAllImages; a later use starts a new, empty catalogue.
+void FreeImageStore();
 
 // Makes sure the slot of `type` is loaded from its path: a path ending in "dz" is read through
 // the package, anything else as a plain image file. Logs "Type : %d, Not Found : %s" on failure.

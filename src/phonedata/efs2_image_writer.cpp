@@ -1,5 +1,6 @@
 #include "phonedata/efs2_image_writer.h"
 
+#include <array>
 #include <cstring>
 
 #include "base/byte_reader.h"
@@ -44,8 +45,9 @@ void Efs2ImageWriter::AddFile(const std::string& phonePath, const std::vector<ui
 }
 
 std::vector<uint8_t> Efs2ImageWriter::Build() const {
-  std::vector<uint8_t> out(CEfs2Image::kHeaderSize, 0);
-  uint8_t* h = out.data();
+  // The header is filled in a fixed array first and appended whole.
+  std::array<uint8_t, CEfs2Image::kHeaderSize> header{};
+  uint8_t* h = header.data();
   StoreU32le(h, kEfs2Magic);
   StoreU32le(h + 4, 44);
   StoreU32le(h + 8, version_);
@@ -56,13 +58,22 @@ std::vector<uint8_t> Efs2ImageWriter::Build() const {
   StoreU32le(h + 40, static_cast<uint32_t>(directories_));
   StoreU32le(h + 44, static_cast<uint32_t>(files_));
   StoreU32le(h + 48, static_cast<uint32_t>(description_.size()));
-  out.insert(out.end(), description_.begin(), description_.end());
-  if (version_ >= CEfs2Image::kCurrentVersion) {
-    std::vector<uint8_t> ext(CEfs2Image::kExtensionSize, 0);
-    StoreU32le(ext.data(), kEfs2TagExtension);
-    out.insert(out.end(), ext.begin(), ext.end());
-  }
-  out.insert(out.end(), objects_.begin(), objects_.end());
+
+  std::array<uint8_t, CEfs2Image::kExtensionSize> ext{};
+  StoreU32le(ext.data(), kEfs2TagExtension);
+  const size_t extSize = version_ >= CEfs2Image::kCurrentVersion ? ext.size() : 0;
+
+  // Sized once and filled by copies: header, description, extension, objects.
+  std::vector<uint8_t> out(header.size() + description_.size() + extSize + objects_.size());
+  size_t at = 0;
+  auto append = [&](const void* data, size_t n) {
+    if (n) std::memcpy(out.data() + at, data, n);
+    at += n;
+  };
+  append(header.data(), header.size());
+  append(description_.data(), description_.size());
+  append(ext.data(), extSize);
+  append(objects_.data(), objects_.size());
   return out;
 }
 

@@ -2,14 +2,17 @@
 
 #include <algorithm>
 
+#include "base/module_singleton.h"
 #include "session/download_session.h"
 
 namespace tr52 {
 
 SessionRegistry& SessionRegistry::Instance() {
-  // Lives until the process ends so that late callers never meet a destroyed lock.
-  static SessionRegistry* registry = new SessionRegistry();
-  return *registry;
+  return ModuleSingleton<SessionRegistry>::Get();
+}
+
+void SessionRegistry::ReleaseInstance() {
+  ModuleSingleton<SessionRegistry>::Release();
 }
 
 void SessionRegistry::Add(DownloadSession* session) {

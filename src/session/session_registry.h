@@ -11,11 +11,16 @@
 
 namespace tr52 {
 
+template <typename>
+class ModuleSingleton;
+
 class DownloadSession;
 
 class SessionRegistry {
  public:
   static SessionRegistry& Instance();
+  // Frees the registry (its array, not the objects in it) when the module unloads.
+  static void ReleaseInstance();
 
   // The session lock (re-entrant). Hold it around every call below.
   std::recursive_mutex& Lock() { return lock_; }
@@ -31,6 +36,8 @@ class SessionRegistry {
   SessionRegistry& operator=(const SessionRegistry&) = delete;
 
  private:
+  template <typename>
+  friend class ModuleSingleton;
   SessionRegistry() = default;
 
   std::recursive_mutex lock_;

@@ -2,14 +2,17 @@
 
 #include <algorithm>
 
+#include "base/module_singleton.h"
 #include "ui/progress_dialog.h"
 
 namespace tr52 {
 
 DialogRegistry& DialogRegistry::Instance() {
-  // Lives until the process ends so that late callers never meet a destroyed lock.
-  static DialogRegistry* registry = new DialogRegistry();
-  return *registry;
+  return ModuleSingleton<DialogRegistry>::Get();
+}
+
+void DialogRegistry::ReleaseInstance() {
+  ModuleSingleton<DialogRegistry>::Release();
 }
 
 void DialogRegistry::Add(ProgressDialog* dialog) {

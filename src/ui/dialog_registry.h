@@ -11,11 +11,16 @@
 
 namespace tr52 {
 
+template <typename>
+class ModuleSingleton;
+
 class ProgressDialog;
 
 class DialogRegistry {
  public:
   static DialogRegistry& Instance();
+  // Frees the registry (its array, not the objects in it) when the module unloads.
+  static void ReleaseInstance();
 
   // The dialog lock (re-entrant). Hold it around every call below.
   std::recursive_mutex& Lock() { return lock_; }
@@ -30,6 +35,8 @@ class DialogRegistry {
   DialogRegistry& operator=(const DialogRegistry&) = delete;
 
  private:
+  template <typename>
+  friend class ModuleSingleton;
   DialogRegistry() = default;
 
   std::recursive_mutex lock_;
