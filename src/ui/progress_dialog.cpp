@@ -210,13 +210,6 @@ int ProgressDialog::RunDownload() {
   SetImagePaths(kDownloadImageMask, path);
   StartClock();
 
-  DownloadSession* session = nullptr;
-  {
-    std::lock_guard<std::recursive_mutex> hold(SessionRegistry::Instance().Lock());
-    session = SessionRegistry::Instance().FindByPort(port_);
-  }
-  if (session == nullptr) return 0;
-
   SessionParams params;
   params.dialog = hwnd_.load();
   params.flowType = kFlowDownload;
@@ -225,7 +218,17 @@ int ProgressDialog::RunDownload() {
   params.imageMask = kPluginImageMask;
   params.options = kPluginOptions;
   params.notifyMsg = WM_DOWNLOAD_STEP;
-  session->Start(params);
+
+  // Start stores the parameters under the session lock too: the host's thread reads the
+  // session's port under that lock (CloseProgress, OpenProgress), so the worker must not
+  // write it unlocked.
+  DownloadSession* session = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> hold(SessionRegistry::Instance().Lock());
+    session = SessionRegistry::Instance().FindByPort(port_);
+    if (session != nullptr) session->Start(params);
+  }
+  if (session == nullptr) return 0;
   return session->Run() == 0 ? 1 : 0;
 }
 

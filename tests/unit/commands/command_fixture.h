@@ -119,7 +119,13 @@ class CommandTest : public ::testing::Test {
       return view;
     });
   }
-  void TearDown() override { link.Close(); }
+  void TearDown() override {
+    // The peer's handler may point at the test body's locals, which are gone by now; dropping
+    // it (under the peer's lock) also orders everything the peer thread read before this
+    // thread reuses that stack.
+    peer.SetHandler({});
+    link.Close();
+  }
 
   // Answers every request with `answer`.
   void AnswerAlways(Bytes answer) {
