@@ -161,7 +161,7 @@ std::string DzArchive::ModelName() const {
   return r.FixedText(dz::kMainModelWidth).value_or(std::string());
 }
 
-bool DzArchive::ReadSubHeaderAt(uint32_t offset, DzSubHeader& header) {
+bool DzArchive::SeekSubHeader(uint32_t offset) {
   if (!open_) return false;
   if (offset == 0) {
     Fail("Invalid Parameter... currentOffSet = 0 || pObjSubFileList =NULL");
@@ -172,8 +172,11 @@ bool DzArchive::ReadSubHeaderAt(uint32_t offset, DzSubHeader& header) {
     return false;
   }
   position_ = offset;
-  if (position_ == length_) return false;
-  return ReadSubHeader(header);
+  return position_ != length_;
+}
+
+bool DzArchive::ReadSubHeaderAt(uint32_t offset, DzSubHeader& header) {
+  return SeekSubHeader(offset) && ReadSubHeader(header);
 }
 
 bool DzArchive::ReadSubHeader(DzSubHeader& header) {

@@ -76,6 +76,9 @@ class DzArchive {
 
  private:
   bool ReadAt(uint64_t offset, void* buffer, size_t size);
+  // Checks a sub-header offset and moves there; false (with the error text for a bad offset)
+  // when it is unusable or at the end of the file.
+  bool SeekSubHeader(uint32_t offset);
   bool ReadOffsetTable();
   bool ReadMainHeader();
   bool ExtractInto(uint32_t offset, std::string& name, ImageBuffer& data, size_t at, uint64_t limit,

@@ -143,17 +143,7 @@ bool DzArchive::ExtractSubFile(uint32_t offset, std::string& name, ImageBuffer& 
 bool DzArchive::ExtractInto(uint32_t offset, std::string& name, ImageBuffer& data, size_t at,
                             uint64_t limit, uint64_t& produced) {
   produced = 0;
-  if (!open_) return false;
-  if (offset == 0) {
-    Fail("Invalid Parameter... currentOffSet = 0 || pObjSubFileList =NULL");
-    return false;
-  }
-  if (offset > length_) {
-    Fail("It reached invalid position instead of the current offset value.");
-    return false;
-  }
-  position_ = offset;
-  if (position_ == length_) return false;
+  if (!SeekSubHeader(offset)) return false;
   DzSubHeader h;
   if (!ReadSubHeader(h)) {
     Wrap("Fail to read Sub Header : %s");
