@@ -11,6 +11,7 @@
 #include "phonedata/efs2_image_writer.h"
 #include "support/scoped_clock.h"
 #include "support/temp_dir.h"
+#include "virtual_phone_fixture.h"
 #include "vphone/scenario.h"
 #include "vphone/virtual_phone.h"
 
@@ -62,22 +63,11 @@ Tree PhoneTreeBelow(const vphone::EfsTree& tree, std::initializer_list<const cha
   return out;
 }
 
-class PhonedataEfsTest : public ::testing::Test {
+class PhonedataEfsTest : public tr52test::VirtualPhoneFixture {
  protected:
-  void SetUp() override { setenv("TR52_PORT_TABLE", table.Path().c_str(), 1); }
-  void TearDown() override {
-    link.Close();
-    if (phone) phone->Stop();
-    unsetenv("TR52_PORT_TABLE");
-  }
+  PhonedataEfsTest() : VirtualPhoneFixture(kCom) {}
   void StartPhone(const std::string& scenario = "") {
-    vphone::PhoneOptions o;
-    o.com = kCom;
-    o.scenario = vphone::ParseScenario(scenario);
-    phone = std::make_unique<vphone::VirtualPhone>(o);
-    std::string error;
-    ASSERT_TRUE(phone->Start(&error)) << error;
-    ASSERT_TRUE(link.Open(kCom));
+    StartPhoneAndLink(scenario);
     efs.Bind(&link, nullptr, nullptr);
   }
   // Stops the phone so that its tree can be read.
@@ -87,10 +77,6 @@ class PhonedataEfsTest : public ::testing::Test {
     return phone->Efs();
   }
 
-  tr52test::TempDir table;
-  tr52test::ScopedClock clock{20.0};
-  std::unique_ptr<vphone::VirtualPhone> phone;
-  tr52::PhoneLink link;
   tr52::Efs2Client efs;
 };
 

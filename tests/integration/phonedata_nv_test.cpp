@@ -9,6 +9,7 @@
 #include "phonedata/nv_client.h"
 #include "support/scoped_clock.h"
 #include "support/temp_dir.h"
+#include "virtual_phone_fixture.h"
 #include "vphone/scenario.h"
 #include "vphone/virtual_phone.h"
 
@@ -16,23 +17,12 @@ namespace {
 
 constexpr int kCom = 62;
 
-class PhonedataNvTest : public ::testing::Test {
+class PhonedataNvTest : public tr52test::VirtualPhoneFixture {
  protected:
-  void SetUp() override { setenv("TR52_PORT_TABLE", table.Path().c_str(), 1); }
-  void TearDown() override {
-    link.Close();
-    if (phone) phone->Stop();
-    unsetenv("TR52_PORT_TABLE");
-  }
+  PhonedataNvTest() : VirtualPhoneFixture(kCom) {}
 
   void StartPhone(const std::string& scenario = "") {
-    vphone::PhoneOptions o;
-    o.com = kCom;
-    o.scenario = vphone::ParseScenario(scenario);
-    phone = std::make_unique<vphone::VirtualPhone>(o);
-    std::string error;
-    ASSERT_TRUE(phone->Start(&error)) << error;
-    ASSERT_TRUE(link.Open(kCom));
+    StartPhoneAndLink(scenario);
     nv.Bind(&link, nullptr, nullptr);
   }
 
@@ -47,11 +37,7 @@ class PhonedataNvTest : public ::testing::Test {
     return out;
   }
 
-  tr52test::TempDir table;
   tr52test::TempDir files;
-  tr52test::ScopedClock clock{20.0};
-  std::unique_ptr<vphone::VirtualPhone> phone;
-  tr52::PhoneLink link;
   tr52::NvClient nv;
 };
 

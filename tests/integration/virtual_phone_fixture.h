@@ -1,0 +1,50 @@
+// A virtual phone declared in a port table of its own, and a link opened on its port: the
+// common ground of the integration tests that drive one client against the phone.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "link/phone_link.h"
+#include "support/scoped_clock.h"
+#include "support/temp_dir.h"
+#include "vphone/scenario.h"
+#include "vphone/virtual_phone.h"
+
+namespace tr52test {
+
+class VirtualPhoneFixture : public ::testing::Test {
+ protected:
+  explicit VirtualPhoneFixture(int com) : com_(com) {}
+
+  void SetUp() override { setenv("TR52_PORT_TABLE", table.Path().c_str(), 1); }
+  void TearDown() override {
+    link.Close();
+    if (phone) phone->Stop();
+    unsetenv("TR52_PORT_TABLE");
+  }
+
+  // Starts the phone with a scenario ("key = value" lines) and opens the link on its port.
+  void StartPhoneAndLink(const std::string& scenario) {
+    vphone::PhoneOptions o;
+    o.com = com_;
+    o.scenario = vphone::ParseScenario(scenario);
+    phone = std::make_unique<vphone::VirtualPhone>(o);
+    std::string error;
+    ASSERT_TRUE(phone->Start(&error)) << error;
+    ASSERT_TRUE(link.Open(static_cast<uint8_t>(com_)));
+  }
+
+  TempDir table;
+  ScopedClock clock{20.0};
+  std::unique_ptr<vphone::VirtualPhone> phone;
+  tr52::PhoneLink link;
+
+ private:
+  int com_;
+};
+
+}  // namespace tr52test
