@@ -40,10 +40,10 @@ bench: build
 	bash scripts/bench
 
 format:
-	find src apps tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	find src apps tests bench \( -name '*.cpp' -o -name '*.h' \) | xargs clang-format -i
 
 format-check:
-	find src apps tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run --Werror
+	find src apps tests bench \( -name '*.cpp' -o -name '*.h' \) | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf build

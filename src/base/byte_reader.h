@@ -74,7 +74,8 @@ class ByteReader {
   std::optional<T> ReadLe() {
     if (Remaining() < sizeof(T)) return std::nullopt;
     T v = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) v |= static_cast<T>(static_cast<T>(data_[pos_ + i]) << (8 * i));
+    for (size_t i = 0; i < sizeof(T); ++i)
+      v |= static_cast<T>(static_cast<T>(data_[pos_ + i]) << (8 * i));
     pos_ += sizeof(T);
     return v;
   }
@@ -93,12 +94,16 @@ class ByteReader {
 };
 
 // Fixed-position helpers for buffers whose size the caller has already checked.
-inline uint16_t LoadU16le(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint16_t LoadU16le(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 inline uint32_t LoadU32le(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
-inline uint16_t LoadU16be(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline uint16_t LoadU16be(const uint8_t* p) {
+  return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 inline uint32_t LoadU32be(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
          (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);

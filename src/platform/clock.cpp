@@ -21,9 +21,13 @@ std::atomic<Clock*> g_clock{nullptr};
 
 }  // namespace
 
-uint64_t SystemClock::NowMs() { return RealMicros() / 1000; }
+uint64_t SystemClock::NowMs() {
+  return RealMicros() / 1000;
+}
 
-void SystemClock::SleepMs(uint64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SystemClock::SleepMs(uint64_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 ScaledClock::ScaledClock(double factor)
     : factor_(factor > 0 ? factor : 1.0), startRealUs_(RealMicros()) {}
@@ -43,6 +47,8 @@ Clock& GetClock() {
   return c ? *c : DefaultClock();
 }
 
-void SetClock(Clock* clock) { g_clock.store(clock, std::memory_order_release); }
+void SetClock(Clock* clock) {
+  g_clock.store(clock, std::memory_order_release);
+}
 
 }  // namespace tr52

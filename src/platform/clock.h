@@ -49,7 +49,11 @@ Clock& GetClock();
 void SetClock(Clock* clock);
 
 // Shorthands for GetClock().
-inline uint64_t NowMs() { return GetClock().NowMs(); }
-inline void SleepMs(uint64_t ms) { GetClock().SleepMs(ms); }
+inline uint64_t NowMs() {
+  return GetClock().NowMs();
+}
+inline void SleepMs(uint64_t ms) {
+  GetClock().SleepMs(ms);
+}
 
 }  // namespace tr52

@@ -33,7 +33,9 @@ void SetExecutablePathOverride(const std::string& path) {
   g_override = path;
 }
 
-unsigned ProcessId() { return static_cast<unsigned>(getpid()); }
+unsigned ProcessId() {
+  return static_cast<unsigned>(getpid());
+}
 
 std::string CurrentDirectory() {
   char buf[PATH_MAX];

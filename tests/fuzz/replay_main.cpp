@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 static bool RunFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   if (!in) return false;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   return true;
 }
