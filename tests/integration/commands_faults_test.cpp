@@ -20,6 +20,7 @@
 #include "package/image_store.h"
 #include "support/scoped_clock.h"
 #include "support/temp_dir.h"
+#include "support/test_pattern.h"
 #include "vphone/virtual_phone.h"
 
 namespace {
@@ -29,15 +30,7 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int kCom = 62;
 
-Bytes Pattern(size_t n, uint32_t seed) {
-  Bytes b(n);
-  uint32_t x = seed * 2654435761u + 3;
-  for (auto& v : b) {
-    x = x * 1103515245u + 12345u;
-    v = static_cast<uint8_t>(x >> 16);
-  }
-  return b;
-}
+using tr52test::Pattern;
 
 class CommandsFaultsTest : public ::testing::Test {
  protected:

@@ -20,6 +20,7 @@
 #include "link/phone_link.h"
 #include "package/image_store.h"
 #include "support/temp_dir.h"
+#include "support/test_pattern.h"
 #include "vphone/virtual_phone.h"
 
 namespace {
@@ -30,15 +31,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr int kCom = 61;
 constexpr int kWaitMs = 10000;
 
-Bytes Pattern(size_t n, uint32_t seed) {
-  Bytes b(n);
-  uint32_t x = seed * 2654435761u + 7;
-  for (auto& v : b) {
-    x = x * 1103515245u + 12345u;
-    v = static_cast<uint8_t>(x >> 16);
-  }
-  return b;
-}
+using tr52test::Pattern;
 
 void PutImage(int type, const Bytes& bytes) {
   std::lock_guard<std::recursive_mutex> lock(ImageSlotLock());

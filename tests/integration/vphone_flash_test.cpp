@@ -9,6 +9,7 @@
 #include "link/phone_link.h"
 #include "support/scoped_clock.h"
 #include "support/temp_dir.h"
+#include "support/test_pattern.h"
 #include "vphone/scenario.h"
 #include "vphone/virtual_phone.h"
 
@@ -21,11 +22,7 @@ using vphone::Mode;
 constexpr int kCom = 62;
 constexpr uint8_t kCode[8] = {0xA7, 0x5C, 0x19, 0xE2, 0x40, 0x8B, 0xD3, 0x6F};
 
-Bytes Pattern(size_t n, unsigned seed) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>((i * 131 + seed * 7) ^ (i >> 11));
-  return b;
-}
+using tr52test::Pattern;
 
 class VphoneFlashTest : public ::testing::Test {
  protected:

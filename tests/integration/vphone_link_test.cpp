@@ -11,6 +11,7 @@
 #include "link/phone_link.h"
 #include "support/scoped_clock.h"
 #include "support/temp_dir.h"
+#include "support/test_pattern.h"
 #include "vphone/scenario.h"
 #include "vphone/virtual_phone.h"
 
@@ -52,11 +53,7 @@ class VphoneLinkTest : public ::testing::Test {
   tr52::PhoneLink link;
 };
 
-Bytes Pattern(size_t n, unsigned seed) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>((i * 31 + seed) ^ (i >> 7));
-  return b;
-}
+using tr52test::Pattern;
 
 TEST_F(VphoneLinkTest, NormalModeThenDownloadModeThenBackAfterReset) {
   auto phone = StartPhone(Mode::Normal);
