@@ -6,16 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "session/result_codes.h"
 #include "win/window.h"
 
 namespace tr52 {
 
 class StepRunner;
 
-// Result codes that the session itself produces.
-constexpr int kResultOpenPort = 6;            // ZU3G_ERROR_OPEN_PORT
-constexpr int kResultException = 500;         // exception caught in the worker thread
-constexpr int kResultLoadImages = 501;        // images could not be loaded
 constexpr int kResultFlowUnavailable = 9001;  // this build has no download flow yet
 
 // Fixed download parameters of this plug-in.

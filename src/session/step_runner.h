@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "session/result_codes.h"
 #include "win/window.h"
 
 namespace tr52 {
@@ -25,12 +26,6 @@ constexpr uint8_t BOOT_DIAG = 1;
 constexpr uint8_t BOOT_DLOAD = 2;
 constexpr uint8_t BOOT_DIAG_CSW = 5;
 constexpr uint8_t BOOT_DLOAD_C = 6;
-
-// Result codes of the steps this file implements.
-constexpr int kResultNoPhone = 502;
-constexpr int kResultModelMismatch = 503;
-constexpr int kResultSecurityCodeRefused = 508;
-constexpr int kResultDloadUnlockRefused = 1014;
 
 class StepRunner {
  public:
