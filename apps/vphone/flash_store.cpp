@@ -35,9 +35,16 @@ std::string Sha256Hex(std::span<const uint8_t> data) {
   return hex;
 }
 
+namespace {
+bool IsEfsImage(const std::string& name) {
+  return name == "EFS GANG" || name == "EFS GANG APPS";
+}
+}  // namespace
+
 void FlashStore::Begin(const std::string& name, uint32_t start, FlashMethod method) {
   std::lock_guard lock(mutex_);
   images_[name] = FlashImage{name, start, method, {}, 0};
+  if (IsEfsImage(name)) ++efsGeneration_;
 }
 
 bool FlashStore::Write(const std::string& name, uint32_t address, std::span<const uint8_t> data) {
@@ -60,12 +67,19 @@ void FlashStore::Put(const std::string& name, uint32_t start, FlashMethod method
                      std::span<const uint8_t> data) {
   std::lock_guard lock(mutex_);
   images_[name] = FlashImage{name, start, method, Bytes(data.begin(), data.end()), 1};
+  if (IsEfsImage(name)) ++efsGeneration_;
 }
 
 void FlashStore::EraseEfs() {
   std::lock_guard lock(mutex_);
   images_.erase("EFS GANG");
   ++efsErasures_;
+  ++efsGeneration_;
+}
+
+uint64_t FlashStore::EfsGeneration() const {
+  std::lock_guard lock(mutex_);
+  return efsGeneration_;
 }
 
 std::optional<FlashImage> FlashStore::Find(const std::string& name) const {

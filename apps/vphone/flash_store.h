@@ -46,6 +46,8 @@ class FlashStore {
   std::optional<FlashImage> Find(const std::string& name) const;
   std::vector<std::string> Names() const;
   int EfsErasures() const;
+  // Changes whenever the EFS (where the NV items live) is written or erased.
+  uint64_t EfsGeneration() const;
   // One line per image, sorted by name: flash "<name>" method <m> start 0x%08X size <n>
   // sha256 <hex>; then "flash efs_erasures <n>".
   void Dump(std::ostream& out) const;
@@ -54,6 +56,7 @@ class FlashStore {
   mutable std::mutex mutex_;
   std::map<std::string, FlashImage> images_;
   int efsErasures_ = 0;
+  uint64_t efsGeneration_ = 0;
 };
 
 std::string Sha256Hex(std::span<const uint8_t> data);

@@ -47,6 +47,13 @@ constexpr PartitionInfo kPartitions[] = {
 
 }  // namespace
 
+const PartitionInfo* FindPartitionByStart(uint32_t start) {
+  if (start <= 1) return nullptr;  // 1 stands for "where the host puts it", not an address
+  for (const auto& p : kPartitions)
+    if (p.start == start) return &p;
+  return nullptr;
+}
+
 const PartitionInfo* FindPartitionByCode(uint32_t code) {
   for (const auto& p : kPartitions)
     if (p.code == code) return &p;
@@ -179,6 +186,10 @@ Bytes NandProgrammer::Program(std::span<const uint8_t> req) {
   if (writing_.empty()) {
     if (!ctx_.openImage.empty()) {
       writing_ = ctx_.openImage;
+    } else if (const PartitionInfo* p = FindPartitionByStart(address)) {
+      // Without an open image the programmer writes by address: a write at a partition's
+      // start fills that partition.
+      writing_ = p->name;
     } else {
       char name[32];
       std::snprintf(name, sizeof name, "NAND 0x%08X", address);

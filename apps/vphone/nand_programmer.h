@@ -19,6 +19,8 @@ struct PartitionInfo {
   uint32_t start;
 };
 const PartitionInfo* FindPartitionByCode(uint32_t code);
+// The partition that starts at a NAND address (null when none does).
+const PartitionInfo* FindPartitionByStart(uint32_t start);
 
 class NandProgrammer : public Responder {
  public:

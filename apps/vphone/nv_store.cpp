@@ -84,6 +84,7 @@ void NvStore::ApplyScenario(const Scenario& s) {
   }
   cnvBackup_ = ParseOutcome(ScenarioString(s, "cnv.backup", ""), cnvBackup_);
   cnvRestore_ = ParseOutcome(ScenarioString(s, "cnv.restore", ""), cnvRestore_);
+  if (ScenarioBool(s, "cnv.saved", false)) SaveCalibrationCopy();
 }
 
 std::optional<NvData> NvStore::Get(uint16_t item) const {
@@ -111,10 +112,22 @@ bool NvStore::NextReadSilent() {
 
 bool NvStore::CnvBackup() {
   if (cnvBackup_ != Outcome::Ok) return false;
+  return SaveCalibrationCopy();
+}
+
+void NvStore::ClearCalibration() {
+  for (uint16_t i : kCalibrationItems)
+    if (auto it = items_.find(i); it != items_.end()) it->second = NvData{};
+}
+
+bool NvStore::SaveCalibrationCopy() {
   cnvCopy_.clear();
   for (uint16_t i : kCalibrationItems) {
     auto d = Get(i);
-    if (!d) return false;  // a calibration item is missing: nothing to keep
+    if (!d) {  // a calibration item is missing: nothing to keep
+      cnvCopy_.clear();
+      return false;
+    }
     cnvCopy_[i] = *d;
   }
   return true;

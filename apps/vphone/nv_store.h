@@ -15,6 +15,8 @@
 //   nv.spc = 000000                  the service programming code the phone takes
 //   cnv.backup = ok | fail | silent  outcome of the phone's own backup [ok]
 //   cnv.restore = ok | fail | silent outcome of the phone's own restore [ok]
+//   cnv.saved = false                the phone already holds a calibration copy from an
+//                                    earlier backup (taken from its items at start)
 #pragma once
 
 #include <array>
@@ -68,6 +70,10 @@ class NvStore {
   Outcome CnvBackupOutcome() const { return cnvBackup_; }
   Outcome CnvRestoreOutcome() const { return cnvRestore_; }
   bool CnvBackup();
+  // A new EFS holds no calibration: the calibration items read as zeros until restored.
+  void ClearCalibration();
+  // Copies the calibration items as they are now; false (and no copy) when one is missing.
+  bool SaveCalibrationCopy();
   bool CnvRestore();
   bool HasCnvCopy() const { return !cnvCopy_.empty(); }
 

@@ -83,6 +83,7 @@
 //     nv.spc = 000000                service programming code the phone takes
 //     cnv.backup = ok | fail | silent    outcome of the phone's own NV backup
 //     cnv.restore = ok | fail | silent   outcome of the phone's own NV restore
+//     cnv.saved = false              the phone holds a calibration copy from an earlier backup
 //     cnv.work_ms = 200              time before the final CNV answer (process clock)
 //
 //   efs.*      (phone data: EfsTree; details in efs_tree.h)

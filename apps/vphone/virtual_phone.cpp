@@ -154,6 +154,12 @@ void VirtualPhone::Vanish(bool comeBack, uint64_t delayMs, Mode nextMode) {
   assembler_.Reset();
   late_.clear();
   ctx_.Reset();
+  // The NV items live in the EFS: a phone that boots a newly written EFS has lost its
+  // calibration until the calibration copy is restored.
+  if (const uint64_t efs = flash_.EfsGeneration(); efs != efsGenerationSeen_) {
+    efsGenerationSeen_ = efs;
+    nv_.ClearCalibration();
+  }
   for (auto& r : added_) r->OnBoot(nextMode);
   for (auto& r : own_) r->OnBoot(nextMode);
   changed_.notify_all();

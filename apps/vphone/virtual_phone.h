@@ -142,6 +142,7 @@ class VirtualPhone {
   uint64_t answers_ = 0;
   uint64_t bytesIn_ = 0;
   int boots_ = 0;
+  uint64_t efsGenerationSeen_ = 0;  // the EFS the NV items were last taken from
   std::deque<Bytes> recent_;
   // Answers that follow later as frames of their own (phone thread only): due time, payload.
   std::vector<std::pair<uint64_t, Bytes>> late_;

@@ -4,6 +4,8 @@
 #include "base/process_log.h"
 #include "link/phone_link.h"
 #include "package/image_store.h"
+#include "session/download_flows.h"
+#include "session/download_steps.h"
 #include "session/step_runner.h"
 
 namespace tr52 {
@@ -23,10 +25,12 @@ void DownloadSession::CopyParams(const SessionParams& params) {
   imageMask_ = params.imageMask;
   options_ = params.options;
   notifyMsg_ = params.notifyMsg;
+  waitScale_ = params.waitScale;
 }
 
 void DownloadSession::ConfigureRunner() {
   runner_->Configure(flowType_, dialog_, notifyMsg_, imageMask_, options_, port_);
+  runner_->SetWaitScale(waitScale_);
 }
 
 void DownloadSession::Start(const SessionParams& params) {
@@ -44,13 +48,6 @@ void DownloadSession::ReportError(int code) {
   Log("[COM%d] 메시지 보냄 - TYPE_WPARAM_UPGRADE_ERROR", port_);
 }
 
-int DownloadSession::RunFlow() {
-  // The download sequences are not part of this build: say so and fail, never pretend.
-  Log("[COM%d] __DownloadThread :: download flow %d is not available yet (result %d)", port_,
-      flowType_, kResultFlowUnavailable);
-  return kResultFlowUnavailable;
-}
-
 int DownloadSession::Run() {
   PhoneLink& link = *runner_->Link();
   if (!link.Open(port_)) {
@@ -60,12 +57,12 @@ int DownloadSession::Run() {
   }
 
   uint8_t mode = BOOT_UNKNOWN;
-  if (const int rc = runner_->GetBootingMode(mode); rc != 0) {
+  if (const int rc = GetBootingMode(runner_->Context(), mode); rc != 0) {
     // The port stays open until the session is deleted.
     ReportError(rc);
     return rc;
   }
-  if (mode & BOOT_DLOAD) flowType_ = kFlowEmergency;
+  if (IsDloadMode(mode)) flowType_ = kFlowEmergency;
   ConfigureRunner();
 
   if (dialog_ != nullptr) win::PostMessage(dialog_, notifyMsg_, TYPE_WPARAM_LOAD_BIN, 0);
@@ -74,7 +71,7 @@ int DownloadSession::Run() {
   if (!LoadImages(packagePath_, imageMask_))
     result = kResultLoadImages;
   else
-    result = RunFlow();
+    result = RunDownloadFlow(runner_->Context());
 
   link.Close();
 

@@ -13,8 +13,6 @@ namespace tr52 {
 
 class StepRunner;
 
-constexpr int kResultFlowUnavailable = 9001;  // this build has no download flow yet
-
 // Fixed download parameters of this plug-in.
 constexpr int kFlowDownload = 1;
 constexpr int kFlowEmergency = 0;
@@ -29,6 +27,8 @@ struct SessionParams {
   uint32_t imageMask = 0;
   uint32_t options = 0;
   unsigned notifyMsg = 0;
+  // How much faster than real time the named waits of the download run (1 on a real line).
+  double waitScale = 1.0;
 };
 
 class DownloadSession {
@@ -64,7 +64,6 @@ class DownloadSession {
   void ConfigureRunner();
   // Posts TYPE_WPARAM_UPGRADE_ERROR with `code` to the dialog and logs it (when there is one).
   void ReportError(int code);
-  int RunFlow();
 
   std::unique_ptr<StepRunner> runner_;
   int flowType_ = kFlowDownload;
@@ -74,6 +73,7 @@ class DownloadSession {
   uint32_t imageMask_ = 0;
   uint32_t options_ = 0;
   unsigned notifyMsg_ = 0;
+  double waitScale_ = 1.0;
 };
 
 }  // namespace tr52

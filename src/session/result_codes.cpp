@@ -78,6 +78,8 @@ const char* ResultCodeName(int code) {
       return "communication mode not read";
     case kResultAmssInit:
       return "AMSS not accepted for writing";
+    case kResultNoSuchFlow:
+      return "no such download flow";
     default:
       return "unknown result";
   }

@@ -41,6 +41,7 @@ constexpr int kResultRamProgram = 4008;  // TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_S
 constexpr int kResultAsyncWrite = 4010;  // TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_FLASH
 constexpr int kResultCommMode = 5001;
 constexpr int kResultAmssInit = 5004;
+constexpr int kResultNoSuchFlow = 9001;  // the session's flow type selects no flow
 
 // A short text for a result code: the name the logs give it where there is one, else what went
 // wrong ("success" for 0, "unknown result" for a code outside the table).

@@ -10,21 +10,27 @@
 namespace tr52 {
 
 StepRunner::StepRunner(int flowType, win::HWND dialog, unsigned notifyMsg, uint32_t imageMask,
-                       uint32_t options)
-    : flowType_(flowType),
-      options_(options),
-      imageMask_(imageMask),
-      bootMode_(BOOT_DIAG),
-      notifyMsg_(notifyMsg),
-      dialog_(dialog) {
+                       uint32_t options) {
+  ctx_.flowType = flowType;
+  ctx_.options = options;
+  ctx_.imageMask = imageMask;
+  ctx_.bootMode = BOOT_DIAG;
+  ctx_.notifyMsg = notifyMsg;
+  ctx_.dialog = dialog;
   link_ = std::make_unique<PhoneLink>();
   dload_ = std::make_unique<DloadClient>();
   reporter_ = std::make_unique<ProgressReporter>();
-  reporter_->SetTextTarget(dialog_);
+  reporter_->SetTextTarget(dialog);
   link_->SetProgressReporter(reporter_.get());
   diag_ = std::make_unique<DiagClient>();
   nv_ = std::make_unique<NvClient>();
   efs_ = std::make_unique<Efs2Client>();
+  ctx_.link = link_.get();
+  ctx_.diag = diag_.get();
+  ctx_.dload = dload_.get();
+  ctx_.nv = nv_.get();
+  ctx_.efs = efs_.get();
+  ctx_.reporter = reporter_.get();
   BindAll();
 }
 
@@ -39,30 +45,25 @@ StepRunner::~StepRunner() {
 }
 
 void StepRunner::BindAll() {
-  dload_->AttachLink(link_.get(), reporter_.get(), dialog_);
-  diag_->AttachLink(link_.get(), reporter_.get(), dialog_);
-  nv_->Bind(link_.get(), reporter_.get(), dialog_);
-  efs_->Bind(link_.get(), reporter_.get(), dialog_);
+  dload_->AttachLink(link_.get(), reporter_.get(), ctx_.dialog);
+  diag_->AttachLink(link_.get(), reporter_.get(), ctx_.dialog);
+  nv_->Bind(link_.get(), reporter_.get(), ctx_.dialog);
+  efs_->Bind(link_.get(), reporter_.get(), ctx_.dialog);
 }
 
 void StepRunner::Configure(int flowType, win::HWND dialog, unsigned notifyMsg, uint32_t imageMask,
                            uint32_t options, uint8_t port) {
-  flowType_ = flowType;
-  dialog_ = dialog;
-  notifyMsg_ = notifyMsg;
-  imageMask_ = imageMask;
-  options_ = options;
-  port_ = port;
-  bootMode_ = BOOT_DIAG;
-  reporter_->SetTextTarget(dialog_);
-  reporter_->SetPort(port_);
+  ctx_.flowType = flowType;
+  ctx_.dialog = dialog;
+  ctx_.notifyMsg = notifyMsg;
+  ctx_.imageMask = imageMask;
+  ctx_.options = options;
+  ctx_.port = port;
+  ctx_.bootMode = BOOT_DIAG;
+  reporter_->SetTextTarget(dialog);
+  reporter_->SetPort(port);
   link_->SetProgressReporter(reporter_.get());
   BindAll();
-}
-
-bool StepRunner::PostStep(unsigned wParam, win::LPARAM lParam) {
-  if (dialog_ == nullptr) return false;
-  return win::PostMessage(dialog_, notifyMsg_, wParam, lParam);
 }
 
 }  // namespace tr52

@@ -1,31 +1,18 @@
-// The per-port holder of every protocol object of a download, and the steps built on them.
+// The per-port holder of every protocol object of a download.
 //
-// The runner owns the PhoneLink, the four command clients and the ProgressReporter; it keeps
-// copies of the session's flow type, image mask and options. The steps run on the worker
-// thread and return a result code (0 = success).
+// The runner owns the PhoneLink, the four command clients and the ProgressReporter, and the
+// StepContext through which the steps (download_steps.h) and flows (download_flows.h) reach
+// them together with the copies of the session's flow type, image mask and options.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "session/result_codes.h"
+#include "session/step_context.h"
 #include "win/window.h"
 
 namespace tr52 {
-
-class PhoneLink;
-class DiagClient;
-class DloadClient;
-class NvClient;
-class Efs2Client;
-class ProgressReporter;
-
-// Booting modes found by GetBootingMode.
-constexpr uint8_t BOOT_UNKNOWN = 0;
-constexpr uint8_t BOOT_DIAG = 1;
-constexpr uint8_t BOOT_DLOAD = 2;
-constexpr uint8_t BOOT_DIAG_CSW = 5;
-constexpr uint8_t BOOT_DLOAD_C = 6;
 
 class StepRunner {
  public:
@@ -42,15 +29,11 @@ class StepRunner {
   // Takes the session's values, sets bootMode to 1 and binds every protocol object again.
   void Configure(int flowType, win::HWND dialog, unsigned notifyMsg, uint32_t imageMask,
                  uint32_t options, uint8_t port);
+  // How much faster than real time the named waits run (see StepContext::waitScale).
+  void SetWaitScale(double scale) { ctx_.waitScale = scale >= 1.0 ? scale : 1.0; }
 
-  // Detects how the phone answers (mode in/out: 0 unknown, 1/5 normal, 2/6 download) and checks
-  // its model name. 0, 502 (no phone) or 503 (another model).
-  int GetBootingMode(uint8_t& mode);
-  // Security code (modes 1, 5: 508 on refusal) or download-mode unlock (modes 2, 6: 1014).
-  int Unlock(uint8_t mode);
-
-  // Posts a step message to the dialog (when there is one). Returns true when posted.
-  bool PostStep(unsigned wParam, win::LPARAM lParam = 0);
+  // What the steps work on.
+  StepContext& Context() { return ctx_; }
 
   PhoneLink* Link() const { return link_.get(); }
   DiagClient* Diag() const { return diag_.get(); }
@@ -59,14 +42,14 @@ class StepRunner {
   Efs2Client* Efs() const { return efs_.get(); }
   ProgressReporter* Reporter() const { return reporter_.get(); }
 
-  int FlowType() const { return flowType_; }
-  uint32_t Options() const { return options_; }
-  uint32_t ImageMask() const { return imageMask_; }
-  uint8_t Port() const { return port_; }
-  uint8_t BootMode() const { return bootMode_; }
-  void SetBootMode(uint8_t mode) { bootMode_ = mode; }
-  unsigned NotifyMsg() const { return notifyMsg_; }
-  win::HWND Dialog() const { return dialog_; }
+  int FlowType() const { return ctx_.flowType; }
+  uint32_t Options() const { return ctx_.options; }
+  uint32_t ImageMask() const { return ctx_.imageMask; }
+  uint8_t Port() const { return ctx_.port; }
+  uint8_t BootMode() const { return ctx_.bootMode; }
+  void SetBootMode(uint8_t mode) { ctx_.bootMode = mode; }
+  unsigned NotifyMsg() const { return ctx_.notifyMsg; }
+  win::HWND Dialog() const { return ctx_.dialog; }
 
  private:
   void BindAll();
@@ -77,13 +60,7 @@ class StepRunner {
   std::unique_ptr<NvClient> nv_;
   std::unique_ptr<Efs2Client> efs_;
   std::unique_ptr<ProgressReporter> reporter_;
-  int flowType_ = 1;
-  uint32_t options_ = 0;
-  uint32_t imageMask_ = 0;
-  uint8_t port_ = 0;
-  uint8_t bootMode_ = BOOT_DIAG;
-  unsigned notifyMsg_ = 0;
-  win::HWND dialog_ = nullptr;
+  StepContext ctx_;
 };
 
 }  // namespace tr52

@@ -12,6 +12,7 @@
 #include "package/image_store.h"
 #include "platform/clock.h"
 #include "session/download_session.h"
+#include "session/download_steps.h"
 #include "session/session_registry.h"
 #include "ui/dialog_templates.h"
 #include "win/controls.h"
@@ -218,6 +219,7 @@ int ProgressDialog::RunDownload() {
   params.imageMask = kPluginImageMask;
   params.options = kPluginOptions;
   params.notifyMsg = WM_DOWNLOAD_STEP;
+  params.waitScale = WaitScaleFromEnvironment();
 
   // Start stores the parameters under the session lock too: the host's thread reads the
   // session's port under that lock (CloseProgress, OpenProgress), so the worker must not

@@ -1,143 +1,103 @@
-// The host's road through the plug-in's operations against a virtual phone: connect, open the
-// pane (which starts the download), wait for the one result message, close.
+// Whole downloads through the plug-in's six operations against healthy virtual phones: each
+// flow and write method ends with one success result, the phone's flash holds the package's
+// images byte for byte, its calibration is back and it runs its normal software again.
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "base/messages.h"
-#include "base/settings_file.h"
-#include "dz_writer.h"
-#include "frame/host_operations.h"
-#include "frame/module_entry.h"
-#include "package/image_store.h"
-#include "platform/process_info.h"
-#include "session/download_session.h"
-#include "session/session_registry.h"
-#include "support/scoped_clock.h"
-#include "support/temp_dir.h"
-#include "ui/dialog_registry.h"
-#include "ui/progress_dialog.h"
-#include "vphone/virtual_phone.h"
-#include "win/controls.h"
+#include "plugin_host_fixture.h"
 
 namespace tr52 {
 namespace {
 
-// A package with every image of the plug-in's mask (small, made-up contents).
-std::string WritePackage(const std::string& dir) {
-  static std::vector<std::vector<uint8_t>> data;
-  DzWriter writer;
-  for (int type : {IMAGE_AMSS, IMAGE_EFS_GANG, IMAGE_PARTITION_TBL, IMAGE_FLEXIBLE_LOGO, IMAGE_DBL,
-                   IMAGE_FSBL, IMAGE_OSBL}) {
-    data.emplace_back(3000 + 100 * type, static_cast<uint8_t>(type));
-    writer.Add({static_cast<uint32_t>(type), ImageTypeName(type), type == IMAGE_AMSS, data.back()});
-  }
-  const std::string path = dir + "/TR52_TEST.dz";
-  EXPECT_TRUE(writer.Write(path)) << writer.Error();
-  return path;
-}
+using tr52test::PluginHost;
 
-class PluginSession : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new tr52test::TempDir();
-    // The host executable stands in the temporary folder: settings and log go there.
-    SetExecutablePathOverride(dir_->File("host"));
-    ModuleAttach();
-    Settings().Write(kSettingsSection, kPathBinKey, WritePackage(dir_->Path()));
-  }
-  static void TearDownTestSuite() {
-    ModuleDetach();
-    SetExecutablePathOverride("");
-    delete dir_;
-  }
+class PluginSession : public PluginHost {};
 
-  PluginSession() : clock_(100) {
-    host_ = win::CreateWindowEx(nullptr, "Host", "", 0, {},
-                                [this](win::HWND, win::UINT m, win::WPARAM w, win::LPARAM) {
-                                  if (m == WM_DOWNLOAD_RESULT) results_.push_back(w);
-                                  return win::LRESULT{0};
-                                });
-    parent_.m_hWnd = host_;
-  }
-  ~PluginSession() override { win::DestroyWindow(host_); }
-
-  std::unique_ptr<vphone::VirtualPhone> StartPhone(int com, vphone::Mode mode,
-                                                   vphone::Scenario scenario = {}) {
-    vphone::PhoneOptions options;
-    options.com = com;
-    options.startMode = mode;
-    options.scenario = std::move(scenario);
-    auto phone = std::make_unique<vphone::VirtualPhone>(options);
-    std::string error;
-    EXPECT_TRUE(phone->Start(&error)) << error;
-    return phone;
-  }
-  // Serves the panes until the host has a result (at most about ten real seconds).
-  void WaitForResult() {
-    for (int i = 0; i < 1000 && results_.empty(); ++i) win::PumpMessages(10);
-  }
-  std::vector<std::string> PaneLines() {
-    std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
-    ProgressDialog* d = DialogRegistry::Instance().FindByParent(&parent_);
-    if (d == nullptr) return {};
-    auto list = win::GetListBoxState(win::GetDlgItem(d->Hwnd(), 7005));
-    return list ? list->items : std::vector<std::string>{};
-  }
-  int SessionFlowType(int port) {
-    std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
-    DownloadSession* s = SessionRegistry::Instance().FindByPort(port);
-    return s ? s->FlowType() : -1;
-  }
-
-  static tr52test::TempDir* dir_;
-  tr52test::ScopedClock clock_;
-  win::HWND host_ = nullptr;
-  win::CWnd parent_;
-  std::vector<win::WPARAM> results_;
+struct HealthyCase {
+  const char* name;
+  int com;
+  vphone::Mode start;
+  const char* scenario;
+  int flow;
+  vphone::FlashMethod amssMethod;
+  vphone::FlashMethod efsMethod;
 };
 
-tr52test::TempDir* PluginSession::dir_ = nullptr;
+// The calibration items a download must give back as it found them.
+constexpr uint16_t kCalibration[] = {571, 114, 2010, 5059, 5459};
 
-// The download sequences are not in this build: the session must end with a clear error.
-TEST_F(PluginSession, NormalPhoneIsDetectedAndEndsWithOneResult) {
-  auto phone = StartPhone(81, vphone::Mode::Normal);
-  ASSERT_EQ(IsDisconnected(81), 0);
-  ASSERT_EQ(IsConnected(81), 1);
-  ASSERT_EQ(OpenProgress(&parent_, 81, 0), 1);
-  WaitForResult();
-  ASSERT_EQ(results_, std::vector<win::WPARAM>{win::MAKELONG(kResultFlowUnavailable, 1)});
-  EXPECT_EQ(SessionFlowType(81), kFlowDownload);
-  EXPECT_EQ(PaneLines(), (std::vector<std::string>{"1.TR52", "2.Load Bin", "3.-.ERROR 9001 "}));
+TEST_F(PluginSession, HealthyPhonesAreFlashedAndGetTheirCalibrationBack) {
+  using vphone::FlashMethod;
+  const HealthyCase cases[] = {
+      {"normal mode, pipelined write", 81, vphone::Mode::Normal, "", 1, FlashMethod::Pipelined,
+       FlashMethod::Pipelined},
+      {"normal mode, NAND programmer", 82, vphone::Mode::Normal,
+       "dload.comm_mode = 1\ndload.param_flags = 0", 1, FlashMethod::Classic, FlashMethod::Classic},
+      {"normal mode, RAM download (Dl_Init)", 83, vphone::Mode::Normal,
+       "dload.comm_mode = 1\ndload.param_flags = 0x02", 1, FlashMethod::RamDownload,
+       FlashMethod::Classic},
+      {"normal mode, RAM download (Dl_Init_2nd)", 84, vphone::Mode::Normal,
+       "dload.comm_mode = 1\ndload.param_flags = 0x40", 1, FlashMethod::RamDownload,
+       FlashMethod::Classic},
+      {"download mode", 85, vphone::Mode::Download, "cnv.saved = true", 0, FlashMethod::Pipelined,
+       FlashMethod::Pipelined},
+  };
+  for (const HealthyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto phone = StartPhone(c.com, c.start, c.scenario);
+    std::vector<vphone::NvData> before;
+    for (uint16_t item : kCalibration) before.push_back(*phone->Nv().Get(item));
+
+    ASSERT_EQ(IsDisconnected(c.com), 0);
+    EXPECT_EQ(Download(c.com), win::MAKELONG(1, 1));
+    EXPECT_EQ(SessionFlowType(c.com), c.flow);
+    ASSERT_FALSE(PaneLines().empty());
+    EXPECT_EQ(PaneLines().back(), std::to_string(PaneLines().size()) + ".OK");
+    EXPECT_TRUE(Close());
+    win::PumpMessages(50);
+    EXPECT_EQ(results_.size(), 1u) << "exactly one result per download";
+
+    for (const auto& [type, data] : package_->images) {
+      SCOPED_TRACE(ImageTypeName(type));
+      const auto flashed = phone->Flash().Find(ImageTypeName(type));
+      ASSERT_TRUE(flashed.has_value());
+      std::vector<uint8_t> expected = data;
+      // The partition table travels in a fixed 512-byte field: the image, then zeros.
+      if (type == IMAGE_PARTITION_TBL) expected.resize(512, 0);
+      EXPECT_TRUE(flashed->data == expected) << "flash differs from the package's image";
+    }
+    EXPECT_EQ(phone->Flash().Find("AMSS")->method, c.amssMethod);
+    EXPECT_EQ(phone->Flash().Find("EFS GANG")->method, c.efsMethod);
+    EXPECT_TRUE(phone->WaitFor(true, vphone::Mode::Normal, 5000))
+        << "phone not back in normal mode";
+    phone->Stop();
+    for (size_t i = 0; i < before.size(); ++i)
+      EXPECT_EQ(*phone->Nv().Get(kCalibration[i]), before[i]) << "item " << kCalibration[i];
+  }
+}
+
+TEST_F(PluginSession, NormalFlowPaneShowsEveryStep) {
+  auto phone = StartPhone(86, vphone::Mode::Normal);
+  ASSERT_EQ(Download(86), win::MAKELONG(1, 1));
+  EXPECT_EQ(PaneLines(),
+            (std::vector<std::string>{"1.TR52", "2.Load Bin", "3.Battery Level", "4.BACKUP CNV",
+                                      "5.Change Dload", "6.TR52", "7.TRUSTED MODE",
+                                      "8.FLASHING DBL", "9.FLASHING FSBL", "10.FLASHING OSBL",
+                                      "11.FLASHING FLEXIBLE LOGO", "12.AMSS WRITING",
+                                      "13.EFS GANG WRITING", "14.Reset", "15.TR52", "16.OK"}));
   EXPECT_TRUE(IsImageLoaded(IMAGE_AMSS));
   EXPECT_EQ(ImagePath(IMAGE_DBL), Settings().Read(kSettingsSection, kPathBinKey, ""));
-  EXPECT_EQ(CloseProgress(&parent_), 1);
-  EXPECT_EQ(SessionFlowType(81), -1);
-  win::PumpMessages(50);
-  EXPECT_EQ(results_.size(), 1u);
+  EXPECT_TRUE(Close());
+  EXPECT_EQ(SessionFlowType(86), -1);
 }
 
-TEST_F(PluginSession, PhoneInDownloadModeRunsTheEmergencyFlow) {
-  auto phone = StartPhone(82, vphone::Mode::Download);
-  ASSERT_EQ(IsConnected(82), 1);
-  ASSERT_EQ(OpenProgress(&parent_, 82, 0), 1);
-  WaitForResult();
-  ASSERT_EQ(results_, std::vector<win::WPARAM>{win::MAKELONG(kResultFlowUnavailable, 1)});
-  EXPECT_EQ(SessionFlowType(82), kFlowEmergency);
-  EXPECT_EQ(CloseProgress(&parent_), 1);
-}
-
-TEST_F(PluginSession, PhoneOfAnotherModelEndsWith503) {
-  auto phone = StartPhone(83, vphone::Mode::Normal, {{"diag.model", "TR99"}});
-  ASSERT_EQ(IsConnected(83), 1);
-  ASSERT_EQ(OpenProgress(&parent_, 83, 0), 1);
-  WaitForResult();
-  ASSERT_EQ(results_, std::vector<win::WPARAM>{win::MAKELONG(503, 1)});
+TEST_F(PluginSession, PhoneOfAnotherModelEndsWith503BeforeAnyFlow) {
+  auto phone = StartPhone(87, vphone::Mode::Normal, "diag.model = TR99");
+  ASSERT_EQ(Download(87), win::MAKELONG(503, 1));
   EXPECT_EQ(PaneLines(), std::vector<std::string>{"1.-.ERROR 503 "});
-  EXPECT_EQ(CloseProgress(&parent_), 1);
+  EXPECT_TRUE(Close());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "base/messages.h"
 #include "link/phone_link.h"
+#include "session/download_steps.h"
 #include "session/step_runner.h"
 #include "support/scoped_clock.h"
 #include "support/scripted_peer.h"
@@ -89,7 +90,7 @@ class DetectTest : public ::testing::Test {
   int Detect(uint8_t start, uint8_t& mode) {
     Apply();
     mode = start;
-    return runner_.GetBootingMode(mode);
+    return GetBootingMode(runner_.Context(), mode);
   }
   std::vector<std::string> TextLines() {
     std::vector<std::string> out;
@@ -190,7 +191,7 @@ TEST_F(DetectTest, RedetectionInDownloadModeAsksOnlyTheEmergencyName) {
 
 TEST_F(DetectTest, DiagUnlockSendsTheSecurityCode) {
   Apply();
-  EXPECT_EQ(runner_.Unlock(BOOT_DIAG_CSW), 0);
+  EXPECT_EQ(Unlock(runner_.Context(), BOOT_DIAG_CSW), 0);
   const auto requests = peer_.Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0], (Bytes{0x46, 0xA7, 0x5C, 0x19, 0xE2, 0x40, 0x8B, 0xD3, 0x6F}));
@@ -199,13 +200,13 @@ TEST_F(DetectTest, DiagUnlockSendsTheSecurityCode) {
 TEST_F(DetectTest, RefusedSecurityCodeGives508) {
   script_.passwordAnswer = 0x13;  // bad command
   Apply();
-  EXPECT_EQ(runner_.Unlock(BOOT_DIAG), kResultSecurityCodeRefused);
+  EXPECT_EQ(Unlock(runner_.Context(), BOOT_DIAG), kResultSecurityCodeRefused);
 }
 
 TEST_F(DetectTest, DownloadModeUnlock) {
   runner_.Link()->SetProtocolMode(MODE_DLOAD);
   Apply();
-  EXPECT_EQ(runner_.Unlock(BOOT_DLOAD_C), 0);
+  EXPECT_EQ(Unlock(runner_.Context(), BOOT_DLOAD_C), 0);
   const auto requests = peer_.Requests();
   ASSERT_FALSE(requests.empty());
   EXPECT_EQ(requests.back(), (Bytes{0x0B, 0xA7, 0x5C, 0x19, 0xE2, 0x40, 0x8B, 0xD3, 0x6F}));
@@ -215,21 +216,21 @@ TEST_F(DetectTest, RefusedDownloadUnlockGives1014) {
   runner_.Link()->SetProtocolMode(MODE_DLOAD);
   script_.unlock = PhoneScript::Unlock::Refuse;
   Apply();
-  EXPECT_EQ(runner_.Unlock(BOOT_DLOAD), kResultDloadUnlockRefused);
+  EXPECT_EQ(Unlock(runner_.Context(), BOOT_DLOAD), kResultDloadUnlockRefused);
 }
 
 TEST_F(DetectTest, SilentPhoneCountsAsUnlocked) {
   runner_.Link()->SetProtocolMode(MODE_DLOAD);
   script_.unlock = PhoneScript::Unlock::Silent;
   Apply();
-  EXPECT_EQ(runner_.Unlock(BOOT_DLOAD), 0);
+  EXPECT_EQ(Unlock(runner_.Context(), BOOT_DLOAD), 0);
 }
 
 TEST_F(DetectTest, OtherModesUnlockWithoutSending) {
   Apply();
-  EXPECT_EQ(runner_.Unlock(BOOT_UNKNOWN), 0);
+  EXPECT_EQ(Unlock(runner_.Context(), BOOT_UNKNOWN), 0);
   Apply();
-  EXPECT_EQ(runner_.Unlock(4), 0);
+  EXPECT_EQ(Unlock(runner_.Context(), 4), 0);
   EXPECT_EQ(peer_.RequestCount(), 0u);
 }
 

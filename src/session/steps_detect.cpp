@@ -1,5 +1,4 @@
-// The steps that find out how the phone answers and unlock it: GetBootingMode (with the banner
-// read) and Unlock.
+// Detection and unlock: GetBootingMode (with the banner read) and Unlock.
 #include <algorithm>
 #include <cctype>
 
@@ -9,7 +8,8 @@
 #include "commands/dload_client.h"
 #include "package/image_store.h"
 #include "phonedata/nv_client.h"
-#include "session/step_runner.h"
+#include "session/download_steps.h"
+#include "session/result_codes.h"
 
 namespace tr52 {
 
@@ -34,13 +34,13 @@ std::string StripEmergencyName(const std::string& name) {
 
 }  // namespace
 
-int StepRunner::GetBootingMode(uint8_t& mode) {
+int GetBootingMode(StepContext& ctx, uint8_t& mode) {
   std::string name;
-  if (diag_ && IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DIAG, BOOT_DIAG_CSW})) {
-    if (diag_->GetModelName(name)) {
+  if (ctx.diag && IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DIAG, BOOT_DIAG_CSW})) {
+    if (ctx.diag->GetModelName(name)) {
       mode = BOOT_DIAG;
       std::string banner;
-      if (nv_ && nv_->GetBanner(&banner)) {
+      if (ctx.nv && ctx.nv->GetBanner(&banner)) {
         Log("Banner : %s", banner.c_str());
         if (banner.find("CSW") != std::string::npos) mode = BOOT_DIAG_CSW;
       }
@@ -49,11 +49,11 @@ int StepRunner::GetBootingMode(uint8_t& mode) {
     }
   }
 
-  if (dload_ && IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DLOAD, BOOT_DLOAD_C})) {
-    Log("[COM%d] EMERGENCY Booting Mode", port_);
-    if (!dload_->GetEmergencyModelName(name)) {
-      reporter_->WebDLFunction(0, "No Phone");
-      Log("[COM%d] GetEmergencyModelName - FAIL (No Phone)", port_);
+  if (ctx.dload && IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DLOAD, BOOT_DLOAD_C})) {
+    Log("[COM%d] EMERGENCY Booting Mode", ctx.port);
+    if (!ctx.dload->GetEmergencyModelName(name)) {
+      ctx.reporter->WebDLFunction(0, "No Phone");
+      Log("[COM%d] GetEmergencyModelName - FAIL (No Phone)", ctx.port);
       return kResultNoPhone;
     }
     if (!name.empty() && name.back() == 'C') mode = BOOT_DLOAD_C;
@@ -63,25 +63,27 @@ int StepRunner::GetBootingMode(uint8_t& mode) {
     }
   }
 
-  if (diag_ && IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DIAG, BOOT_DLOAD, BOOT_DIAG_CSW, BOOT_DLOAD_C})) {
+  if (ctx.diag &&
+      IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DIAG, BOOT_DLOAD, BOOT_DIAG_CSW, BOOT_DLOAD_C})) {
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     if (name != kModelCode) {
-      Log("[COM%d] Compare Model Name FAIL...Phone %s vs Dll %s", port_, name.c_str(), kModelCode);
+      Log("[COM%d] Compare Model Name FAIL...Phone %s vs Dll %s", ctx.port, name.c_str(),
+          kModelCode);
       return kResultModelMismatch;
     }
   }
 
-  reporter_->WebDLFunction(0, "%s", name.c_str());
-  bootMode_ = mode;
+  ctx.reporter->WebDLFunction(0, "%s", name.c_str());
+  ctx.bootMode = mode;
   return 0;
 }
 
-int StepRunner::Unlock(uint8_t mode) {
+int Unlock(StepContext& ctx, uint8_t mode) {
   if (mode == BOOT_DIAG || mode == BOOT_DIAG_CSW)
-    return diag_->SetSecurityCode(kPhoneSecurityCode) ? 0 : kResultSecurityCodeRefused;
+    return ctx.diag->SetSecurityCode(kPhoneSecurityCode) ? 0 : kResultSecurityCodeRefused;
   if (mode == BOOT_DLOAD || mode == BOOT_DLOAD_C)
-    return dload_->DloadUnlock(kPhoneSecurityCode) ? 0 : kResultDloadUnlockRefused;
+    return ctx.dload->DloadUnlock(kPhoneSecurityCode) ? 0 : kResultDloadUnlockRefused;
   return 0;
 }
 

@@ -1,0 +1,73 @@
+// The steps of a download: small functions over the port's StepContext, each announcing itself
+// to the pane, writing its log lines and turning the outcome into one result code (0 = success,
+// the codes of result_codes.h otherwise). The flows (download_flows.h) string them together.
+//
+// Steps whose log name starts with an underscore (_OfflineMode, _NandDownload, ...) drop it
+// here: such identifiers are reserved in C++. Their log lines keep the names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "session/step_context.h"
+
+namespace tr52 {
+
+// --- detection and unlock (steps_detect.cpp) ----------------------------------------------
+// Detects how the phone answers (mode in/out: 0 unknown, 1/5 normal, 2/6 download) and checks
+// its model name. 0, 502 (no phone) or 503 (another model). Stores the mode in ctx.bootMode.
+int GetBootingMode(StepContext& ctx, uint8_t& mode);
+// Security code (modes 1, 5: 508 on refusal) or download-mode unlock (modes 2, 6: 1014).
+int Unlock(StepContext& ctx, uint8_t mode);
+
+// --- normal-mode (DIAG) steps (steps_diag.cpp) ----------------------------------------------
+int OfflineMode(StepContext& ctx);  // DIAG_CONTROL_F mode 1; 506 on refusal
+int DiagReset(StepContext& ctx);    // DIAG_CONTROL_F mode 2; 506 on refusal
+// Reads and reports the battery level (-1 when unread); never fails.
+int CheckBatteryLevel(StepContext& ctx);
+// Announces CHANGE_DLOAD (unless quiet), takes the phone off line and into download mode.
+int DloadMode(StepContext& ctx, bool quiet);
+
+// --- NV steps (steps_nv.cpp) --------------------------------------------------------------
+// Full NV backup to `fileName` (option 0x0100) or the phone's own calibration backup (0x0800).
+int NvBackup(StepContext& ctx, const std::string& fileName);
+// NV restore (options 0x0200 / 0x0400); `fileName` may be null.
+int NV_Restore(StepContext& ctx, const char* fileName);
+// The end of a download that backed up its calibration: unlock, the phone's own restore, the
+// check of the calibration items and the DIAG reset (1012 when refused).
+int CnvRestoreAndReset(StepContext& ctx, uint8_t mode);
+
+// --- flash steps (steps_flash.cpp) --------------------------------------------------------
+int PreNandDownload(StepContext& ctx);  // trusted mode and partition table
+// Checks the boot-code lock and tries to release it; true when it is still on (the boot
+// loaders must then not be written). Never fails the download by itself.
+bool BootCodeStillLocked(StepContext& ctx);
+int NandDownload(StepContext& ctx, int imageType);
+int DownloadAmssRam(StepContext& ctx);
+int AsyncWrite(StepContext& ctx, int imageType);
+int EfsEraseStep(StepContext& ctx);
+int Reset_N_Close(StepContext& ctx, bool first);
+
+// --- EFS2 steps (steps_efs.cpp) -----------------------------------------------------------
+int MediaStep(StepContext& ctx, bool flash);   // erase the media folders / write media
+int ModuleStep(StepContext& ctx, bool flash);  // remove the module folders / write modules
+
+// --- waits (steps_wait.cpp) ---------------------------------------------------------------
+struct NamedWait {
+  const char* name;
+  int seconds;
+};
+inline constexpr NamedWait kWaitReset{"Reset", 60};
+inline constexpr NamedWait kWaitDbCreation{"DB Creation", 60};
+inline constexpr NamedWait kWaitEmergencyReset{"Emergency Reset", 40};
+
+// Sleeps `seconds` (compressed by ctx.waitScale); does not look at the port. Returns 0.
+int WaitSeconds(const StepContext& ctx, uint8_t port, int seconds);
+void Wait(const StepContext& ctx, const NamedWait& wait);
+// The factor TR52_TIME_SCALE asks the named waits to run faster by (a station or demo compresses
+// them), or 0 when it is unset, not a number or not above 1.
+double WaitScaleFromEnvironment();
+// The pause between two tries to open a port that is coming back (compressed like the waits).
+void RetryPause(const StepContext& ctx, uint64_t ms);
+
+}  // namespace tr52

@@ -1,0 +1,93 @@
+// NV steps: the backup before the flash (a full backup to a file, or the phone's own
+// calibration backup), the restore after it, and the calibration restore at the end.
+#include "base/process_log.h"
+#include "base/progress_reporter.h"
+#include "commands/diag_client.h"
+#include "phonedata/nv_client.h"
+#include "session/download_steps.h"
+#include "session/result_codes.h"
+
+namespace tr52 {
+
+namespace {
+
+// The calibration backup is made only when the phone holds these calibration items (item 571
+// is read and logged, but a phone without a calibration date may still be backed up).
+bool CalibrationPresent(const int (&flags)[5]) {
+  return flags[1] == 1 && flags[2] == 1 && flags[3] == 1 && flags[4] == 1;
+}
+
+int FullBackup(StepContext& ctx, const std::string& fileName) {
+  if (!ctx.LinkOpen()) return kResultOpenPort;
+  ctx.reporter->WebDLFunction(3, "BACKUP NV");
+  NvRanges ranges;
+  if (!ctx.diag->GetNvItemRanges(&ranges)) ranges = kDefaultNvRanges;
+  if (!ctx.nv->SendSpc()) return kResultSpcRefused;
+  return ctx.nv->BackupNvToFile(fileName, ranges) != NV_RESULT_OK ? kResultNvBackupFile : 0;
+}
+
+int CalibrationBackup(StepContext& ctx) {
+  if (!ctx.LinkOpen()) return kResultOpenPort;
+  int flags[5] = {};
+  NvRecord record;
+  for (int i = 0; i < 5; ++i) {
+    record.Clear();
+    ctx.nv->NvRead(kCnvCheckItems[i].item, record);
+    flags[i] = record.IsValid() ? 1 : 0;
+  }
+  if (CalibrationPresent(flags)) {
+    ctx.reporter->WebDLFunction(3, "BACKUP CNV");
+    if (ctx.nv->CnvBackup() != NV_RESULT_OK) {
+      Log("[COM%d]  CNV_Backup FAILED", ctx.port);
+      return kResultCnvBackup;
+    }
+    return 0;
+  }
+  if (record.status == NV_BADPARM_S) {
+    Log("[COM%d]  NV_BADPARM_S Invalid NV Item inserted on the Phone", ctx.port);
+  } else {
+    Log("[COM%d]  Invalid NV Item inserted on the Phone", ctx.port);
+    for (int i = 0; i < 5; ++i) Log("[COM%d]  %s=%d", ctx.port, kCnvCheckItems[i].name, flags[i]);
+  }
+  // Without its calibration items the phone has nothing worth a calibration backup.
+  return 0;
+}
+
+}  // namespace
+
+int NvBackup(StepContext& ctx, const std::string& fileName) {
+  if (ctx.Has(OPT_NV_BACKUP_FILE)) return FullBackup(ctx, fileName);
+  if (ctx.Has(OPT_CNV_BACKUP)) return CalibrationBackup(ctx);
+  return 0;
+}
+
+int NV_Restore(StepContext& ctx, const char* fileName) {
+  if (ctx.Has(OPT_NV_READ_FILE)) {
+    if (!ctx.LinkOpen()) return kResultOpenPort;
+    ctx.reporter->WebDLFunction(3, "RESTORE NV");
+    if (fileName != nullptr) {
+      Log("[COM%d] _NV_Restore", ctx.port);
+      if (ctx.nv->LoadNvBackupFile(fileName) != NV_RESULT_OK) {
+        Log("[COM%d] ERROR _NV_Restore ... ZU3G_ERROR_READ_BACKUP_FILE", ctx.port);
+        return kResultReadBackupFile;
+      }
+    }
+  }
+  if (ctx.Has(OPT_NV_RESTORE) || ctx.Has(OPT_NV_READ_FILE)) {
+    if (!ctx.nv->SendSpc()) return kResultSpcRefused;
+    Log("[COM%d] _NV_Restore", ctx.port);
+    if (ctx.nv->RestoreNvFromFile() != NV_RESULT_OK) return kResultNvRestore;
+  }
+  return 0;
+}
+
+int CnvRestoreAndReset(StepContext& ctx, uint8_t mode) {
+  Log("[COM%d] CNV Restore", ctx.port);
+  if (const int rc = Unlock(ctx, mode); rc != 0) return rc;
+  if (ctx.nv->CnvRestore() != NV_RESULT_OK) return kResultCnvRestore;
+  if (ctx.nv->CheckCnvItems() != NV_RESULT_OK) return kResultCnvRestore;
+  if (!ctx.diag->ChangeOfflineMode(kDiagModeReset)) return kResultReset;
+  return 0;
+}
+
+}  // namespace tr52

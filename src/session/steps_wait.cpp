@@ -1,0 +1,33 @@
+// The named waits of a download and the pauses between port re-acquisition tries.
+#include <cstdlib>
+
+#include "platform/clock.h"
+#include "session/download_steps.h"
+
+namespace tr52 {
+
+double WaitScaleFromEnvironment() {
+  const char* text = std::getenv("TR52_TIME_SCALE");
+  if (text == nullptr || *text == '\0') return 0;
+  char* end = nullptr;
+  const double factor = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(factor > 1.0) || factor > 1e9) return 0;
+  return factor;
+}
+
+void RetryPause(const StepContext& ctx, uint64_t ms) {
+  const double scale = ctx.waitScale >= 1.0 ? ctx.waitScale : 1.0;
+  SleepMs(static_cast<uint64_t>(static_cast<double>(ms) / scale));
+}
+
+int WaitSeconds(const StepContext& ctx, uint8_t port, int seconds) {
+  (void)port;  // the wait is the same for every port; the port only names it
+  if (seconds > 0) RetryPause(ctx, static_cast<uint64_t>(seconds) * 1000);
+  return 0;
+}
+
+void Wait(const StepContext& ctx, const NamedWait& wait) {
+  WaitSeconds(ctx, ctx.port, wait.seconds);
+}
+
+}  // namespace tr52

@@ -1,0 +1,177 @@
+// A test host for whole downloads: the plug-in module attached once per test program with its
+// settings and log in a temporary folder, virtual phones in a port table of their own, and the
+// host's road through the six operations (connect, open the pane, wait for the one result,
+// close).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/messages.h"
+#include "base/process_log.h"
+#include "base/settings_file.h"
+#include "frame/host_operations.h"
+#include "frame/module_entry.h"
+#include "package/image_store.h"
+#include "platform/process_info.h"
+#include "session/download_session.h"
+#include "session/session_registry.h"
+#include "support/download_package.h"
+#include "support/scoped_clock.h"
+#include "support/temp_dir.h"
+#include "ui/dialog_registry.h"
+#include "ui/progress_dialog.h"
+#include "vphone/scenario.h"
+#include "vphone/virtual_phone.h"
+#include "win/controls.h"
+
+namespace tr52test {
+
+// Sets an environment variable for the life of the object and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class PluginHost : public ::testing::Test {
+ protected:
+  // The result a host sees for a download that never reported one.
+  static constexpr win::WPARAM kNoResult = ~win::WPARAM{0};
+
+  static void SetUpTestSuite() {
+    dir_ = new TempDir();
+    table_ = new ScopedEnv("TR52_PORT_TABLE", dir_->File("ports"));
+    // The host executable stands in the temporary folder: settings and log go there.
+    tr52::SetExecutablePathOverride(dir_->File("host"));
+    tr52::ModuleAttach();
+    package_ = new DownloadPackage(WriteDownloadPackage(dir_->File("TR52_TEST.dz")));
+    UsePackage(package_->path);
+  }
+  static void TearDownTestSuite() {
+    tr52::ModuleDetach();
+    tr52::SetExecutablePathOverride("");
+    delete package_;
+    delete table_;
+    delete dir_;
+  }
+
+  // Points the settings at a package; a package other than the loaded one is loaded afresh.
+  static void UsePackage(const std::string& path) {
+    if (tr52::Settings().Read(tr52::kSettingsSection, tr52::kPathBinKey, "") != path)
+      tr52::ResetImageStoreForTesting();
+    tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, path);
+  }
+
+  PluginHost() : clock_(100) {
+    host_ = win::CreateWindowEx(nullptr, "Host", "", 0, {},
+                                [this](win::HWND, win::UINT m, win::WPARAM w, win::LPARAM) {
+                                  if (m == tr52::WM_DOWNLOAD_RESULT) results_.push_back(w);
+                                  return win::LRESULT{0};
+                                });
+    parent_.m_hWnd = host_;
+    logStart_ = LogText().size();
+  }
+  ~PluginHost() override { win::DestroyWindow(host_); }
+
+  std::unique_ptr<vphone::VirtualPhone> StartPhone(int com, vphone::Mode mode,
+                                                   const std::string& scenario = "") {
+    vphone::PhoneOptions options;
+    options.com = com;
+    options.startMode = mode;
+    options.rebootDelayMs = 1000;
+    options.scenario = vphone::ParseScenario(scenario);
+    auto phone = std::make_unique<vphone::VirtualPhone>(options);
+    std::string error;
+    EXPECT_TRUE(phone->Start(&error)) << error;
+    return phone;
+  }
+
+  // Connects the port, opens its pane and serves it until the host has a result (at most
+  // `realSeconds`); the pane stays open. The result's wParam, or kNoResult.
+  win::WPARAM Download(int port, int realSeconds = 20) {
+    results_.clear();
+    if (tr52::IsConnected(port) != 1) return kNoResult;
+    if (tr52::OpenProgress(&parent_, port, 0) != 1) return kNoResult;
+    for (int i = 0; i < realSeconds * 100 && results_.empty(); ++i) win::PumpMessages(10);
+    return results_.empty() ? kNoResult : results_.front();
+  }
+  // Closes the pane and session of the last download; true when the operation succeeded.
+  bool Close() {
+    const bool closed = tr52::CloseProgress(&parent_) == 1;
+    win::PumpMessages(20);
+    return closed;
+  }
+
+  std::vector<std::string> PaneLines() {
+    std::lock_guard<std::recursive_mutex> g(tr52::DialogRegistry::Instance().Lock());
+    tr52::ProgressDialog* d = tr52::DialogRegistry::Instance().FindByParent(&parent_);
+    if (d == nullptr) return {};
+    auto list = win::GetListBoxState(win::GetDlgItem(d->Hwnd(), 7005));
+    return list ? list->items : std::vector<std::string>{};
+  }
+  int SessionFlowType(int port) {
+    std::lock_guard<std::recursive_mutex> g(tr52::SessionRegistry::Instance().Lock());
+    tr52::DownloadSession* s = tr52::SessionRegistry::Instance().FindByPort(port);
+    return s ? s->FlowType() : -1;
+  }
+
+  // The plug-in log written since the test started, a line each, time stamps removed.
+  std::vector<std::string> LogLines() const {
+    const std::string all = LogText().substr(logStart_);
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < all.size()) {
+      size_t end = all.find("\r\n", pos);
+      if (end == std::string::npos) end = all.size();
+      std::string line = all.substr(pos, end - pos);
+      const size_t sep = line.find("  : ");
+      out.push_back(sep == std::string::npos ? line : line.substr(sep + 4));
+      pos = end + 2;
+    }
+    return out;
+  }
+  bool Logged(const std::string& line) const {
+    for (const auto& l : LogLines())
+      if (l == line) return true;
+    return false;
+  }
+
+  static TempDir* dir_;
+  static ScopedEnv* table_;
+  static DownloadPackage* package_;
+  ScopedClock clock_;
+  win::HWND host_ = nullptr;
+  win::CWnd parent_;
+  std::vector<win::WPARAM> results_;
+
+ private:
+  static std::string LogText() {
+    std::ifstream in(tr52::ProcessLog::DefaultPath(), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  size_t logStart_ = 0;
+};
+
+inline TempDir* PluginHost::dir_ = nullptr;
+inline ScopedEnv* PluginHost::table_ = nullptr;
+inline DownloadPackage* PluginHost::package_ = nullptr;
+
+}  // namespace tr52test
