@@ -93,6 +93,22 @@ TEST_F(PluginSession, NormalFlowPaneShowsEveryStep) {
   EXPECT_EQ(SessionFlowType(86), -1);
 }
 
+// The plug-in's mask carries no OEMSBL, so a locked boot code stays locked: the boot loaders are
+// left alone and everything else is still written.
+TEST_F(PluginSession, LockedBootCodeSkipsTheBootLoadersOnly) {
+  auto phone = StartPhone(88, vphone::Mode::Normal, "dload.bcpl = on");
+  ASSERT_EQ(Download(88), win::MAKELONG(1, 1));
+  EXPECT_TRUE(Close());
+  for (const char* name : {"DBL", "FSBL", "OSBL"})
+    EXPECT_FALSE(phone->Flash().Find(name).has_value()) << name << " written under the lock";
+  for (const char* name : {"FLEXIBLE LOGO", "AMSS", "EFS GANG"})
+    EXPECT_TRUE(phone->Flash().Find(name).has_value()) << name << " not written";
+  EXPECT_TRUE(
+      Logged("[COM88] OEMSBL is not part of this download: the boot-code lock cannot be "
+             "released"));
+  EXPECT_TRUE(Logged("[COM88] Boot-code lock still on: DBL, FSBL and OSBL are not written"));
+}
+
 TEST_F(PluginSession, PhoneOfAnotherModelEndsWith503BeforeAnyFlow) {
   auto phone = StartPhone(87, vphone::Mode::Normal, "diag.model = TR99");
   ASSERT_EQ(Download(87), win::MAKELONG(503, 1));

@@ -1,3 +1,4 @@
+#include "platform/clock.h"
 #include "session/download_steps.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace tr52 {
 namespace {
@@ -36,6 +38,50 @@ TEST(WaitScale, OnlyNumbersAboveOneCompressTheNamedWaits) {
   EXPECT_EQ(ScaleFor("fast"), 0.0);
   EXPECT_EQ(ScaleFor("20x"), 0.0);
   EXPECT_EQ(ScaleFor("nan"), 0.0);
+}
+
+// Records every sleep instead of sleeping.
+class RecordingClock : public Clock {
+ public:
+  uint64_t NowMs() override { return now_; }
+  void SleepMs(uint64_t ms) override {
+    slept.push_back(ms);
+    now_ += ms;
+  }
+  std::vector<uint64_t> slept;
+
+ private:
+  uint64_t now_ = 0;
+};
+
+TEST(WaitScale, CompressesTheNamedWaitsAndRetryPausesByTheSessionScale) {
+  struct Row {
+    double scale;
+    const NamedWait* wait;  // null: a one-second retry pause
+    uint64_t expectedMs;
+  };
+  const Row rows[] = {
+      {1.0, &kWaitEmergencyReset, 40000},
+      {1.0, &kWaitReset, 60000},
+      {20.0, &kWaitEmergencyReset, 2000},
+      {20.0, &kWaitDbCreation, 3000},
+      {20.0, nullptr, 50},
+      {1.0, nullptr, 1000},
+      {0.5, &kWaitReset, 60000},  // below 1 never stretches a wait
+  };
+  for (const Row& row : rows) {
+    RecordingClock clock;
+    SetClock(&clock);
+    StepContext ctx;
+    ctx.waitScale = row.scale;
+    if (row.wait)
+      Wait(ctx, *row.wait);
+    else
+      RetryPause(ctx, 1000);
+    SetClock(nullptr);
+    EXPECT_EQ(clock.slept, std::vector<uint64_t>{row.expectedMs})
+        << "scale " << row.scale << " " << (row.wait ? row.wait->name : "retry pause");
+  }
 }
 
 }  // namespace
