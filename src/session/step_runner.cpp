@@ -11,12 +11,7 @@ namespace tr52 {
 
 StepRunner::StepRunner(int flowType, win::HWND dialog, unsigned notifyMsg, uint32_t imageMask,
                        uint32_t options) {
-  ctx_.flowType = flowType;
-  ctx_.options = options;
-  ctx_.imageMask = imageMask;
-  ctx_.bootMode = BOOT_DIAG;
-  ctx_.notifyMsg = notifyMsg;
-  ctx_.dialog = dialog;
+  StoreValues(flowType, dialog, notifyMsg, imageMask, options);
   link_ = std::make_unique<PhoneLink>();
   dload_ = std::make_unique<DloadClient>();
   reporter_ = std::make_unique<ProgressReporter>();
@@ -44,6 +39,16 @@ StepRunner::~StepRunner() {
   reporter_.reset();
 }
 
+void StepRunner::StoreValues(int flowType, win::HWND dialog, unsigned notifyMsg, uint32_t imageMask,
+                             uint32_t options) {
+  ctx_.flowType = flowType;
+  ctx_.dialog = dialog;
+  ctx_.notifyMsg = notifyMsg;
+  ctx_.imageMask = imageMask;
+  ctx_.options = options;
+  ctx_.bootMode = BOOT_DIAG;
+}
+
 void StepRunner::BindAll() {
   dload_->AttachLink(link_.get(), reporter_.get(), ctx_.dialog);
   diag_->AttachLink(link_.get(), reporter_.get(), ctx_.dialog);
@@ -53,13 +58,8 @@ void StepRunner::BindAll() {
 
 void StepRunner::Configure(int flowType, win::HWND dialog, unsigned notifyMsg, uint32_t imageMask,
                            uint32_t options, uint8_t port) {
-  ctx_.flowType = flowType;
-  ctx_.dialog = dialog;
-  ctx_.notifyMsg = notifyMsg;
-  ctx_.imageMask = imageMask;
-  ctx_.options = options;
+  StoreValues(flowType, dialog, notifyMsg, imageMask, options);
   ctx_.port = port;
-  ctx_.bootMode = BOOT_DIAG;
   reporter_->SetTextTarget(dialog);
   reporter_->SetPort(port);
   link_->SetProgressReporter(reporter_.get());

@@ -52,6 +52,9 @@ class StepRunner {
   win::HWND Dialog() const { return ctx_.dialog; }
 
  private:
+  // The session's values, and bootMode back to 1.
+  void StoreValues(int flowType, win::HWND dialog, unsigned notifyMsg, uint32_t imageMask,
+                   uint32_t options);
   void BindAll();
 
   std::unique_ptr<PhoneLink> link_;

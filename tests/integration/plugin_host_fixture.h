@@ -25,6 +25,7 @@
 #include "session/download_session.h"
 #include "session/session_registry.h"
 #include "support/download_package.h"
+#include "support/log_capture.h"
 #include "support/scoped_clock.h"
 #include "support/temp_dir.h"
 #include "ui/dialog_registry.h"
@@ -134,20 +135,7 @@ class PluginHost : public ::testing::Test {
   }
 
   // The plug-in log written since the test started, a line each, time stamps removed.
-  std::vector<std::string> LogLines() const {
-    const std::string all = LogText().substr(logStart_);
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < all.size()) {
-      size_t end = all.find("\r\n", pos);
-      if (end == std::string::npos) end = all.size();
-      std::string line = all.substr(pos, end - pos);
-      const size_t sep = line.find("  : ");
-      out.push_back(sep == std::string::npos ? line : line.substr(sep + 4));
-      pos = end + 2;
-    }
-    return out;
-  }
+  std::vector<std::string> LogLines() const { return LogLinesOf(LogText().substr(logStart_)); }
   bool Logged(const std::string& line) const {
     for (const auto& l : LogLines())
       if (l == line) return true;

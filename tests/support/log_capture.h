@@ -11,6 +11,21 @@
 
 namespace tr52test {
 
+// The lines of log text ("\r\n" each), without their time stamps (and the "  : " after them).
+inline std::vector<std::string> LogLinesOf(const std::string& text) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    const size_t sep = line.find("  : ");
+    out.push_back(sep == std::string::npos ? line : line.substr(sep + 4));
+    pos = end + 2;
+  }
+  return out;
+}
+
 class LogCapture {
  public:
   // Points the process log at a file of a temporary folder (once per test program) and
@@ -29,20 +44,7 @@ class LogCapture {
   }
 
   // Lines logged since construction, without their time stamps (and the "  : " after them).
-  std::vector<std::string> Lines() const {
-    const std::string all = Contents().substr(start_);
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < all.size()) {
-      size_t end = all.find("\r\n", pos);
-      if (end == std::string::npos) end = all.size();
-      std::string line = all.substr(pos, end - pos);
-      const size_t sep = line.find("  : ");
-      out.push_back(sep == std::string::npos ? line : line.substr(sep + 4));
-      pos = end + 2;
-    }
-    return out;
-  }
+  std::vector<std::string> Lines() const { return LogLinesOf(Contents().substr(start_)); }
   size_t Count(const std::string& line) const {
     size_t n = 0;
     for (const auto& l : Lines()) n += (l == line);
