@@ -1,11 +1,19 @@
 #include "station.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <fstream>
+#include <sstream>
 
 #include "base/messages.h"
 #include "console.h"
+#include "package_images.h"
+#include "port_log_facts.h"
+#include "port_report.h"
+#include "session/result_codes.h"
 
 namespace station {
 namespace {
@@ -27,17 +35,37 @@ std::string Fixed1(double v) {
   return buf;
 }
 
-}  // namespace
-
-std::string DescribeResult(unsigned result) {
-  if (result == 1) return "OK";
-  if (result == 0) return "FAILED (unknown step notice)";
-  if (result == 500) return "FAILED (result 500: the download thread failed)";
-  return "FAILED (result " + std::to_string(result) + ")";
+// Size of a file, 0 when it does not exist (yet).
+uint64_t FileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
-Station::Station(const Options& options, const PluginOps& ops)
-    : options_(options), ops_(ops), rebootWindow_(0) {
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+std::optional<int> ResultCodeOfWord(unsigned word) {
+  if (word == 1) return tr52::kResultOk;
+  if (word == 0) return std::nullopt;
+  return static_cast<int>(word);
+}
+
+std::string DescribeResult(unsigned result) {
+  const auto code = ResultCodeOfWord(result);
+  if (!code) return "FAILED (unknown step notice)";
+  const std::string text =
+      "(result " + std::to_string(*code) + ": " + tr52::ResultCodeName(*code) + ")";
+  return *code == tr52::kResultOk ? "OK " + text : "FAILED " + text;
+}
+
+Station::Station(const Options& options, const PluginOps& ops, std::string logPath)
+    : options_(options), ops_(ops), logPath_(std::move(logPath)), rebootWindow_(0) {
   const double scale = options.timeScale > 0 ? options.timeScale : 1.0;
   rebootWindow_ = std::chrono::milliseconds(
       static_cast<long long>(std::max(2.0, kRebootSeconds / scale) * 1000.0));
@@ -163,7 +191,11 @@ void Station::StartDownload(PortSlot& slot) {
   slot.connectFailureShown = false;
   Out().Line(slot.name, "phone connected");
   slot.view.Reset();
-  slot.sessions.push_back(SessionRecord{Clock::now(), {}, false, 0});
+  SessionRecord record;
+  record.started = Clock::now();
+  // Everything the download writes to the log comes after this point.
+  record.logOffset = FileSize(logPath_);
+  slot.sessions.push_back(record);
   if (ops_.OpenProgress(slot.window.get(), slot.port, 0) != 1) {
     // The plug-in keeps the session it registered; nothing the host can release.
     Out().Line(slot.name, "FAILED: the plug-in could not open the progress pane");
@@ -189,6 +221,7 @@ void Station::OnResult(PortSlot& slot, win::WPARAM wParam) {
   session.hasResult = true;
   session.result = result;
   session.ended = Clock::now();
+  session.paneModel = ModelFromPaneLines(slot.view.FirstLines());
   Out().Line(slot.name, "RESULT " + DescribeResult(result) + " after " +
                             Fixed1(Seconds(session.ended - session.started)) + " s");
   slot.state = PortState::Finished;
@@ -274,6 +307,9 @@ int Station::Run(const volatile std::sig_atomic_t& stop) {
     RefreshPanes();
     if (options_.batch && BatchDone()) break;
   }
+  wallSeconds_ = Seconds(Clock::now() - start);
+  timedOut_ = timedOut;
+  interrupted_ = interrupted;
   if (interrupted) Out().Line("station", "interrupted");
   if (timedOut) Out().Line("station", "time limit reached");
   CloseFinishedForExit();
@@ -316,15 +352,45 @@ void Station::PrintSummary(bool timedOut, bool interrupted) const {
 }
 
 int Station::ExitStatus(bool timedOut, bool interrupted) const {
-  if (interrupted) return 130;
-  // In interactive mode the time limit is simply the end of the watch.
-  bool allOk = !(timedOut && options_.batch);
+  if (interrupted) return kExitInterrupted;
+  bool failed = false;
+  bool unfinished = false;
   for (const auto& slot : slots_) {
-    for (const auto& s : slot.sessions)
-      if (!s.hasResult || s.result != 1) allOk = false;
-    if (options_.batch && slot.sessions.empty()) allOk = false;
+    for (const auto& s : slot.sessions) {
+      if (s.refused || (s.hasResult && s.result != 1)) failed = true;
+      if (!s.refused && !s.hasResult) unfinished = true;
+    }
+    if (slot.sessions.empty()) {
+      // A phone whose port never opened is a failure; no phone at all only matters in batch
+      // mode, where every port is expected to be served.
+      if (slot.connectEverFailed && options_.batch) failed = true;
+      if (options_.batch) unfinished = true;
+    }
   }
-  return allOk ? 0 : 1;
+  if (failed) return kExitPortFailed;
+  if (unfinished) return timedOut ? kExitTimeLimit : kExitPortFailed;
+  return kExitOk;
+}
+
+RunReport Station::Report(const std::optional<std::string>& packagePath) const {
+  RunReport report;
+  report.wallSeconds = wallSeconds_;
+  report.timedOut = timedOut_;
+  report.interrupted = interrupted_;
+  report.package = packagePath;
+  report.log = logPath_;
+  std::map<std::string, uint64_t> sizes;
+  if (packagePath) {
+    std::string why;
+    if (auto read = PackageImageSizes(*packagePath, why))
+      sizes = std::move(*read);
+    else
+      Out().Line("station",
+                 "image sizes unknown: cannot read the package " + *packagePath + ": " + why);
+  }
+  const std::string log = ReadWholeFile(logPath_);
+  for (const auto& slot : slots_) report.ports.push_back(MakePortReport(slot, log, sizes));
+  return report;
 }
 
 }  // namespace station
