@@ -28,7 +28,9 @@ std::optional<std::pair<int, std::string_view>> SplitPortPrefix(std::string_view
     ++i;
     ++digits;
   }
-  if (digits == 0 || i >= message.size() || message[i] != ']') return std::nullopt;
+  // "[COM<n>] " always has a blank after the bracket.
+  if (digits == 0 || i + 1 >= message.size() || message[i] != ']' || message[i + 1] != ' ')
+    return std::nullopt;
   std::string_view body = message.substr(i + 1);
   while (!body.empty() && body.front() == ' ') body.remove_prefix(1);
   return std::make_pair(port, body);
@@ -65,6 +67,7 @@ PortLogFacts ReadPortLogFacts(std::string_view logText, int port) {
   std::optional<std::string> normalModel;  // DIAG model name ("strModel = ...")
   std::optional<std::string> dloadModel;   // DLOAD_VERRSP_F of this port
   std::optional<int> firstDetection;       // 1 normal, 0 download mode
+  bool detectionPassed = false;            // the model name was accepted and listed
   bool dloadSwitch = false;
   // Ports whose emergency model-name request is under way: "DLOAD_VERRSP_F" carries no port, so
   // it is taken for this port only while no other port's request is open.
@@ -113,7 +116,10 @@ PortLogFacts ReadPortLogFacts(std::string_view logText, int port) {
     constexpr std::string_view kNand = "_NandDownload(";
     constexpr std::string_view kFlashing = " FLASHING ...";
     if (sent) {
-      if (!sentName && !sent->empty() && *sent != "No Phone") sentName = std::string(*sent);
+      if (!sentName && !sent->empty() && *sent != "No Phone") {
+        sentName = std::string(*sent);
+        detectionPassed = true;
+      }
     } else if (StartsWith(body, kStrModel)) {
       if (!normalModel) normalModel = std::string(NonEmpty(body.substr(kStrModel.size())));
       if (!firstDetection) firstDetection = 1;
@@ -138,9 +144,11 @@ PortLogFacts ReadPortLogFacts(std::string_view logText, int port) {
     facts.model = normalModel;
   else if (dloadModel && !dloadModel->empty())
     facts.model = dloadModel;
+  // A flow runs once the first detection accepted the phone; only flow 1 switches the phone
+  // into download mode.
   if (dloadSwitch)
     facts.flow = 1;
-  else
+  else if (detectionPassed)
     facts.flow = firstDetection;
   return facts;
 }

@@ -13,6 +13,7 @@
 #include "package_images.h"
 #include "port_log_facts.h"
 #include "port_report.h"
+#include "run_exit_status.h"
 #include "session/result_codes.h"
 
 namespace station {
@@ -316,7 +317,7 @@ int Station::Run(const volatile std::sig_atomic_t& stop) {
   // Drain what the closes left queued so nothing is handled after the module unloads.
   win::PumpMessages(0);
   PrintSummary(timedOut, interrupted);
-  return ExitStatus(timedOut, interrupted);
+  return RunExitStatus(slots_, options_.batch, timedOut, interrupted);
 }
 
 void Station::PrintSummary(bool timedOut, bool interrupted) const {
@@ -349,27 +350,6 @@ void Station::PrintSummary(bool timedOut, bool interrupted) const {
     }
     Out().Line("station", "  " + slot.name + ": " + text);
   }
-}
-
-int Station::ExitStatus(bool timedOut, bool interrupted) const {
-  if (interrupted) return kExitInterrupted;
-  bool failed = false;
-  bool unfinished = false;
-  for (const auto& slot : slots_) {
-    for (const auto& s : slot.sessions) {
-      if (s.refused || (s.hasResult && s.result != 1)) failed = true;
-      if (!s.refused && !s.hasResult) unfinished = true;
-    }
-    if (slot.sessions.empty()) {
-      // A phone whose port never opened is a failure; no phone at all only matters in batch
-      // mode, where every port is expected to be served.
-      if (slot.connectEverFailed && options_.batch) failed = true;
-      if (options_.batch) unfinished = true;
-    }
-  }
-  if (failed) return kExitPortFailed;
-  if (unfinished) return timedOut ? kExitTimeLimit : kExitPortFailed;
-  return kExitOk;
 }
 
 RunReport Station::Report(const std::optional<std::string>& packagePath) const {

@@ -45,7 +45,6 @@ class Station {
   bool BatchDone() const;
   void CloseFinishedForExit();
   void PrintSummary(bool timedOut, bool interrupted) const;
-  int ExitStatus(bool timedOut, bool interrupted) const;
   bool IsPresent(PortSlot& slot);
 
   Options options_;
