@@ -1,16 +1,14 @@
 #include "station.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <exception>
-#include <fstream>
-#include <sstream>
 
 #include "base/messages.h"
 #include "console.h"
 #include "package_images.h"
+#include "platform/process_info.h"
+#include "plugin_log_file.h"
 #include "port_log_facts.h"
 #include "port_report.h"
 #include "run_exit_status.h"
@@ -34,19 +32,6 @@ std::string Fixed1(double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f", v);
   return buf;
-}
-
-// Size of a file, 0 when it does not exist (yet).
-uint64_t FileSize(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 }  // namespace
@@ -195,7 +180,7 @@ void Station::StartDownload(PortSlot& slot) {
   SessionRecord record;
   record.started = Clock::now();
   // Everything the download writes to the log comes after this point.
-  record.logOffset = FileSize(logPath_);
+  record.logOffset = LogOffsetForNewDownload(logPath_, tr52::ProcessId());
   slot.sessions.push_back(record);
   if (ops_.OpenProgress(slot.window.get(), slot.port, 0) != 1) {
     // The plug-in keeps the session it registered; nothing the host can release.
@@ -368,7 +353,7 @@ RunReport Station::Report(const std::optional<std::string>& packagePath) const {
       Out().Line("station",
                  "image sizes unknown: cannot read the package " + *packagePath + ": " + why);
   }
-  const std::string log = ReadWholeFile(logPath_);
+  const std::string log = ReadOwnLog(logPath_, tr52::ProcessId());
   for (const auto& slot : slots_) report.ports.push_back(MakePortReport(slot, log, sizes));
   return report;
 }

@@ -491,6 +491,15 @@ TEST(StationPhones, RunRecordTellsModelFlowAndResultOfEachPort) {
   ASSERT_TRUE(phoneA.Start(&error)) << error;
   ASSERT_TRUE(phoneB.Start(&error)) << error;
 
+  // The log of an earlier run, longer than this run's and with lines that would mislead: the
+  // plug-in re-creates the log, and the record must read only this run's.
+  {
+    std::ofstream stale(station.Exe().parent_path() / "station_log.txt", std::ios::binary);
+    stale << "[07:00:00:000]  : =============================================\r\n"
+             "[07:00:00:000]  : Log is started on 08.12.2026, at 07:00:00:000, \r\n"
+             "executable: /x/station (ProcID: 0x00000001), \r\ncompile time : x\r\n";
+    for (int i = 0; i < 5000; ++i) stale << "[07:00:01:000]  : [COM45] _DloadMode()\r\n";
+  }
   const std::string json = fw.File("run.json");
   const auto r = station.Run({"--package", package, "--ports", "44-45", "--batch", "--timeout",
                               "120", "--poll-ms", "50", "--time-scale", "20", "--json", json});
