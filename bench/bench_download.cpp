@@ -8,7 +8,7 @@
 // protocol pauses) and the rest (transfer and protocol), the transactions the phones answered,
 // and the aggregate MB/s of image data. Exits 1 when a download did not end with result 0.
 //
-// Usage: bench_download [SCALE [AMSS_MiB [EFS_MiB]]]   (default 20, 4, 3)
+// Usage: bench_download [SCALE [AMSS_MiB [EFS_MiB]]]   (default 20, 3, 2: the demo's package)
 #include <stdlib.h>
 
 #include <algorithm>
@@ -220,8 +220,8 @@ bool Report(const char* label, size_t phones, const RunFigures& f, uint64_t imag
 
 int main(int argc, char** argv) {
   const double scale = argc > 1 ? std::atof(argv[1]) : 20.0;
-  const size_t amssMiB = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 4;
-  const size_t efsMiB = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 3;
+  const size_t amssMiB = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 3;
+  const size_t efsMiB = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 2;
   if (!(scale >= 1) || amssMiB < 1 || efsMiB < 1) {
     std::fprintf(stderr, "usage: bench_download [SCALE>=1 [AMSS_MiB>=1 [EFS_MiB>=1]]]\n");
     return 2;
