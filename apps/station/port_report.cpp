@@ -1,6 +1,5 @@
 #include "port_report.h"
 
-
 #include "port_log_facts.h"
 #include "session/result_codes.h"
 
