@@ -3,11 +3,19 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
 
+#include "atomic_file.h"
+#include "base/process_log.h"
+#include "base/settings_file.h"
 #include "console.h"
 #include "options.h"
+#include "package_setting.h"
+#include "platform/process_info.h"
 #include "plugin_module.h"
+#include "run_report.h"
 #include "station.h"
 #include "text_front_end.h"
 
@@ -42,6 +50,39 @@ void PrintConfigInfo(const PluginOps& ops) {
   station::Out().Raw(text + "\n");
 }
 
+// The package path the settings file holds now; nullopt when none was set.
+std::optional<std::string> ConfiguredPackage() {
+  tr52::SettingsFile settings;
+  settings.SetPath(tr52::SettingsFile::PathBesideHost());
+  const std::string path =
+      settings.Read(tr52::kSettingsSection, tr52::kPathBinKey, tr52::kSettingsDefault);
+  if (path == tr52::kSettingsDefault || path.empty()) return std::nullopt;
+  return path;
+}
+
+// Refuses a --json file whose folder does not exist before any phone is touched.
+bool JsonFolderExists(const std::string& jsonPath, std::string& error) {
+  std::filesystem::path folder = std::filesystem::path(jsonPath).parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code ec;
+  if (std::filesystem::is_directory(folder, ec)) return true;
+  error = "--json: the folder " + folder.string() + " does not exist";
+  return false;
+}
+
+// Writes the run's record; returns `status`, or kExitReportNotWritten when the file could not
+// be written.
+int WriteJsonReport(const station::Station& st, const std::string& jsonPath, int status) {
+  const std::string text = station::RunReportJson(st.Report(ConfiguredPackage()));
+  std::string error;
+  if (!station::WriteFileAtomically(jsonPath, text, error)) {
+    station::Out().Error("cannot write the run record: " + error);
+    return station::kExitReportNotWritten;
+  }
+  station::Out().Line("station", "run record written to " + jsonPath);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,16 +94,31 @@ int main(int argc, char** argv) {
   auto options = station::ParseOptions(argc, argv, error);
   if (!options) {
     station::Out().Error(error + " (see " + program + " --help)");
-    return 2;
+    return station::kExitUsage;
   }
   if (options->help) {
     station::Out().Raw(station::HelpText(program));
     return 0;
   }
-  if (options->ports.empty() && !options->config && !options->info) {
-    station::Out().Error("nothing to do: give --ports, --info or --config (see " + program +
-                         " --help)");
-    return 2;
+  if (options->ports.empty() && !options->config && !options->info &&
+      options->packagePath.empty()) {
+    station::Out().Error("nothing to do: give --ports, --package, --info or --config (see " +
+                         program + " --help)");
+    return station::kExitUsage;
+  }
+  if (!options->jsonPath.empty() && !JsonFolderExists(options->jsonPath, error)) {
+    station::Out().Error(error);
+    return station::kExitUsage;
+  }
+  if (!options->packagePath.empty()) {
+    std::string saved;
+    const std::string settingsPath = tr52::SettingsFile::PathBesideHost();
+    if (!station::SavePackagePath(settingsPath, options->packagePath, saved, error)) {
+      station::Out().Error(error);
+      return station::kExitUsage;
+    }
+    station::Out().Line("station", "package " + saved + " saved in " + settingsPath);
+    if (options->ports.empty() && !options->config && !options->info) return station::kExitOk;
   }
 
   // The plug-in reads its time scale once, when it is loaded.
@@ -82,7 +138,7 @@ int main(int argc, char** argv) {
   if (!plugin.Load(pluginPath, error)) {
     station::Out().Error(error);
     win::SetFrontEnd(nullptr);
-    return 2;
+    return station::kExitUsage;
   }
   station::Out().Line("station", "loaded plug-in " + pluginPath);
 
@@ -105,9 +161,11 @@ int main(int argc, char** argv) {
   if (!options->ports.empty() && !g_stop) {
     bool leaveRunning = false;
     {
-      station::Station st(*options, plugin.Ops());
-      if (!st.Init()) return 2;
+      station::Station st(*options, plugin.Ops(),
+                          tr52::ProcessLog::LogPathFor(tr52::ExecutablePath()));
+      if (!st.Init()) return station::kExitUsage;
       status = st.Run(g_stop);
+      if (!options->jsonPath.empty()) status = WriteJsonReport(st, options->jsonPath, status);
       leaveRunning = st.AnyDownloadRunning();
       if (leaveRunning) {
         // A download cannot be cancelled and its thread lives in the module: leave the process

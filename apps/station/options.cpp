@@ -7,6 +7,8 @@
 #include <set>
 #include <sstream>
 
+#include "base/process_log.h"
+
 namespace station {
 namespace {
 
@@ -47,6 +49,11 @@ std::optional<double> ParseDouble(const std::string& text) {
   const double v = std::strtod(text.c_str(), &end);
   if (errno != 0 || *end != '\0' || !std::isfinite(v)) return std::nullopt;
   return v;
+}
+
+// `text` followed by blanks up to `width` characters (at least one blank).
+std::string Padded(const std::string& text, size_t width) {
+  return text + std::string(text.size() < width ? width - text.size() : 1, ' ');
 }
 
 }  // namespace
@@ -164,6 +171,20 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
         return std::nullopt;
       }
       opt.timeScale = *v;
+    } else if (arg == "--json") {
+      if (!takeValue()) return std::nullopt;
+      if (value.empty()) {
+        error = "option --json needs a file name";
+        return std::nullopt;
+      }
+      opt.jsonPath = value;
+    } else if (arg == "--package") {
+      if (!takeValue()) return std::nullopt;
+      if (value.empty()) {
+        error = "option --package needs the path of a .dz package";
+        return std::nullopt;
+      }
+      opt.packagePath = value;
     } else if (arg == "--config") {
       if (!noValue()) return std::nullopt;
       opt.config = true;
@@ -174,6 +195,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       error = "unknown argument '" + std::string(argv[i]) + "'";
       return std::nullopt;
     }
+  }
+  if (!opt.jsonPath.empty() && opt.ports.empty()) {
+    error = "--json needs --ports";
+    return std::nullopt;
   }
   if (opt.batch && opt.ports.empty()) {
     error = "--batch needs --ports";
@@ -197,26 +222,54 @@ Options:
                        by commas, e.g. 5,6,7-9 (a "COM" prefix is accepted: COM5)
   --poll-ms N          how often to ask whether a phone appeared, in ms (default 500)
   --batch              exit once every port has delivered its final result, closing each
-                       port's pane at once; prints a summary; exit status 0 only when every
-                       port succeeded (needs --ports)
+                       port's pane at once; prints a summary (needs --ports)
   --timeout SECONDS    overall bound: stop after this long whatever the state
                        (default: none; 3600 in batch mode)
-  --time-scale FACTOR  run the plug-in's clock FACTOR (>= 1) times faster (sets TR52_TIME_SCALE
-                       before the plug-in is loaded); for virtual phones and demos
+  --time-scale FACTOR  shorten the download's named waits FACTOR (>= 1) times: the 40 s
+                       "Emergency Reset" and 60 s "Reset" / "DB Creation" waits and the 1 s
+                       sleeps between tries to get a phone's port back (sets TR52_TIME_SCALE
+                       before the plug-in is loaded). Protocol time-outs keep their values, so
+                       a phone must come back from a mode switch within the shortened waits;
+                       for virtual phones and demos
+  --package PATH       save PATH (an existing .dz file; kept as an absolute path) as the
+                       package to download, as the configuration dialog's OK does, before
+                       anything else; a path that is not an existing regular file is refused
+  --json FILE          when the run ends, write its record to FILE as JSON (needs --ports):
+                       per port the COM number, outcome, result code and its name, seconds
+                       taken, model, flow (1 normal, 0 emergency), images written with their
+                       size and method (null where the plug-in's log does not tell); and a
+                       summary (ok/failed/unfinished counts, wall seconds). The file is
+                       replaced in one step (written beside it, then renamed)
   --config             show the plug-in's configuration dialog (the package path); the new
                        path is read from standard input, an empty line cancels
   --info               print the plug-in's configuration line (the package path)
   -h, --help           show this text
 
-Without --ports the station only does what --config and --info ask and exits.
+Without --ports the station only does what --package, --config and --info ask and exits.
+
+Files and environment:
+  ZUDP2.ini            the settings file beside this program (section TR52, key PATH_BIN:
+                       the package path); --package, --config and --info use it
+  )" + Padded(tr52::ProcessLog::LogPathFor(programName), 21) +
+         R"(the plug-in's log beside this program (this program's file name with
+                       "_log.txt" in place of its extension), made afresh by every run
+  TR52_PORT_TABLE      the folder of the port table where virtual phones and test peers declare
+                       their COM ports (default /tmp/tr52-ports); USB serial ports are found
+                       by themselves
 
 In interactive mode (no --batch) a port's pane stays until its phone is unplugged; then the
 port is free for the next phone. A phone that comes back by itself after a successful download
 (it is reset at the end) is not downloaded again: unplug it first. Ctrl-C (or SIGTERM) stops
 the station; panes of ports still downloading are left alone (a download cannot be cancelled).
 
-Exit status: 0 success; 1 a port failed or did not finish in time; 2 bad command line or
-the plug-in could not be loaded; 130 interrupted.
+Exit status:
+  0    every download succeeded (batch mode: every port)
+  1    a port failed: a download ended with an error, or a phone could not be served
+  2    bad command line, package path or settings file, or the plug-in could not be loaded
+  3    the time limit (--timeout) ended the run while a download was unfinished or, in batch
+       mode, a port had seen no phone
+  4    the --json file could not be written
+  130  interrupted (SIGINT or SIGTERM)
 )";
 }
 

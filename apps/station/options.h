@@ -7,6 +7,14 @@
 
 namespace station {
 
+// Exit statuses of the station.
+constexpr int kExitOk = 0;                // every port succeeded
+constexpr int kExitPortFailed = 1;        // a port's download failed (or its phone was refused)
+constexpr int kExitUsage = 2;             // bad command line, package or plug-in module
+constexpr int kExitTimeLimit = 3;         // the time limit ended the run with downloads unfinished
+constexpr int kExitReportNotWritten = 4;  // the --json file could not be written
+constexpr int kExitInterrupted = 130;     // SIGINT or SIGTERM
+
 struct Options {
   std::string pluginPath;     // empty: TR52_091117_MP.so beside the station
   std::vector<int> ports;     // COM numbers, ascending, no duplicates
@@ -16,6 +24,8 @@ struct Options {
   double timeScale = 0;       // > 0: exported as TR52_TIME_SCALE before the plug-in loads
   bool config = false;        // run the configuration dialog
   bool info = false;          // print the plug-in's configuration line
+  std::string packagePath;    // non-empty: saved as the package path before anything else
+  std::string jsonPath;       // non-empty: the run's record is written there as JSON
   bool help = false;
 };
 

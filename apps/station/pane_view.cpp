@@ -15,6 +15,7 @@ void PaneView::Reset() {
   pane_ = nullptr;
   captionShown_ = false;
   linesShown_ = 0;
+  firstLines_.clear();
   clock_.clear();
   clockEverShown_ = false;
   progressShown_ = -1;
@@ -54,7 +55,12 @@ void PaneView::RefreshList(win::HWND list) {
   const int count = static_cast<int>(state->items.size());
   // A list that shrank was cleared: start over with its new lines.
   if (count < linesShown_) linesShown_ = 0;
-  for (; linesShown_ < count; ++linesShown_) Out().Line(source_, state->items[linesShown_]);
+  for (; linesShown_ < count; ++linesShown_) {
+    const std::string& line = state->items[linesShown_];
+    if (linesShown_ == static_cast<int>(firstLines_.size()) && firstLines_.size() < kFirstLinesKept)
+      firstLines_.push_back(line);
+    Out().Line(source_, line);
+  }
 }
 
 void PaneView::RefreshProgress(win::HWND bar) {

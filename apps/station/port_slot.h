@@ -2,7 +2,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,8 +20,10 @@ struct SessionRecord {
   SteadyTime started{};
   SteadyTime ended{};
   bool hasResult = false;
-  unsigned result = 0;   // low word of the result message: 1 = success, 0 = unknown step
-  bool refused = false;  // the plug-in would not open a pane for it
+  unsigned result = 0;     // low word of the result message: 1 = success, 0 = unknown step
+  bool refused = false;    // the plug-in would not open a pane for it
+  uint64_t logOffset = 0;  // size of the plug-in's log when the pane was opened
+  std::optional<std::string> paneModel;  // the model name the pane listed first
 };
 
 enum class PortState {
@@ -50,7 +54,12 @@ struct PortSlot {
   bool HasResult() const { return !sessions.empty() && sessions.back().hasResult; }
 };
 
-// Describes a result word for people: "OK", "FAILED (result 1015)", ...
+// Describes a result word for people, with the download's result code and its name:
+// "OK (result 0: success)", "FAILED (result 1015: ZU3G_ERROR_NO_IMAGE)", ...
 std::string DescribeResult(unsigned result);
+
+// The download's result code for the low word of a result message: 1 means success (code 0),
+// 0 an unknown step notice (no code); any other word is the code itself.
+std::optional<int> ResultCodeOfWord(unsigned word);
 
 }  // namespace station

@@ -6,6 +6,13 @@
 
 #include "base/messages.h"
 #include "console.h"
+#include "package_images.h"
+#include "platform/process_info.h"
+#include "plugin_log_file.h"
+#include "port_log_facts.h"
+#include "port_report.h"
+#include "run_exit_status.h"
+#include "session/result_codes.h"
 
 namespace station {
 namespace {
@@ -29,15 +36,22 @@ std::string Fixed1(double v) {
 
 }  // namespace
 
-std::string DescribeResult(unsigned result) {
-  if (result == 1) return "OK";
-  if (result == 0) return "FAILED (unknown step notice)";
-  if (result == 500) return "FAILED (result 500: the download thread failed)";
-  return "FAILED (result " + std::to_string(result) + ")";
+std::optional<int> ResultCodeOfWord(unsigned word) {
+  if (word == 1) return tr52::kResultOk;
+  if (word == 0) return std::nullopt;
+  return static_cast<int>(word);
 }
 
-Station::Station(const Options& options, const PluginOps& ops)
-    : options_(options), ops_(ops), rebootWindow_(0) {
+std::string DescribeResult(unsigned result) {
+  const auto code = ResultCodeOfWord(result);
+  if (!code) return "FAILED (unknown step notice)";
+  const std::string text =
+      "(result " + std::to_string(*code) + ": " + tr52::ResultCodeName(*code) + ")";
+  return *code == tr52::kResultOk ? "OK " + text : "FAILED " + text;
+}
+
+Station::Station(const Options& options, const PluginOps& ops, std::string logPath)
+    : options_(options), ops_(ops), logPath_(std::move(logPath)), rebootWindow_(0) {
   const double scale = options.timeScale > 0 ? options.timeScale : 1.0;
   rebootWindow_ = std::chrono::milliseconds(
       static_cast<long long>(std::max(2.0, kRebootSeconds / scale) * 1000.0));
@@ -163,7 +177,11 @@ void Station::StartDownload(PortSlot& slot) {
   slot.connectFailureShown = false;
   Out().Line(slot.name, "phone connected");
   slot.view.Reset();
-  slot.sessions.push_back(SessionRecord{Clock::now(), {}, false, 0});
+  SessionRecord record;
+  record.started = Clock::now();
+  // Everything the download writes to the log comes after this point.
+  record.logOffset = LogOffsetForNewDownload(logPath_, tr52::ProcessId());
+  slot.sessions.push_back(record);
   if (ops_.OpenProgress(slot.window.get(), slot.port, 0) != 1) {
     // The plug-in keeps the session it registered; nothing the host can release.
     Out().Line(slot.name, "FAILED: the plug-in could not open the progress pane");
@@ -189,6 +207,7 @@ void Station::OnResult(PortSlot& slot, win::WPARAM wParam) {
   session.hasResult = true;
   session.result = result;
   session.ended = Clock::now();
+  session.paneModel = ModelFromPaneLines(slot.view.FirstLines());
   Out().Line(slot.name, "RESULT " + DescribeResult(result) + " after " +
                             Fixed1(Seconds(session.ended - session.started)) + " s");
   slot.state = PortState::Finished;
@@ -274,13 +293,16 @@ int Station::Run(const volatile std::sig_atomic_t& stop) {
     RefreshPanes();
     if (options_.batch && BatchDone()) break;
   }
+  wallSeconds_ = Seconds(Clock::now() - start);
+  timedOut_ = timedOut;
+  interrupted_ = interrupted;
   if (interrupted) Out().Line("station", "interrupted");
   if (timedOut) Out().Line("station", "time limit reached");
   CloseFinishedForExit();
   // Drain what the closes left queued so nothing is handled after the module unloads.
   win::PumpMessages(0);
   PrintSummary(timedOut, interrupted);
-  return ExitStatus(timedOut, interrupted);
+  return RunExitStatus(slots_, options_.batch, timedOut, interrupted);
 }
 
 void Station::PrintSummary(bool timedOut, bool interrupted) const {
@@ -315,16 +337,25 @@ void Station::PrintSummary(bool timedOut, bool interrupted) const {
   }
 }
 
-int Station::ExitStatus(bool timedOut, bool interrupted) const {
-  if (interrupted) return 130;
-  // In interactive mode the time limit is simply the end of the watch.
-  bool allOk = !(timedOut && options_.batch);
-  for (const auto& slot : slots_) {
-    for (const auto& s : slot.sessions)
-      if (!s.hasResult || s.result != 1) allOk = false;
-    if (options_.batch && slot.sessions.empty()) allOk = false;
+RunReport Station::Report(const std::optional<std::string>& packagePath) const {
+  RunReport report;
+  report.wallSeconds = wallSeconds_;
+  report.timedOut = timedOut_;
+  report.interrupted = interrupted_;
+  report.package = packagePath;
+  report.log = logPath_;
+  std::map<std::string, uint64_t> sizes;
+  if (packagePath) {
+    std::string why;
+    if (auto read = PackageImageSizes(*packagePath, why))
+      sizes = std::move(*read);
+    else
+      Out().Line("station",
+                 "image sizes unknown: cannot read the package " + *packagePath + ": " + why);
   }
-  return allOk ? 0 : 1;
+  const std::string log = ReadOwnLog(logPath_, tr52::ProcessId());
+  for (const auto& slot : slots_) report.ports.push_back(MakePortReport(slot, log, sizes));
+  return report;
 }
 
 }  // namespace station

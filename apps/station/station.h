@@ -6,15 +6,20 @@
 #include <deque>
 #include <memory>
 
+#include <optional>
+#include <string>
+
 #include "frame/plugin_ops.h"
 #include "options.h"
 #include "port_slot.h"
+#include "run_report.h"
 
 namespace station {
 
 class Station {
  public:
-  Station(const Options& options, const PluginOps& ops);
+  // `logPath` is the plug-in's log file, read for the run's record.
+  Station(const Options& options, const PluginOps& ops, std::string logPath);
   ~Station();
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
@@ -25,6 +30,9 @@ class Station {
   int Run(const volatile std::sig_atomic_t& stop);
   // True while some port's download has not delivered its final result.
   bool AnyDownloadRunning() const;
+  // The record of the run so far, for --json: the ports' last downloads, with sizes from the
+  // package at `packagePath` (nullopt: unknown).
+  RunReport Report(const std::optional<std::string>& packagePath) const;
 
  private:
   void PollPorts();
@@ -37,11 +45,14 @@ class Station {
   bool BatchDone() const;
   void CloseFinishedForExit();
   void PrintSummary(bool timedOut, bool interrupted) const;
-  int ExitStatus(bool timedOut, bool interrupted) const;
   bool IsPresent(PortSlot& slot);
 
   Options options_;
   PluginOps ops_;
+  std::string logPath_;
+  double wallSeconds_ = 0;
+  bool timedOut_ = false;
+  bool interrupted_ = false;
   std::deque<PortSlot> slots_;  // stable addresses: window handlers refer to them
   std::chrono::milliseconds rebootWindow_;
 };

@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "dz_writer.h"
+#include "package/image_store.h"
 #include "platform/port_table.h"
 #include "support/temp_dir.h"
 #include "vphone/virtual_phone.h"
@@ -155,7 +157,7 @@ TEST(StationCommandLine, HelpExplainsEveryOption) {
   const auto r = RunProgram(StationPath(), {"--help"});
   EXPECT_EQ(r.status, 0);
   for (const char* opt : {"--plugin", "--ports", "--poll-ms", "--batch", "--timeout",
-                          "--time-scale", "--config", "--info", "--help"})
+                          "--time-scale", "--config", "--info", "--help", "--json", "--package"})
     EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
 }
 
@@ -172,6 +174,9 @@ TEST(StationCommandLine, RejectsBadArgumentsWithAClearError) {
       {"--ports", "5", "--time-scale", "0"},
       {"--frobnicate"},
       {},
+      {"--package", "/nonexistent/TR52.dz"},
+      {"--package", "/tmp"},
+      {"--ports", "5", "--json", "/nonexistent/run.json"},
   };
   for (const auto& args : bad) {
     const auto r = RunProgram(StationPath(), args);
@@ -195,6 +200,40 @@ TEST(StationCommandLine, ReportsAMissingModuleOrEntryPoint) {
       StationPath(), {"--plugin", (BinDir() / "libtr52_win.so").string(), "--ports", "5"});
   EXPECT_EQ(noEntry.status, 2);
   EXPECT_NE(noEntry.err.find("_A130"), std::string::npos) << noEntry.err;
+}
+
+TEST(StationPlugin, CopiedFolderRunsFromAnotherFolderWithoutALibraryPath) {
+  REQUIRE_PLUGIN();
+  tr52test::TempDir dir;
+  for (const char* file : {"station", "TR52_091117_MP.so", "libtr52_win.so"})
+    fs::copy_file(BinDir() / file, fs::path(dir.Path()) / file);
+  const fs::path exe = fs::path(dir.Path()) / "station";
+  // Only the copies are found: no library path, and the working folder is not the copy's.
+  const std::map<std::string, std::string> env = {{"LD_LIBRARY_PATH", ""}};
+  auto r = RunProgram(exe, {"--help"}, env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = RunProgram(exe, {"--info"}, env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("loaded plug-in " + dir.File("TR52_091117_MP.so")), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("PATH_BIN : NULL\n"), std::string::npos) << r.out;
+}
+
+TEST(StationPlugin, PackageOptionSavesTheSettingAsTheDialogDoes) {
+  REQUIRE_PLUGIN();
+  StationCopy station;
+  tr52test::TempDir fw;
+  std::ofstream(fw.File("TR52.dz")) << "package";
+  auto r = station.Run({"--package", fw.File("TR52.dz")});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  r = station.Run({"--info"});
+  EXPECT_NE(r.out.find("PATH_BIN : " + fw.File("TR52.dz") + "\n"), std::string::npos) << r.out;
+  // A refused path leaves the saved one alone.
+  r = station.Run({"--package", fw.File("none.dz"), "--info"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(fw.File("none.dz")), std::string::npos) << r.err;
+  r = station.Run({"--info"});
+  EXPECT_NE(r.out.find("PATH_BIN : " + fw.File("TR52.dz") + "\n"), std::string::npos) << r.out;
 }
 
 TEST(StationPlugin, InfoShowsThePackagePathOfTheSettingsBesideTheStation) {
@@ -223,13 +262,13 @@ TEST(StationPlugin, ConfigTakesTheNewPathFromStandardInput) {
   EXPECT_NE(r.out.find("PATH_BIN : /data/new.dz\n"), std::string::npos) << r.out;
 }
 
-TEST(StationPlugin, BatchWithoutPhoneEndsAtTheTimeLimitAndFails) {
+TEST(StationPlugin, BatchWithoutPhoneEndsAtTheTimeLimitWithItsOwnStatus) {
   REQUIRE_PLUGIN();
   StationCopy station;
   const auto r =
       station.Run({"--ports", "201,202", "--batch", "--timeout", "1", "--poll-ms", "50"});
   EXPECT_FALSE(r.timedOut);
-  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
   EXPECT_NE(r.out.find("time limit reached"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("COM201: no phone appeared"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("COM202: no phone appeared"), std::string::npos) << r.out;
@@ -406,6 +445,93 @@ TEST(StationPhones, TwoPhonesEachGetTheirOwnPaneAndExactlyOneResult) {
   // The status matches the summary: 0 exactly when both downloads succeeded.
   const bool bothOk = Count(r.out, "RESULT OK") == 2;
   EXPECT_EQ(r.status, bothOk ? 0 : 1) << r.out;
+}
+
+// A package with every image of the plug-in's mask (small, made-up contents).
+std::string WriteTestPackage(const std::string& dir) {
+  static std::vector<std::vector<uint8_t>> data;
+  tr52::DzWriter writer;
+  for (int type :
+       {tr52::IMAGE_AMSS, tr52::IMAGE_EFS_GANG, tr52::IMAGE_PARTITION_TBL,
+        tr52::IMAGE_FLEXIBLE_LOGO, tr52::IMAGE_DBL, tr52::IMAGE_FSBL, tr52::IMAGE_OSBL}) {
+    data.emplace_back(3000 + 100 * type, static_cast<uint8_t>(type));
+    writer.Add({static_cast<uint32_t>(type), tr52::ImageTypeName(type), type == tr52::IMAGE_AMSS,
+                data.back()});
+  }
+  const std::string path = dir + "/TR52_TEST.dz";
+  EXPECT_TRUE(writer.Write(path)) << writer.Error();
+  return path;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The JSON object of one port in the run record ("com": <n> up to the end of its object).
+std::string PortRecord(const std::string& json, int com) {
+  const auto at = json.find("\"com\": " + std::to_string(com) + ",");
+  if (at == std::string::npos) return "";
+  return json.substr(at, json.find("\n    }", at) - at);
+}
+
+TEST(StationPhones, RunRecordTellsModelFlowAndResultOfEachPort) {
+  REQUIRE_PLUGIN();
+  StationCopy station;
+  ScopedPortTable table(station.PortTable());
+  tr52test::TempDir fw;
+  const std::string package = WriteTestPackage(fw.Path());
+  vphone::PhoneOptions a, b;
+  a.com = 44;
+  b.com = 45;
+  b.startMode = vphone::Mode::Download;
+  a.rebootDelayMs = b.rebootDelayMs = 500;
+  vphone::VirtualPhone phoneA(a), phoneB(b);
+  std::string error;
+  ASSERT_TRUE(phoneA.Start(&error)) << error;
+  ASSERT_TRUE(phoneB.Start(&error)) << error;
+
+  // The log of an earlier run, longer than this run's and with lines that would mislead: the
+  // plug-in re-creates the log, and the record must read only this run's.
+  {
+    std::ofstream stale(station.Exe().parent_path() / "station_log.txt", std::ios::binary);
+    stale << "[07:00:00:000]  : =============================================\r\n"
+             "[07:00:00:000]  : Log is started on 08.12.2026, at 07:00:00:000, \r\n"
+             "executable: /x/station (ProcID: 0x00000001), \r\ncompile time : x\r\n";
+    for (int i = 0; i < 5000; ++i) stale << "[07:00:01:000]  : [COM45] _DloadMode()\r\n";
+  }
+  const std::string json = fw.File("run.json");
+  const auto r = station.Run({"--package", package, "--ports", "44-45", "--batch", "--timeout",
+                              "120", "--poll-ms", "50", "--time-scale", "20", "--json", json});
+  EXPECT_FALSE(r.timedOut);
+  ASSERT_TRUE(fs::exists(json)) << r.out << r.err;
+  const std::string record = ReadText(json);
+  const std::string normal = PortRecord(record, 44);
+  const std::string emergency = PortRecord(record, 45);
+  ASSERT_FALSE(normal.empty()) << record;
+  ASSERT_FALSE(emergency.empty()) << record;
+  for (const std::string* port : {&normal, &emergency}) {
+    EXPECT_NE(port->find("\"model\": \"TR52\""), std::string::npos) << *port;
+    EXPECT_EQ(port->find("\"result\": null"), std::string::npos) << *port;
+    EXPECT_TRUE(port->find("\"outcome\": \"ok\"") != std::string::npos ||
+                port->find("\"outcome\": \"failed\"") != std::string::npos)
+        << *port;
+  }
+  EXPECT_NE(normal.find("\"flow\": 1"), std::string::npos) << normal;
+  EXPECT_NE(emergency.find("\"flow\": 0"), std::string::npos) << emergency;
+  EXPECT_NE(record.find("\"package\": \"" + package + "\""), std::string::npos) << record;
+  EXPECT_NE(record.find("\"unfinished\": 0,"), std::string::npos) << record;
+  // The plain summary names each port's result code with its name.
+  for (const std::string port : {"COM44", "COM45"}) {
+    const auto at = r.out.find("station |   " + port + ": ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const std::string line = r.out.substr(at, r.out.find('\n', at) - at);
+    EXPECT_NE(line.find("(result "), std::string::npos) << line;
+    EXPECT_NE(line.find(": ", line.find("(result ")), std::string::npos) << line;
+  }
+  // The status matches the record: 0 exactly when both downloads succeeded.
+  const bool anyFailed = record.find("\"outcome\": \"failed\"") != std::string::npos;
+  EXPECT_EQ(r.status, anyFailed ? 1 : 0) << r.out;
 }
 
 TEST(StationPhones, InteractivePaneClosesWhenThePhoneGoesAndTheNextPhoneIsServed) {

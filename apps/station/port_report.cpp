@@ -1,0 +1,48 @@
+#include "port_report.h"
+
+#include "port_log_facts.h"
+#include "session/result_codes.h"
+
+namespace station {
+
+PortReport MakePortReport(const PortSlot& slot, std::string_view log,
+                          const std::map<std::string, uint64_t>& imageSizes) {
+  PortReport report;
+  report.com = slot.port;
+  report.downloads = static_cast<int>(slot.sessions.size());
+  if (slot.sessions.empty()) {
+    report.outcome = slot.connectEverFailed ? PortOutcome::Failed : PortOutcome::Unfinished;
+    report.detail =
+        slot.connectEverFailed ? "the phone's port could not be opened" : "no phone appeared";
+    return report;
+  }
+  const SessionRecord& session = slot.sessions.back();
+  if (session.refused) {
+    report.outcome = PortOutcome::Failed;
+    report.detail = "the plug-in opened no progress pane";
+  } else if (!session.hasResult) {
+    report.outcome = PortOutcome::Unfinished;
+    report.detail = "still downloading, no result";
+  } else {
+    report.result = ResultCodeOfWord(session.result);
+    report.outcome = report.result == tr52::kResultOk ? PortOutcome::Ok : PortOutcome::Failed;
+    report.resultName =
+        report.result ? tr52::ResultCodeName(*report.result) : std::string("unknown step notice");
+    report.detail = DescribeResult(session.result);
+    report.seconds = std::chrono::duration<double>(session.ended - session.started).count();
+  }
+
+  const std::string_view own = session.logOffset < log.size() ? log.substr(session.logOffset) : "";
+  const PortLogFacts facts = ReadPortLogFacts(own, slot.port);
+  report.model = session.paneModel ? session.paneModel : facts.model;
+  report.flow = facts.flow;
+  for (const ImageWrite& write : facts.images) {
+    ImageReport image{write.type, write.method, std::nullopt, std::nullopt};
+    if (auto it = imageSizes.find(write.type); it != imageSizes.end()) image.size = it->second;
+    if (write.followed || report.outcome == PortOutcome::Ok) image.written = true;
+    report.images.push_back(std::move(image));
+  }
+  return report;
+}
+
+}  // namespace station

@@ -1,0 +1,29 @@
+#include "run_exit_status.h"
+
+#include "options.h"
+
+namespace station {
+
+int RunExitStatus(const std::deque<PortSlot>& slots, bool batch, bool timedOut, bool interrupted) {
+  if (interrupted) return kExitInterrupted;
+  bool failed = false;
+  bool unfinished = false;
+  for (const auto& slot : slots) {
+    for (const auto& s : slot.sessions) {
+      if (s.refused || (s.hasResult && s.result != 1)) failed = true;
+      if (!s.refused && !s.hasResult) unfinished = true;
+    }
+    // No phone at all only matters in batch mode, where every port is expected to be served.
+    if (slot.sessions.empty() && batch) {
+      if (slot.connectEverFailed)
+        failed = true;
+      else
+        unfinished = true;
+    }
+  }
+  if (failed) return kExitPortFailed;
+  if (unfinished) return timedOut ? kExitTimeLimit : kExitPortFailed;
+  return kExitOk;
+}
+
+}  // namespace station
