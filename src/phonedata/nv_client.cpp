@@ -183,12 +183,15 @@ int NvClient::BackupNvToFile(const std::string& path, const NvRanges& ranges) {
     record.item = static_cast<uint16_t>(item);
     if (!NvReadRecord(record, 0)) {
       Log("[COM%d] Error NV Read", Port());
+      // The unfinished backup is dropped; the previous backup file stays as it was.
+      set_->Close();
       return NV_RESULT_READ_NO_ANSWER;
     }
     if (record.IsValid() && record.status == NV_DONE_S) set_->Append(record);
   }
   // A backup that did not reach the disk must not pass for one that did.
   if (!set_->Flush()) {
+    set_->Close();
     Log("NV_ERROR_FILE_WRITE %s", path.c_str());
     return NV_RESULT_FILE_CREATE;
   }
