@@ -4,7 +4,8 @@
 // One client per port, bound to the session's link and reporter; used by the port's worker
 // thread. Every request starts with 0x4B 0x13 and the 16-bit command; paths are normalised
 // first (NormalizePath). An answer's error number 5 (no space left) aborts the link, which stops
-// every long transfer of the port.
+// every long transfer of the port. An answer too short to hold the fields an operation reads
+// counts as no answer, after a "short answer" log line (a missing error number is never 0).
 #pragma once
 
 #include <cstddef>
