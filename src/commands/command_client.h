@@ -2,14 +2,14 @@
 //
 // It binds a client to the session's link, progress reporter and packet buffers. Requests are
 // built from byte 0 of the link's request buffer; answers are read from byte 0 of the response
-// buffer, but only within the bytes the link actually received for the last answer: a field
-// past the end of the answer reads as zero, never as a leftover of an earlier answer.
+// buffer through an AnswerReader, only within the bytes the link received for the last answer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "base/answer_reader.h"
 #include "link/phone_link.h"
 #include "win/window.h"
 
@@ -44,16 +44,11 @@ class CommandClient {
   // client is not attached.
   int Transact(int length, int timeoutMs);
 
-  // Payload bytes of the last answer (the link's response length without its 2 FCS bytes).
-  size_t AnswerLength() const;
-  // Fields of the last answer; bytes beyond AnswerLength() read as zero.
-  uint8_t AnswerU8(size_t offset) const;
-  uint16_t AnswerU16(size_t offset) const;
-  uint32_t AnswerU32(size_t offset) const;
-  // The NUL-terminated text at `offset`, cut at the end of the answer.
-  std::string AnswerText(size_t offset) const;
-  // `n` bytes at `offset`, cut at the end of the answer.
-  std::string AnswerBytes(size_t offset, size_t n) const;
+  // The last answer, read field by field within the bytes that arrived (an empty answer when
+  // the client is not attached). A command checks that the answer holds every field it reads
+  // before it trusts any of them; an answer that lacks one fails the command as a refused one
+  // would, after LogShortAnswer.
+  AnswerReader Answer() const;
 
   PhoneLink* link_ = nullptr;
   ProgressReporter* reporter_ = nullptr;

@@ -20,8 +20,8 @@ constexpr uint8_t kSubsysMaker = 0xFC;
 constexpr uint16_t kSubsysBattery = 0x0004;
 constexpr uint16_t kSubsysNvRanges = 0x0009;
 constexpr size_t kModelTextOffset = 39;
-constexpr size_t kBatteryAnswerLength = 9;
-constexpr size_t kNvRangesAnswerLength = 12;
+constexpr size_t kBatteryStatusOffset = 4;
+constexpr size_t kBatteryLevelOffset = 8;
 
 }  // namespace
 
@@ -32,17 +32,27 @@ bool DiagClient::GetModelName(std::string& text) {
     return false;
   }
   link_->SetProtocolMode(MODE_DIAG);
-  Request()[0] = kDiagVernoF;
-  if (Transact(1, kDiagTimeoutMs) != TXRX_ACCEPTED) {
+  if (!RequestModelText(text)) {
     text = "No Phone";
-    Request()[0] = kDiagVernoF;
-    if (Transact(1, kDiagTimeoutMs) != TXRX_ACCEPTED) {
+    if (!RequestModelText(text)) {
       Log("[COM%d] Get Model Name in Normal Booting  FAIL", Port());
       return false;
     }
   }
-  text = AnswerText(kModelTextOffset);
   Log("[COM%d]  strModel = %s", Port(), text.c_str());
+  return true;
+}
+
+bool DiagClient::RequestModelText(std::string& text) {
+  Request()[0] = kDiagVernoF;
+  if (Transact(1, kDiagTimeoutMs) != TXRX_ACCEPTED) return false;
+  AnswerReader answer = Answer();
+  const auto model = answer.Text(kModelTextOffset);
+  if (!model) {
+    LogShortAnswer(Port(), "GetModelName", answer);
+    return false;
+  }
+  text = *model;
   return true;
 }
 
@@ -94,13 +104,17 @@ bool DiagClient::GetBatteryLevel(int& level) {
     level = -1;
     return false;
   }
-  // An answer too short to carry the level tells nothing: treat it as no answer.
-  if (AnswerLength() < kBatteryAnswerLength) {
+  // An answer too short to carry what is read tells nothing: it counts as no answer.
+  AnswerReader answer = Answer();
+  const auto status = answer.U32(kBatteryStatusOffset);
+  if (status && *status != 0) return false;
+  const auto value = answer.U8(kBatteryLevelOffset);
+  if (!status || !value) {
+    LogShortAnswer(Port(), "GetBatteryLevel", answer);
     level = -1;
     return false;
   }
-  if (AnswerU32(4) != 0) return false;
-  level = static_cast<int8_t>(AnswerU8(8));
+  level = static_cast<int8_t>(*value);
   return true;
 }
 
@@ -111,11 +125,19 @@ bool DiagClient::GetNvItemRanges(NvRanges* ranges) {
   Request()[1] = kSubsysMaker;
   StoreU16le(Request() + 2, kSubsysNvRanges);
   if (Transact(4, kNvRangesTimeoutMs) != TXRX_ACCEPTED) return false;
-  if (AnswerLength() < kNvRangesAnswerLength) return false;
-  ranges->qctMin = AnswerU16(4);
-  ranges->qctMax = AnswerU16(6);
-  ranges->zumMin = AnswerU16(8);
-  ranges->zumMax = AnswerU16(10);
+  AnswerReader answer = Answer();
+  const auto qctMin = answer.U16(4);
+  const auto qctMax = answer.U16(6);
+  const auto zumMin = answer.U16(8);
+  const auto zumMax = answer.U16(10);
+  if (!qctMin || !qctMax || !zumMin || !zumMax) {
+    LogShortAnswer(Port(), "GetNvItemRanges", answer);
+    return false;
+  }
+  ranges->qctMin = *qctMin;
+  ranges->qctMax = *qctMax;
+  ranges->zumMin = *zumMin;
+  ranges->zumMax = *zumMax;
   return true;
 }
 

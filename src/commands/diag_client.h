@@ -33,6 +33,11 @@ class DiagClient : public CommandClient {
   // The four NV item range bounds; false at once when `ranges` is null, output untouched on
   // failure.
   bool GetNvItemRanges(NvRanges* ranges);
+
+ private:
+  // One DIAG_VERNO_F transaction; true with `text` set when an answer holding the model text
+  // came.
+  bool RequestModelText(std::string& text);
 };
 
 }  // namespace tr52

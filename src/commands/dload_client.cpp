@@ -63,18 +63,24 @@ bool DloadClient::GetParameters() {
       Request()[0] = kZumCmd;
       Request()[1] = kSubGetParam;
       if (Transact(2, kShortTimeoutMs) == TXRX_ACCEPTED) {
-        const uint8_t flags = AnswerU8(39);
-        params_ = DloadParams{};
-        params_.valid = 1;
-        params_.paramByte = AnswerU8(2);
-        params_.paramWord = AnswerU32(35);
-        params_.flag0 = flags & 0x01;
-        params_.flag1 = (flags >> 1) & 0x01;
-        params_.flag2 = (flags >> 2) & 0x01;
-        params_.flag3 = (flags >> 3) & 0x01;
-        params_.flag4 = (flags >> 4) & 0x01;
-        params_.flag6 = (flags >> 6) & 0x01;
-        return true;
+        AnswerReader answer = Answer();
+        const auto paramByte = answer.U8(2);
+        const auto paramWord = answer.U32(35);
+        const auto flags = answer.U8(39);
+        if (paramByte && paramWord && flags) {
+          params_ = DloadParams{};
+          params_.valid = 1;
+          params_.paramByte = *paramByte;
+          params_.paramWord = *paramWord;
+          params_.flag0 = *flags & 0x01;
+          params_.flag1 = (*flags >> 1) & 0x01;
+          params_.flag2 = (*flags >> 2) & 0x01;
+          params_.flag3 = (*flags >> 3) & 0x01;
+          params_.flag4 = (*flags >> 4) & 0x01;
+          params_.flag6 = (*flags >> 6) & 0x01;
+          return true;
+        }
+        LogShortAnswer(Port(), "GetParameters", answer);
       }
     }
   } catch (...) {
@@ -91,9 +97,13 @@ bool DloadClient::GetCommMode(int& mode) {
     Request()[0] = kZumCmd;
     Request()[1] = kSubGetCommMode;
     if (Transact(2, kShortTimeoutMs) == TXRX_ACCEPTED) {
-      mode = static_cast<int>(AnswerU32(2));
-      Log("[GetCommMode] Communication mode : %d", mode);
-      return true;
+      AnswerReader answer = Answer();
+      if (const auto value = answer.U32(2)) {
+        mode = static_cast<int>(*value);
+        Log("[GetCommMode] Communication mode : %d", mode);
+        return true;
+      }
+      LogShortAnswer(Port(), "GetCommMode", answer);
     }
   }
   Log("[COM%d]  FAIL", Port());
@@ -116,14 +126,17 @@ bool DloadClient::Dl_Init() {
     Request()[1] = kSubRamInit;
     StoreU32le(Request() + 2, amss.size);
     if (header.size > 0) std::memcpy(Request() + 6, header.data, header.size);
-    if (Transact(kRamInitLength, kRamInitTimeoutMs) != TXRX_ACCEPTED) {
+    const bool accepted = Transact(kRamInitLength, kRamInitTimeoutMs) == TXRX_ACCEPTED;
+    AnswerReader answer = Answer();
+    const auto region = answer.U32(2);
+    const auto errorNumber = answer.U32(7);
+    if (accepted && !(region && errorNumber)) LogShortAnswer(Port(), "Dl_Init", answer);
+    if (!accepted || !(region && errorNumber)) {
       Log("[COM%d]  FAIL", Port());
       return false;
     }
-    const uint32_t region = AnswerU32(2);
-    const uint32_t errorNumber = AnswerU32(7);
-    if (errorNumber == 0 && amss.loaded && region >= amss.size) return true;
-    Log("[COM%d] Dl_Init - ZI_REGION Error(%d)", Port(), static_cast<int>(errorNumber));
+    if (*errorNumber == 0 && amss.loaded && *region >= amss.size) return true;
+    Log("[COM%d] Dl_Init - ZI_REGION Error(%d)", Port(), static_cast<int>(*errorNumber));
   } catch (...) {
   }
   return false;
@@ -151,14 +164,19 @@ bool DloadClient::Dl_Init_2nd(ImageType type) {
       if (header.size > 0) std::memcpy(Request() + 10, header.data, header.size);
     }
     if (Transact(kRamInit2ndLength, kRamInitTimeoutMs) != TXRX_ACCEPTED) return false;
-    const uint32_t errorNumber = AnswerU32(7);
-    const uint32_t region = AnswerU32(2);
-    if (errorNumber != 0) {
-      Log("[COM%d] Dl_Init - ErrNo(%d)", Port(), static_cast<int>(errorNumber));
+    AnswerReader answer = Answer();
+    const auto errorNumber = answer.U32(7);
+    const auto region = answer.U32(2);
+    if (!errorNumber || !region) {
+      LogShortAnswer(Port(), "Dl_Init_2nd", answer);
       return false;
     }
-    if (region >= target.size) return true;
-    Log("[COM%d] Dl_Init - ZI_REGION Error(%d<%d)", Port(), static_cast<int>(region),
+    if (*errorNumber != 0) {
+      Log("[COM%d] Dl_Init - ErrNo(%d)", Port(), static_cast<int>(*errorNumber));
+      return false;
+    }
+    if (*region >= target.size) return true;
+    Log("[COM%d] Dl_Init - ZI_REGION Error(%d<%d)", Port(), static_cast<int>(*region),
         static_cast<int>(target.size));
   } catch (...) {
   }
@@ -188,15 +206,21 @@ int DloadClient::Dl_Write(ImageType type) {
       StoreU32le(Request() + 2, offset);
       StoreU16le(Request() + 6, static_cast<uint16_t>(chunk));
       std::memcpy(Request() + 8, image.data + offset, chunk);
-      const int result = Transact(kRamWriteLength, kRamWriteTimeoutMs);
+      int result = Transact(kRamWriteLength, kRamWriteTimeoutMs);
+      AnswerReader answer = Answer();
+      const auto errorNumber = answer.U32(2);
+      if (result == TXRX_ACCEPTED && !errorNumber) {
+        // An answer without its error number is no acknowledgement of the chunk.
+        LogShortAnswer(Port(), "Dl_Write", answer);
+        result = TXRX_FAILED;
+      }
       if (result != TXRX_ACCEPTED) {
         Log("[COM%d] FAIL Return Code =%d", Port(), result);
         return kDlWriteFailed;
       }
-      const uint32_t errorNumber = AnswerU32(2);
-      if (errorNumber != 0) {
+      if (*errorNumber != 0) {
         Log("[COM%d] Dl_Write - ErrNo(%d), Addr(0x%08X), Len(0x%08X)", Port(),
-            static_cast<int>(errorNumber), offset, chunk);
+            static_cast<int>(*errorNumber), offset, chunk);
         return kDlWriteFailed;
       }
       total -= chunk;
@@ -219,12 +243,17 @@ bool DloadClient::Dl_Program() {
     ClearRequest(2);
     Request()[0] = kZumCmd;
     Request()[1] = kSubRamProgram;
-    if (Transact(2, kRamProgramTimeoutMs) != TXRX_ACCEPTED) {
+    const bool accepted = Transact(2, kRamProgramTimeoutMs) == TXRX_ACCEPTED;
+    AnswerReader answer = Answer();
+    const auto nandError = answer.U8(2);
+    const auto errorNumber = answer.U32(3);
+    if (accepted && !(nandError && errorNumber)) LogShortAnswer(Port(), "Dl_Program", answer);
+    if (!accepted || !(nandError && errorNumber)) {
       Log("[COM%d]  FAIL", Port());
       return false;
     }
-    if (AnswerU32(3) == 0) return true;
-    Log("[COM%d] Nand Error : %d", Port(), AnswerU8(2));
+    if (*errorNumber == 0) return true;
+    Log("[COM%d] Nand Error : %d", Port(), *nandError);
   } catch (...) {
   }
   return false;
@@ -236,14 +265,18 @@ bool DloadClient::GetEmergencyModelName(std::string& name) {
     link_->SetProtocolMode(MODE_DLOAD);
     Request()[0] = kDloadVerreqF;
   }
-  if (!Attached() || Transact(1, kVerreqTimeoutMs) != TXRX_ACCEPTED) {
+  const bool accepted = Attached() && Transact(1, kVerreqTimeoutMs) == TXRX_ACCEPTED;
+  AnswerReader answer = Answer();
+  const auto n = answer.U8(1);
+  // The name is as long as the length byte says; an answer that ends before it is no answer.
+  const auto bytes = n ? answer.View(2, *n) : std::nullopt;
+  if (accepted && !bytes) LogShortAnswer(Port(), "GetEmergencyModelName", answer);
+  if (!accepted || !bytes) {
     Log("[COM%d] >> Get Model Name in Emergency Mode FAIL", Port());
     return false;
   }
-  const size_t n = AnswerU8(1);
-  if (n == 0) return false;
-  // Only the bytes that arrived count, whatever the length byte claims.
-  name = AnswerBytes(2, n);
+  if (*n == 0) return false;
+  name.assign(bytes->begin(), bytes->end());
   Log("[COM%d]   %s", Port(), name.c_str());
   if (name.size() >= 2 && std::toupper(static_cast<unsigned char>(name[0])) == 'K' &&
       std::toupper(static_cast<unsigned char>(name[1])) == 'W') {

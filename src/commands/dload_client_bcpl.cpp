@@ -27,12 +27,16 @@ bool DloadClient::CheckBcplStatus() {
       Request()[0] = kZumCmd;
       Request()[1] = kSubBcplStatus;
       if (Transact(2, kTimeoutMs) == TXRX_ACCEPTED) {
-        if (AnswerU8(2) == kYes) {
-          Log("[COM%d] >> BCPL On ...", Port());
-          return true;
+        AnswerReader answer = Answer();
+        if (const auto status = answer.U8(2)) {
+          if (*status == kYes) {
+            Log("[COM%d] >> BCPL On ...", Port());
+            return true;
+          }
+          Log("[COM%d] >> BCPL Off ...", Port());
+          return false;
         }
-        Log("[COM%d] >> BCPL Off ...", Port());
-        return false;
+        LogShortAnswer(Port(), "CheckBcplStatus", answer);
       }
     }
     Log("[COM%d]  Fail", Port());
@@ -56,12 +60,16 @@ bool DloadClient::UnlockBcpl() {
       // A shorter image leaves the rest of the 128 bytes zero.
       std::memcpy(Request() + 2, oemsbl.data, std::min(kProofLength, oemsbl.size));
       if (Transact(static_cast<int>(2 + kProofLength), kTimeoutMs) == TXRX_ACCEPTED) {
-        if (AnswerU8(2) == kYes) {
-          Log("[COM%d] >> Unlocked BCPL ...", Port());
-          return true;
+        AnswerReader answer = Answer();
+        if (const auto status = answer.U8(2)) {
+          if (*status == kYes) {
+            Log("[COM%d] >> Unlocked BCPL ...", Port());
+            return true;
+          }
+          Log("[COM%d] >> Unlock BCPL Failed ...", Port());
+          return false;
         }
-        Log("[COM%d] >> Unlock BCPL Failed ...", Port());
-        return false;
+        LogShortAnswer(Port(), "UnlockBcpl", answer);
       }
     }
     Log("[COM%d]  Fail", Port());

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/answer_reader.h"
 #include "base/byte_reader.h"
 #include "base/messages.h"
 #include "base/process_log.h"
@@ -71,43 +72,52 @@ void PipelinedWriter::Progress(uint64_t amount) {
 }
 
 PipelinedWriter::Examined PipelinedWriter::ExamineBatch() {
-  const uint8_t* rsp = link_.PacketBuffers().response;
   frames_ = link_.framesReceived;
   const int length = link_.ResponseLength();
-  // Every acknowledgement takes 17 bytes of the buffer; anything else cannot be read safely.
+  // Every acknowledgement takes 17 bytes of the buffer (15 of answer, 2 of FCS); a batch of any
+  // other length cannot be split into acknowledgements.
   if (frames_ <= 0 || length != frames_ * kAckStride) {
     Log("[COM%d] Dl_AsyncOptimizeWrite() - Bad acknowledgement batch : %d frames, %d bytes", Port(),
         frames_, length);
     return Examined::Failed;
   }
-  ackInterval_ = LoadU32le(rsp + 6);
+  const uint8_t* rsp = link_.PacketBuffers().response;
   bool packetLost = false;
   uint32_t endedAt = 0;
   for (int i = 0; i < frames_; ++i) {
-    const uint8_t* ack = rsp + static_cast<size_t>(i) * kAckStride;
-    const uint32_t ackSeq = LoadU32le(ack + 2);
-    const uint32_t errorNumber = LoadU32le(ack + 10);
-    endedAt = ackSeq;
-    if (errorNumber == kLostPacket) {
+    AnswerReader ack(rsp + static_cast<size_t>(i) * kAckStride, kAckLength);
+    const auto ackSeq = ack.U32(2);
+    const auto interval = ack.U32(6);
+    const auto errorNumber = ack.U32(10);
+    const auto nandError = ack.U8(14);
+    if (!ackSeq || !interval || !errorNumber || !nandError) {
+      LogShortAnswer(Port(), "Dl_AsyncOptimizeWrite", ack);
+      return Examined::Failed;
+    }
+    // The first acknowledgement's interval counts for the whole batch; in a lost-packet
+    // acknowledgement the same field names the lost packet.
+    if (i == 0) ackInterval_ = *interval;
+    endedAt = *ackSeq;
+    if (*errorNumber == kLostPacket) {
       Log("Dl_AsyncOptimizeWrite - Packet is lost! : Sent packet(%d), Lost packet(%d)",
-          static_cast<int>(ackSeq), static_cast<int>(LoadU32le(ack + 6)));
+          static_cast<int>(*ackSeq), static_cast<int>(*interval));
       packetLost = true;
       break;
     }
-    if (errorNumber != 0) {
+    if (*errorNumber != 0) {
       Log("[COM%d] Dl_AsyncOptimizeWrite - ErrNo(%d), Addr(0x%08X), NandErrNo(0x%02X)", Port(),
-          static_cast<int>(errorNumber), offset_, ack[14]);
+          static_cast<int>(*errorNumber), offset_, *nandError);
       return Examined::Failed;
     }
     const uint32_t expected = lastAck_ + ackInterval_;
-    if (ackSeq == expected || ackSeq == 1) {
-      lastAck_ = ackSeq;
-      if (i == frames_ - 1) lastBatchAck_ = ackSeq;
+    if (*ackSeq == expected || *ackSeq == 1) {
+      lastAck_ = *ackSeq;
+      if (i == frames_ - 1) lastBatchAck_ = *ackSeq;
       continue;
     }
-    if (lastPhase_ && ackSeq == lastSeq_) break;  // the final packet is acknowledged
+    if (lastPhase_ && *ackSeq == lastSeq_) break;  // the final packet is acknowledged
     Log("[COM%d] Dl_AsyncOptimizeWrite() - Lost packet seq : %d, Recieved packet seq : %d", Port(),
-        static_cast<int>(expected), static_cast<int>(ackSeq));
+        static_cast<int>(expected), static_cast<int>(*ackSeq));
     return Examined::Failed;
   }
   if (packetLost) {

@@ -83,8 +83,11 @@ class DzArchive {
   bool ReadMainHeader();
   bool ExtractInto(uint32_t offset, std::string& name, ImageBuffer& data, size_t at, uint64_t limit,
                    uint64_t& produced);
-  uint64_t InflateFileTo(const std::string& source, const std::string& destination,
-                         uint64_t expected, TempFile& output);
+  // Inflates into the new file `output` at `destination`; the inflated size, 0 on failure.
+  // Output that would pass `bound` bytes is not written: the inflation stops there, with
+  // `overBound` set.
+  uint64_t InflateFileTo(const std::string& source, const std::string& destination, uint64_t bound,
+                         TempFile& output, bool& overBound);
   void Report(const char* phase, uint64_t done, uint64_t total) {
     if (progress_) progress_(phase, done, total);
   }

@@ -181,16 +181,21 @@ bool DzArchive::ExtractInto(uint32_t offset, std::string& name, ImageBuffer& dat
     return false;
   }
 
-  const uint64_t expected = std::min<uint64_t>(h.totalSize, limit - std::min<uint64_t>(limit, at));
+  // The inflated data may not pass the total size their sub header announces, nor, for a part
+  // of a split image, the room its earlier parts left in the image.
+  const uint64_t room = limit - std::min<uint64_t>(limit, at);
+  const uint64_t bound = std::min<uint64_t>(h.totalSize, room);
   TempFile inflated;
-  const uint64_t total =
-      InflateFileTo(stored.Path(), stored.Path() + SafeNameSuffix(h.name), expected, inflated);
-  if (total == 0) {
-    Wrap("Fail to decompressed Header. %s");
+  bool overBound = false;
+  const uint64_t total = InflateFileTo(stored.Path(), stored.Path() + SafeNameSuffix(h.name), bound,
+                                       inflated, overBound);
+  if (overBound) {
+    Fail(room < h.totalSize ? "Error Split Image Larger Than Its Total Size"
+                            : "Error Image Larger Than Its Total Size");
     return false;
   }
-  if (at + total > limit) {
-    Fail("Error Split Image Larger Than Its Total Size");
+  if (total == 0) {
+    Wrap("Fail to decompressed Header. %s");
     return false;
   }
   if (!data.Resize(at + total)) {
@@ -213,13 +218,16 @@ bool DzArchive::ExtractInto(uint32_t offset, std::string& name, ImageBuffer& dat
 
 uint64_t DzArchive::InflateFile(const std::string& source, const std::string& destination) {
   TempFile output;
-  const uint64_t total = InflateFileTo(source, destination, 0, output);
+  bool overTotal = false;
+  const uint64_t total =
+      InflateFileTo(source, destination, std::numeric_limits<uint64_t>::max(), output, overTotal);
   if (total) output.Release();
   return total;
 }
 
 uint64_t DzArchive::InflateFileTo(const std::string& source, const std::string& destination,
-                                  uint64_t expected, TempFile& output) {
+                                  uint64_t bound, TempFile& output, bool& overBound) {
+  overBound = false;
   GzipFile gz;
   if (::access(source.c_str(), W_OK) != 0 || !gz.Open(source, GzipFile::kRead)) {
     Fail("Failed to open local temp file to be decompress");
@@ -236,6 +244,12 @@ uint64_t DzArchive::InflateFileTo(const std::string& source, const std::string& 
   uint64_t total = 0;
   int n = 0;
   while ((n = gz.Read(block.data(), kInflateBlock)) > 0) {
+    // Data that inflate past the announced size stop here, before the excess is written.
+    if (static_cast<uint64_t>(n) > bound - total) {
+      overBound = true;
+      Fail("Error Image Larger Than Its Total Size");
+      return 0;
+    }
     md5.Update(block.data(), static_cast<size_t>(n));
     if (!WriteAll(output.Fd(), block.data(), static_cast<size_t>(n))) {
       Fail("Failed to write decompressed data");
@@ -246,7 +260,7 @@ uint64_t DzArchive::InflateFileTo(const std::string& source, const std::string& 
       Fail("Error Image Too Large");
       return 0;
     }
-    Report("inflate", total, std::max(expected, total));
+    Report("inflate", total, bound == std::numeric_limits<uint64_t>::max() ? total : bound);
   }
   if (n < 0 || total == 0) {
     Fail("Error Invalid Image Hash Code");

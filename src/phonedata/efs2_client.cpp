@@ -7,6 +7,7 @@
 #include "base/byte_reader.h"
 #include "base/process_log.h"
 #include "base/progress_reporter.h"
+#include "link/last_answer.h"
 #include "link/phone_link.h"
 
 namespace tr52 {
@@ -79,16 +80,17 @@ bool Efs2Client::Transact(int length, int timeoutMs) {
   return link_->AsyncTxRx(request_, response_, length, timeoutMs) == TXRX_ACCEPTED;
 }
 
-uint32_t Efs2Client::AnswerU32(size_t offset) const {
-  // The link zeroes the response buffer past the received answer.
-  if (offset + 4 > PhoneLink::kBufferSize) return 0;
-  return LoadU32le(response_ + offset);
-}
-
-uint32_t Efs2Client::TakeError(size_t offset, bool mayAbort) {
-  lastError_ = AnswerU32(offset);
+uint32_t Efs2Client::TakeError(uint32_t error, bool mayAbort) {
+  lastError_ = error;
   if (mayAbort && lastError_ == kEfs2ErrorNoSpace) link_->Abort();
   return lastError_;
+}
+
+std::optional<uint32_t> Efs2Client::ErrorAnswer(const char* command, size_t offset) {
+  AnswerReader answer = LastAnswer(*link_);
+  const auto error = answer.U32(offset);
+  if (!error) LogShortAnswer(Port(), command, answer);
+  return error;
 }
 
 // Builds a request of `command` with the normalised path at `pathOffset` (NUL-terminated) and
@@ -117,8 +119,15 @@ int32_t Efs2Client::OpenFile(const std::string& path, uint32_t flags, uint32_t m
   StoreU32le(request_ + 4, flags);
   StoreU32le(request_ + 8, mode);
   if (!Transact(length, kTimeoutMs)) return -1;
-  const auto fd = static_cast<int32_t>(AnswerU32(4));
-  if (TakeError(8) != 0) {
+  AnswerReader answer = LastAnswer(*link_);
+  const auto answeredFd = answer.U32(4);
+  const auto error = answer.U32(8);
+  if (!answeredFd || !error) {
+    LogShortAnswer(Port(), "OpenFile", answer);
+    return -1;
+  }
+  const auto fd = static_cast<int32_t>(*answeredFd);
+  if (TakeError(*error) != 0) {
     Log("%sOpenFile : %s", "[ EFS2 ERROR ] ", path.c_str());
   } else {
     lastOpened_ = path;
@@ -132,7 +141,8 @@ bool Efs2Client::CloseFile(int32_t fd) {
   BeginRequest(EFS2_DIAG_CLOSE);
   StoreU32le(request_ + 4, static_cast<uint32_t>(fd));
   if (!Transact(8, kTimeoutMs)) return false;
-  return TakeError(4) == 0;
+  const auto error = ErrorAnswer("CloseFile", 4);
+  return error && TakeError(*error) == 0;
 }
 
 int Efs2Client::WriteChunk(const uint8_t* data, int length, int32_t fd, uint32_t offset) {
@@ -143,7 +153,16 @@ int Efs2Client::WriteChunk(const uint8_t* data, int length, int32_t fd, uint32_t
   StoreU32le(request_ + 4, static_cast<uint32_t>(fd));
   StoreU32le(request_ + 8, offset);
   if (length) std::memcpy(request_ + 12, data, static_cast<size_t>(length));
-  if (!Transact(length + 12, kTimeoutMs)) {
+  bool answered = Transact(length + 12, kTimeoutMs);
+  AnswerReader answer = LastAnswer(*link_);
+  const auto written = answer.U32(12);
+  const auto answeredError = answer.U32(16);
+  if (answered && !(written && answeredError)) {
+    // Without its count and error number the answer tells nothing: as if none had come.
+    LogShortAnswer(Port(), "WriteChunk", answer);
+    answered = false;
+  }
+  if (!answered) {
     Log("= Debug Log Start ======================================");
     Log("= EFS2 WriteFile");
     Log("= FileName : %s, Fd : 0x%08X, OffSet : %d", lastOpened_.c_str(), static_cast<unsigned>(fd),
@@ -151,29 +170,43 @@ int Efs2Client::WriteChunk(const uint8_t* data, int length, int32_t fd, uint32_t
     Log("= Debug Log End ========================================");
     return 0;
   }
-  const uint32_t written = AnswerU32(12);
-  const uint32_t error = TakeError(16);
+  const uint32_t error = TakeError(*answeredError);
   if (error != 0) {
     Log("   File Name             = %s ", lastOpened_.c_str());
     Log("   nResult               = %d ", 1);
     Log("   Error : Number        = %d ", static_cast<int>(error));
-    Log("   Error : bytes_written = %d ", static_cast<int>(written));
+    Log("   Error : bytes_written = %d ", static_cast<int>(*written));
     return -1;
   }
-  return static_cast<int>(written);
+  return static_cast<int>(*written);
 }
 
 bool Efs2Client::Stat(const std::string& path, Efs2StatInfo* info) {
   if (!Ready()) return false;
   const int length = PathRequest(EFS2_DIAG_STAT, path, 4);
   if (!length || !Transact(length, kTimeoutMs)) return false;
-  if (TakeError(4, /*mayAbort=*/false) != 0) return false;
+  AnswerReader answer = LastAnswer(*link_);
+  const auto error = answer.U32(4);
+  if (error && TakeError(*error, /*mayAbort=*/false) != 0) return false;
+  if (!error) {
+    LogShortAnswer(Port(), "Stat", answer);
+    return false;
+  }
   if (info) {
-    info->mode = AnswerU32(8);
-    info->size = AnswerU32(12);
-    info->atime = AnswerU32(20);
-    info->mtime = AnswerU32(24);
-    info->ctime = AnswerU32(28);
+    const auto mode = answer.U32(8);
+    const auto size = answer.U32(12);
+    const auto atime = answer.U32(20);
+    const auto mtime = answer.U32(24);
+    const auto ctime = answer.U32(28);
+    if (!mode || !size || !atime || !mtime || !ctime) {
+      LogShortAnswer(Port(), "Stat", answer);
+      return false;
+    }
+    info->mode = *mode;
+    info->size = *size;
+    info->atime = *atime;
+    info->mtime = *mtime;
+    info->ctime = *ctime;
   }
   return true;
 }
@@ -182,9 +215,15 @@ uint32_t Efs2Client::OpenDir(const std::string& path) {
   if (!Ready()) return 0;
   const int length = PathRequest(EFS2_DIAG_OPENDIR, path, 4);
   if (!length || !Transact(length, kTimeoutMs)) return 0;
-  const uint32_t handle = AnswerU32(4);
-  if (TakeError(8) != 0) return 0;
-  return handle;
+  AnswerReader answer = LastAnswer(*link_);
+  const auto handle = answer.U32(4);
+  const auto error = answer.U32(8);
+  if (!handle || !error) {
+    LogShortAnswer(Port(), "OpenDir", answer);
+    return 0;
+  }
+  if (TakeError(*error) != 0) return 0;
+  return *handle;
 }
 
 int Efs2Client::ReadDir(uint32_t handle, int sequence, Efs2DirEntry& entry) {
@@ -195,21 +234,38 @@ int Efs2Client::ReadDir(uint32_t handle, int sequence, Efs2DirEntry& entry) {
   StoreU32le(request_ + 4, handle);
   StoreU32le(request_ + 8, static_cast<uint32_t>(sequence));
   if (!Transact(12, kTimeoutMs)) return -1;
-  const uint32_t error = TakeError(12);
+  AnswerReader answer = LastAnswer(*link_);
+  const auto next = answer.U32(8);
+  const auto answeredError = answer.U32(12);
+  if (!next || !answeredError) {
+    LogShortAnswer(Port(), "ReadDir", answer);
+    return -1;
+  }
+  const uint32_t error = TakeError(*answeredError);
   if (error != 0) {
     Log("[ EFS2 ERROR ] ReadDir : handle %u, entry %d, error %u", handle, sequence, error);
     return -1;
   }
-  entry.type = AnswerU32(16);
-  entry.mode = AnswerU32(20);
-  entry.size = AnswerU32(24);
-  entry.atime = AnswerU32(28);
-  entry.mtime = AnswerU32(32);
-  entry.ctime = AnswerU32(36);
-  // The name runs to its NUL; the buffer is zero past the answer, so this stays inside it.
-  const auto* name = reinterpret_cast<const char*>(response_ + 40);
-  entry.name.assign(name, strnlen(name, PhoneLink::kBufferSize - 40));
-  return static_cast<int>(AnswerU32(8));
+  const auto type = answer.U32(16);
+  const auto mode = answer.U32(20);
+  const auto size = answer.U32(24);
+  const auto atime = answer.U32(28);
+  const auto mtime = answer.U32(32);
+  const auto ctime = answer.U32(36);
+  // The name runs to its NUL or to the end of the answer.
+  auto name = answer.Text(40);
+  if (!type || !mode || !size || !atime || !mtime || !ctime || !name) {
+    LogShortAnswer(Port(), "ReadDir", answer);
+    return -1;
+  }
+  entry.type = *type;
+  entry.mode = *mode;
+  entry.size = *size;
+  entry.atime = *atime;
+  entry.mtime = *mtime;
+  entry.ctime = *ctime;
+  entry.name = std::move(*name);
+  return static_cast<int>(*next);
 }
 
 bool Efs2Client::CloseDir(uint32_t handle) {
@@ -218,7 +274,8 @@ bool Efs2Client::CloseDir(uint32_t handle) {
   BeginRequest(EFS2_DIAG_CLOSEDIR);
   StoreU32le(request_ + 4, handle);
   if (!Transact(8, kTimeoutMs)) return false;
-  return TakeError(4) == 0;
+  const auto error = ErrorAnswer("CloseDir", 4);
+  return error && TakeError(*error) == 0;
 }
 
 bool Efs2Client::MakeDirectory(const std::string& path) {
@@ -227,14 +284,16 @@ bool Efs2Client::MakeDirectory(const std::string& path) {
   if (!length) return false;
   StoreU16le(request_ + 4, kMkdirMode);
   if (!Transact(length, kTimeoutMs)) return false;
-  return TakeError(4) == 0;
+  const auto error = ErrorAnswer("MakeDirectory", 4);
+  return error && TakeError(*error) == 0;
 }
 
 bool Efs2Client::RemoveDirectory(const std::string& path) {
   if (!Ready()) return false;
   const int length = PathRequest(EFS2_DIAG_RMDIR, path, 4);
   if (!length || !Transact(length, kTimeoutMs)) return false;
-  return TakeError(4) == 0;
+  const auto error = ErrorAnswer("RemoveDirectory", 4);
+  return error && TakeError(*error) == 0;
 }
 
 bool Efs2Client::RemoveFile(const std::string& path) {
@@ -244,11 +303,13 @@ bool Efs2Client::RemoveFile(const std::string& path) {
   if (!Stat(path)) return true;
   const int length = PathRequest(EFS2_DIAG_UNLINK, path, 4);
   if (!length) return false;
-  if (!Transact(length, kTimeoutMs)) {
+  const bool answered = Transact(length, kTimeoutMs);
+  const auto answeredError = answered ? ErrorAnswer("RemoveFile", 4) : std::nullopt;
+  if (!answeredError) {
     Log("nResult = %s", "");
     return false;
   }
-  const uint32_t error = TakeError(4);
+  const uint32_t error = TakeError(*answeredError);
   if (error == kEfs2ErrorFileOpen) {
     Log("[ File Removed %s] File already open \n", path.c_str());
     return true;
@@ -265,7 +326,9 @@ bool Efs2Client::RemoveFiles(const std::string& path) {
   Log("[ EFS2_DIAG_RMFILES : %s]", path.c_str());
   const int length = PathRequest(EFS2_DIAG_RMFILES, path, 4);
   if (!length || !Transact(length, kRemoveFilesTimeoutMs)) return false;
-  const uint32_t error = TakeError(4);
+  const auto answeredError = ErrorAnswer("RemoveFiles", 4);
+  if (!answeredError) return false;
+  const uint32_t error = TakeError(*answeredError);
   if (error != 0) {
     Log("[ Files Remove Error ] %s", path.c_str());
     Log("[ Files Remove Error ] %d", static_cast<int>(error));

@@ -4,12 +4,14 @@
 // One client per port, bound to the session's link and reporter; used by the port's worker
 // thread. Every request starts with 0x4B 0x13 and the 16-bit command; paths are normalised
 // first (NormalizePath). An answer's error number 5 (no space left) aborts the link, which stops
-// every long transfer of the port.
+// every long transfer of the port. An answer too short to hold the fields an operation reads
+// counts as no answer, after a "short answer" log line (a missing error number is never 0).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -131,11 +133,13 @@ class Efs2Client {
   uint8_t* BeginRequest(uint16_t command);
   // Sends `length` request bytes; true when an accepted answer is in the response buffer.
   bool Transact(int length, int timeoutMs);
-  // Stores the error number at `offset` of the answer as the last error; error 5 aborts the
-  // link unless `mayAbort` is false (stat). Returns it.
-  uint32_t TakeError(size_t offset, bool mayAbort = true);
-  // A field of the answer; bytes past the answer read as zero.
-  uint32_t AnswerU32(size_t offset) const;
+  // Stores an answer's error number as the last error; error 5 aborts the link unless
+  // `mayAbort` is false (stat). Returns it.
+  uint32_t TakeError(uint32_t error, bool mayAbort = true);
+  // The error number at `offset` of an answer whose only field it is; nothing (after the
+  // short-answer log line naming `command`) when the answer ends before it. Such an answer
+  // fails the command as a refused one would; the last error stays as it was.
+  std::optional<uint32_t> ErrorAnswer(const char* command, size_t offset);
   int PathRequest(uint16_t command, const std::string& path, size_t pathOffset);
   bool ListTreeAt(std::vector<Efs2TreeItem>& items, const std::string& phoneDir,
                   const std::string& localDir, int depth);

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "base/byte_reader.h"
+#include "phonedata/file_replacement.h"
 
 namespace tr52 {
 
@@ -96,16 +97,18 @@ bool NvBackupSet::Open(const std::string& path, int mode) {
     return true;
   }
   if (mode == kWrite) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0) return false;
-    mode_ = kWrite;
-    path_ = path;
+    // The new file is made beside the old one, which stays as it is until Flush puts the
+    // complete new file in its place.
+    auto replacement = std::make_unique<FileReplacement>(path);
+    if (!replacement->Valid()) return false;
     ResetHeader();
     StoreU32le(header_.data() + 16, 0);
     StoreUtcTime(header_.data() + 20);
-    if (WriteFully(fd_, header_.data(), header_.size())) return true;
-    Close();
-    return false;
+    if (!WriteFully(replacement->Fd(), header_.data(), header_.size())) return false;
+    replacement_ = std::move(replacement);
+    mode_ = kWrite;
+    path_ = path;
+    return true;
   }
   return false;
 }
@@ -113,6 +116,7 @@ bool NvBackupSet::Open(const std::string& path, int mode) {
 void NvBackupSet::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  replacement_.reset();
   mode_ = kClosed;
   path_.clear();
   records_.clear();
@@ -140,9 +144,8 @@ uint32_t NvBackupSet::HeaderCount() const {
 }
 
 bool NvBackupSet::Flush() {
-  if (fd_ < 0) return false;
   if (mode_ == kWrite) return WriteAll();
-  if (mode_ == kRead) return ReadHeader();
+  if (mode_ == kRead && fd_ >= 0) return ReadHeader();
   return false;
 }
 
@@ -153,11 +156,14 @@ bool NvBackupSet::WriteAll() {
   std::memcpy(out.data(), header_.data(), kHeaderSize);
   for (size_t i = 0; i < records_.size(); ++i)
     records_[i].EncodeTo(out.data() + kHeaderSize + i * NvRecord::kSize);
-  if (::lseek(fd_, 0, SEEK_SET) != 0) return false;
-  if (!WriteFully(fd_, out.data(), out.size())) return false;
-  // A shorter rewrite must not leave records of an earlier, longer one behind.
-  if (::ftruncate(fd_, static_cast<off_t>(out.size())) != 0) return false;
-  return ::fsync(fd_) == 0 || errno == EINVAL;
+  // Every rewrite goes through a new file of its own; the one that Open started is used first.
+  std::unique_ptr<FileReplacement> replacement = std::move(replacement_);
+  if (!replacement) replacement = std::make_unique<FileReplacement>(path_);
+  const int fd = replacement->Fd();
+  if (fd < 0 || ::lseek(fd, 0, SEEK_SET) != 0) return false;
+  if (!WriteFully(fd, out.data(), out.size())) return false;
+  if (::ftruncate(fd, static_cast<off_t>(out.size())) != 0) return false;
+  return replacement->Commit();
 }
 
 bool NvBackupSet::ReadHeader() {

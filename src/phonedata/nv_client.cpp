@@ -7,6 +7,7 @@
 #include "base/byte_reader.h"
 #include "base/process_log.h"
 #include "base/progress_reporter.h"
+#include "link/last_answer.h"
 #include "link/phone_link.h"
 #include "package/image_store.h"
 
@@ -18,6 +19,7 @@ constexpr uint8_t kSpcCommand = 0x41;
 constexpr uint8_t kSubsysDispatchV2 = 0x80;
 constexpr uint8_t kCnvSubsystem = 0x37;
 constexpr int kCnvRequestLength = 12;
+constexpr size_t kNvStatusOffset = 131;
 
 }  // namespace
 
@@ -60,8 +62,16 @@ bool NvClient::NvRead(uint16_t item, NvRecord& record) {
     return false;
   }
   if (link_->RxStatus() == RX_NV_BAD_PARM) return true;
-  const NvRecord answer = NvRecord::DecodeFrom(response_);
-  if (answer.item != item) return true;
+  AnswerReader reader = LastAnswer(*link_);
+  const auto answered = reader.U16(1);
+  if (answered && *answered != item) return true;
+  const auto packet = reader.View(0, NvRecord::kSize);
+  if (!packet) {
+    LogShortAnswer(Port(), "NvRead", reader);
+    Log("[COM%d]   Nv Read Failed (item %d)", Port(), item);
+    return false;
+  }
+  const NvRecord answer = NvRecord::DecodeFrom(packet->data());
   record.item = item;
   record.status = answer.status;
   if (answer.status == NV_DONE_S) {
@@ -89,7 +99,14 @@ bool NvClient::NvReadRecord(NvRecord& record, int index) {
     record.flag = 0;
     return true;
   }
-  const NvRecord answer = NvRecord::DecodeFrom(response_);
+  AnswerReader reader = LastAnswer(*link_);
+  const auto packet = reader.View(0, NvRecord::kSize);
+  if (!packet) {
+    LogShortAnswer(Port(), "NvReadRecord", reader);
+    Log("[COM%d]  FAIL : %s", Port(), ItemName(item).c_str());
+    return false;
+  }
+  const NvRecord answer = NvRecord::DecodeFrom(packet->data());
   record.status = answer.status;
   switch (answer.status) {
     case NV_DONE_S:
@@ -121,11 +138,16 @@ bool NvClient::NvWrite(NvRecord& record) {
   request_[0] = kNvWriteCommand;
   StoreU16le(request_ + 1, record.item);
   std::memcpy(request_ + 3, record.data.data(), NvRecord::kDataSize);
-  if (link_->AsyncTxRx(request_, response_, NvRecord::kSize, kRecordTimeoutMs) != TXRX_ACCEPTED) {
+  const bool accepted =
+      link_->AsyncTxRx(request_, response_, NvRecord::kSize, kRecordTimeoutMs) == TXRX_ACCEPTED;
+  AnswerReader reader = LastAnswer(*link_);
+  const auto answered = reader.U16(kNvStatusOffset);
+  if (accepted && !answered) LogShortAnswer(Port(), "NvWrite", reader);
+  if (!accepted || !answered) {
     Log("[COM%d]    NV Write Fail : %s(%d)", Port(), ItemName(record.item).c_str(), record.item);
     return false;
   }
-  const uint16_t status = LoadU16le(response_ + 131);
+  const uint16_t status = *answered;
   record.status = status;
   if (status == NV_READONLY_S) {
     Log("[COM%d] %d - ReadOnly Item", Port(), record.item);
@@ -158,7 +180,12 @@ bool NvClient::SendSpc(const char* code) {
   std::memcpy(request_ + 1, spc, 6);
   const int rc = link_->AsyncTxRx(request_, response_, 7, kSpcTimeoutMs);
   // A refused request can leave RX_OK behind; only an accepted answer that says yes counts.
-  if (rc == TXRX_ACCEPTED && link_->RxStatus() == RX_OK && response_[1] != 0) return true;
+  if (rc == TXRX_ACCEPTED && link_->RxStatus() == RX_OK) {
+    AnswerReader reader = LastAnswer(*link_);
+    const auto accepted = reader.U8(1);
+    if (accepted && *accepted != 0) return true;
+    if (!accepted) LogShortAnswer(Port(), "SendSpc", reader);
+  }
   Log("[COM%d]   DIAG_SPC_F FAILED", Port());
   return false;
 }
@@ -183,12 +210,15 @@ int NvClient::BackupNvToFile(const std::string& path, const NvRanges& ranges) {
     record.item = static_cast<uint16_t>(item);
     if (!NvReadRecord(record, 0)) {
       Log("[COM%d] Error NV Read", Port());
+      // The unfinished backup is dropped; the previous backup file stays as it was.
+      set_->Close();
       return NV_RESULT_READ_NO_ANSWER;
     }
     if (record.IsValid() && record.status == NV_DONE_S) set_->Append(record);
   }
   // A backup that did not reach the disk must not pass for one that did.
   if (!set_->Flush()) {
+    set_->Close();
     Log("NV_ERROR_FILE_WRITE %s", path.c_str());
     return NV_RESULT_FILE_CREATE;
   }
@@ -227,12 +257,19 @@ int NvClient::CnvCommand(uint16_t command, const char* what) {
   request_[0] = kSubsysDispatchV2;
   request_[1] = kCnvSubsystem;
   StoreU16le(request_ + 2, command);
-  if (link_->AsyncTxRx(request_, response_, kCnvRequestLength, kCnvTimeoutMs) != TXRX_ACCEPTED) {
+  const bool accepted =
+      link_->AsyncTxRx(request_, response_, kCnvRequestLength, kCnvTimeoutMs) == TXRX_ACCEPTED;
+  AnswerReader reader = LastAnswer(*link_);
+  const auto answeredStatus = reader.U32(4);
+  const auto answeredCount = reader.U16(10);
+  if (accepted && !(answeredStatus && answeredCount))
+    LogShortAnswer(Port(), command == 0 ? "CnvBackup" : "CnvRestore", reader);
+  if (!accepted || !(answeredStatus && answeredCount)) {
     Log("[COM%d]    CNV %s Failed", Port(), what);
     return -1;
   }
-  const uint32_t status = LoadU32le(response_ + 4);
-  const uint16_t count = LoadU16le(response_ + 10);
+  const uint32_t status = *answeredStatus;
+  const uint16_t count = *answeredCount;
   if (status != 1 && count != 0) {
     Log("[COM%d]    CNV %s SUCCESS", Port(), what);
     return 1;

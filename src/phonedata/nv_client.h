@@ -3,7 +3,9 @@
 //
 // One client per port, bound to the session's link and reporter; used only by the port's
 // worker thread. Every packet is built in the link's request buffer and every answer read from
-// its response buffer.
+// its response buffer. An answer too short to hold the fields an operation reads counts as no
+// answer, after a "short answer" log line: its missing status is never taken for NV_DONE_S nor
+// its missing data stored.
 #pragma once
 
 #include <cstdint>

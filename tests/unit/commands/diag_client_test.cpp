@@ -45,10 +45,10 @@ TEST_F(DiagClientTest, ModelTextIsNeverTakenFromAnEarlierLongerAnswer) {
   AnswerAlways(VernoAnswer("TR52", false));
   ASSERT_TRUE(diag.GetModelName(model));
   EXPECT_EQ(model, "TR52");
-  // An answer too short to reach offset 39 has no text at all.
+  // An answer too short to reach offset 39 holds no model text: the command fails.
   AnswerAlways({0x00, 0x01, 0x02});
-  ASSERT_TRUE(diag.GetModelName(model));
-  EXPECT_EQ(model, "");
+  EXPECT_FALSE(diag.GetModelName(model));
+  EXPECT_EQ(model, "No Phone");
 }
 
 TEST_F(DiagClientTest, ModelNameOfASilentPhoneIsNoPhoneAfterTwoTransactions) {

@@ -4,6 +4,9 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <string>
+
 #include "base/byte_reader.h"
 #include "package/dz_archive.h"
 #include "package/dz_format.h"
@@ -190,6 +193,29 @@ TEST(DzSafeNameTest, KeepsOnlyHarmlessCharacters) {
   EXPECT_EQ(DzArchive::SafeNameSuffix("../a/b"), ".._a_b");
   EXPECT_EQ(DzArchive::SafeNameSuffix(std::string("\x01\x80z", 3)), "__z");
   EXPECT_EQ(DzArchive::SafeNameSuffix(""), "_");
+}
+
+// Stored data that inflate to more than the sub header's total size are refused while they
+// inflate: no more than the announced size ever reaches the temporary folder.
+TEST_F(DzExtractTest, InflationPastTheTotalSizeStopsAtTheTotalSize) {
+  constexpr uint32_t kAnnounced = 300000;
+  const auto written = BuildPackage(path_, {{3, "amss.mbn", PatternData(4 << 20, 1)}});
+  ASSERT_EQ(written.size(), 1u);
+  auto bytes = ReadAll(path_);
+  StoreU32le(&bytes[written[0].offset + dz::kSubTotalSize], kAnnounced);
+  DzRehashSubHeader(bytes, written[0].offset);
+  WriteAll(path_, bytes);
+
+  uint64_t mostInflated = 0;
+  archive_.SetProgress([&](const char* phase, uint64_t done, uint64_t) {
+    if (std::string(phase) == "inflate") mostInflated = std::max(mostInflated, done);
+  });
+  EXPECT_FALSE(Read(3));
+  EXPECT_EQ(archive_.LastError(),
+            "Error Reading Sub File : Error Image Larger Than Its Total Size");
+  EXPECT_LE(mostInflated, kAnnounced);
+  EXPECT_EQ(size_, 0u);
+  EXPECT_TRUE(Leftovers().empty());
 }
 
 TEST_F(DzExtractTest, ExistingSecondTemporaryFileIsNeverOverwritten) {

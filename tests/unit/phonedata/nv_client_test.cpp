@@ -3,6 +3,13 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "phone_fixture.h"
 
@@ -194,16 +201,6 @@ TEST(NvClientBackup, PhoneAnsweringStatusFiveGivesEmptyFile) {
   EXPECT_EQ(fx.Nv().BackupSet()->Count(), 0u);
 }
 
-TEST(NvClientBackup, SilentPhoneStopsBackupAndLeavesLoadableEmptyFile) {
-  PhoneFixture fx(200.0);
-  fx.Apply({{"nv.silent_read_at", "4"}});
-  const std::string path = fx.Dir().File("b.nv2");
-  EXPECT_EQ(fx.Nv().BackupNvToFile(path, {0, 20, 9001, 9002}), 4);
-  EXPECT_TRUE(fx.LogHas("[COM47] Error NV Read"));
-  EXPECT_EQ(fx.Nv().LoadNvBackupFile(path), 0);
-  EXPECT_EQ(fx.Nv().BackupSet()->Count(), 0u);
-}
-
 TEST(NvClientBackup, UncreatableFileGivesTwo) {
   PhoneFixture fx;
   EXPECT_EQ(fx.Nv().BackupNvToFile(fx.Dir().File("no/such/dir/b.nv2"), {0, 2, 0, 0}), 2);
@@ -211,23 +208,76 @@ TEST(NvClientBackup, UncreatableFileGivesTwo) {
   EXPECT_EQ(fx.Peer().RequestCount(), 0u);
 }
 
-// The records are written in one piece at the end; when that write fails the backup fails.
-TEST(NvClientBackup, RecordsThatDoNotReachTheDiskFailTheBackup) {
-  PhoneFixture fx;
-  const std::string path = fx.Dir().File("b.nv2");
-  struct sigaction ignore {
-  }, previous{};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGXFSZ, &ignore, &previous);
-  rlimit old{};
-  getrlimit(RLIMIT_FSIZE, &old);
-  rlimit small = old;
-  small.rlim_cur = 200;  // room for the header and one record, not for ten
-  setrlimit(RLIMIT_FSIZE, &small);
-  const int rc = fx.Nv().BackupNvToFile(path, {0, 10, 0, 0});
-  setrlimit(RLIMIT_FSIZE, &old);
-  sigaction(SIGXFSZ, &previous, nullptr);
-  EXPECT_EQ(rc, 2);  // (the log file is over the limit too: its line cannot be checked here)
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    names.push_back(e.path().filename().string());
+  return names;
+}
+
+// A backup that fails half-way (the phone stops answering, or the records do not reach the
+// disk) keeps the previous backup byte for byte, or leaves no file when there was none, and
+// leaves no temporary file beside it.
+TEST(NvClientBackup, FailedBackupKeepsThePreviousFileAndLeavesNoTemporaryFile) {
+  enum class Fault { kPhoneFallsSilent, kDiskRefusesTheRecords };
+  struct Row {
+    const char* name;
+    bool previous;
+    Fault fault;
+    int result;
+  };
+  const Row rows[] = {
+      {"phone falls silent, previous backup", true, Fault::kPhoneFallsSilent, 4},
+      {"phone falls silent, first backup", false, Fault::kPhoneFallsSilent, 4},
+      {"records do not reach the disk, previous backup", true, Fault::kDiskRefusesTheRecords, 2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    PhoneFixture fx(200.0);
+    const std::string folder = fx.Dir().File("backups");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string path = folder + "/nv_backup_47.nv2";
+    const tr52::NvRanges ranges{0, 20, 9001, 9002};
+    std::vector<uint8_t> before;
+    if (row.previous) {
+      ASSERT_EQ(fx.Nv().BackupNvToFile(path, ranges), 0);
+      before = FileBytes(path);
+      ASSERT_GT(before.size(), tr52::NvBackupSet::kHeaderSize);
+    }
+    int rc = -1;
+    if (row.fault == Fault::kPhoneFallsSilent) {
+      // Four more reads are answered, then none.
+      const size_t readsSoFar = fx.RequestsOf(0x26);
+      fx.Apply({{"nv.silent_read_at", std::to_string(readsSoFar + 5)}});
+      rc = fx.Nv().BackupNvToFile(path, ranges);
+      EXPECT_TRUE(fx.LogHas("[COM47] Error NV Read"));
+    } else {
+      struct sigaction ignore {
+      }, previous{};
+      ignore.sa_handler = SIG_IGN;
+      sigaction(SIGXFSZ, &ignore, &previous);
+      rlimit old{};
+      getrlimit(RLIMIT_FSIZE, &old);
+      rlimit small = old;
+      small.rlim_cur = 200;  // room for the header and one record, not for all of them
+      setrlimit(RLIMIT_FSIZE, &small);
+      rc = fx.Nv().BackupNvToFile(path, ranges);
+      setrlimit(RLIMIT_FSIZE, &old);
+      sigaction(SIGXFSZ, &previous, nullptr);
+    }
+    EXPECT_EQ(rc, row.result);
+    if (row.previous) {
+      EXPECT_EQ(FileBytes(path), before);
+      EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"nv_backup_47.nv2"});
+    } else {
+      EXPECT_TRUE(FolderNames(folder).empty());
+    }
+  }
 }
 
 TEST(NvClientBackup, LoadFailsWithEightForMissingOrTruncatedFile) {
@@ -250,6 +300,7 @@ TEST(NvClientBackup, RestoreOfEmptySetSendsNothing) {
   {
     tr52::NvBackupSet set;
     ASSERT_TRUE(set.Open(path, tr52::NvBackupSet::kWrite));
+    ASSERT_TRUE(set.Flush());
   }
   ASSERT_EQ(fx.Nv().LoadNvBackupFile(path), 0);
   EXPECT_EQ(fx.Nv().RestoreNvFromFile(), 0);
