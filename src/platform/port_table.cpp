@@ -101,13 +101,28 @@ enum class EntryRead { Ok, Gone, Skipped };
 // without following a link and without blocking (a FIFO placed in the table must not hang the
 // port listing). `problem` says why an entry was skipped.
 EntryRead ReadEntry(int dirFd, const char* name, std::string& text, std::string& problem) {
+  // Looked at before it is opened, so that no FIFO or device is ever opened (opening a tty
+  // raises its modem lines); checked again on the open file in case it was swapped meanwhile.
+  struct stat st;
+  if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return EntryRead::Gone;  // withdrawn meanwhile
+    problem = "cannot be examined";
+    return EntryRead::Skipped;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    problem = "a symbolic link";
+    return EntryRead::Skipped;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    problem = "not a regular file";
+    return EntryRead::Skipped;
+  }
   const int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == ENOENT) return EntryRead::Gone;  // withdrawn meanwhile
+    if (errno == ENOENT) return EntryRead::Gone;
     problem = errno == ELOOP ? "a symbolic link" : "cannot be opened";
     return EntryRead::Skipped;
   }
-  struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     problem = "not a regular file";
