@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -43,12 +44,13 @@ bool IsAscii(const std::string& s) {
   return true;
 }
 
-// Starts the log viewer "Tail" from the current directory on the log file, detached and
-// without a shell. A missing viewer is not an error. Everything the child needs is prepared
+// Starts the log viewer "Tail" found beside the host executable on the log file, detached and
+// without a shell. Never from the working directory: whoever can put a program there would
+// have it run. A missing viewer is not an error. Everything the child needs is prepared
 // before fork: between fork and exec only async-signal-safe calls are made, since another
 // thread may hold the allocator's lock at the moment of the fork.
 void StartViewer(const std::string& logPath) {
-  const std::string viewer = CurrentDirectory() + "/Tail";
+  const std::string viewer = ExecutableDir() + "Tail";
   struct stat st;
   if (stat(viewer.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || access(viewer.c_str(), X_OK) != 0)
     return;
@@ -135,7 +137,7 @@ void ProcessLog::EnsureOpen() {
   bool need;
   {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    need = !opened_ && !finished_ && !g_released.load();
+    need = !opened_ && !finished_ && !failed_ && !g_released.load();
   }
   if (need) {
     t_depth = 0;
@@ -149,24 +151,39 @@ void ProcessLog::Open(const std::string& path) {
     finished_ = false;
     if (opened_) return;
     unlink(path.c_str());
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd_ >= 0) {
-      opened_ = true;
-      path_ = path;
-      const WallTime w = Now();
-      char buf[kMaxLine];
-      WriteLineLocked("=============================================");
-      snprintf(buf, sizeof buf,
-               "Log is started on %02u.%02u.%04u, at %02u:%02u:%02u:%03u, \r\nexecutable: %s "
-               "(ProcID: 0x%08x), \r\ncompile time : %s %s",
-               static_cast<unsigned>(w.tm.tm_mday), static_cast<unsigned>(w.tm.tm_mon + 1),
-               static_cast<unsigned>(w.tm.tm_year + 1900), static_cast<unsigned>(w.tm.tm_hour),
-               static_cast<unsigned>(w.tm.tm_min), static_cast<unsigned>(w.tm.tm_sec), w.ms,
-               ExecutablePath().c_str(), ProcessId(), __DATE__, __TIME__);
-      WriteLineLocked(buf);
-      // The version text comes from the host's string table; this host has none.
-      WriteLineLocked("Version : ");
+    // Never through a link that appeared in the meantime, and never into a FIFO or a device.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                 0644);
+    int err = errno;
+    struct stat st;
+    if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+      ::close(fd_);
+      fd_ = -1;
+      err = EINVAL;
     }
+    if (fd_ < 0) {
+      // Said once; later lines are dropped instead of trying again on every one of them.
+      if (!failed_)
+        fprintf(stderr, "tr52: cannot create the log file %s: %s\n", path.c_str(), strerror(err));
+      failed_ = true;
+      return;  // no file: no viewer either
+    }
+    failed_ = false;
+    opened_ = true;
+    path_ = path;
+    const WallTime w = Now();
+    char buf[kMaxLine];
+    WriteLineLocked("=============================================");
+    snprintf(buf, sizeof buf,
+             "Log is started on %02u.%02u.%04u, at %02u:%02u:%02u:%03u, \r\nexecutable: %s "
+             "(ProcID: 0x%08x), \r\ncompile time : %s %s",
+             static_cast<unsigned>(w.tm.tm_mday), static_cast<unsigned>(w.tm.tm_mon + 1),
+             static_cast<unsigned>(w.tm.tm_year + 1900), static_cast<unsigned>(w.tm.tm_hour),
+             static_cast<unsigned>(w.tm.tm_min), static_cast<unsigned>(w.tm.tm_sec), w.ms,
+             ExecutablePath().c_str(), ProcessId(), __DATE__, __TIME__);
+    WriteLineLocked(buf);
+    // The version text comes from the host's string table; this host has none.
+    WriteLineLocked("Version : ");
   }
   StartViewer(path);
 }

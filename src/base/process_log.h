@@ -30,7 +30,10 @@ class ProcessLog {
   int Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
   int VPrintf(const char* format, va_list args);
 
-  // Creates the file (deleting an older one), writes the header and starts the viewer.
+  // Creates the file (deleting an older one), writes the header and starts the viewer "Tail"
+  // found beside the host executable. When the file cannot be created, says so once on
+  // standard error, starts no viewer, and lines are dropped without trying again (until Open
+  // is called again).
   void Open(const std::string& path);
   void EnsureOpen();
   bool IsOpen();
@@ -63,6 +66,7 @@ class ProcessLog {
   int fd_ = -1;
   bool opened_ = false;
   bool finished_ = false;  // after Finish no line re-creates the file until Open
+  bool failed_ = false;    // the file could not be created: lines are dropped until Open
   std::string path_;
 };
 

@@ -156,7 +156,7 @@ void PhoneLink::WaitRsp(int timeoutMs) {
   FrameAssembler assembler;
   bool done = false;
   while (!done) {
-    if (abort_) {
+    if (abort_.load(std::memory_order_acquire)) {
       rxStatus_ = RX_ABORT;
       Log("   RX_ABORT");
       break;
@@ -168,6 +168,12 @@ void PhoneLink::WaitRsp(int timeoutMs) {
       Log("Error Read in WaitRsp");
     }
     if (n == 0) {
+      if (!IsOpen()) {
+        // The port closed itself on a cable loss (and logged it): no answer can come any more,
+        // so the wait ends now with the outcome its time-out would have had.
+        rxStatus_ = RX_TIMEOUT;
+        break;
+      }
       const uint64_t elapsed = NowMs() - start;
       if (elapsed > static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs)) {
         Log("RX Timeout : %2.1f seconds", static_cast<double>(elapsed) / 1000.0);
@@ -175,9 +181,7 @@ void PhoneLink::WaitRsp(int timeoutMs) {
         break;
       }
       // Wake up as soon as bytes arrive instead of sleeping through the poll period.
-      if (!IsOpen() || !WaitReadable(kPollMs)) {
-        if (!IsOpen()) SleepMs(kPollMs);
-      }
+      WaitReadable(kPollMs);
       continue;
     }
     for (size_t i = 0; i < n; ++i) {

@@ -4,6 +4,7 @@
 // answer frame, check and classify it, up to three attempts.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -64,8 +65,10 @@ class PhoneLink : public SerialPort {
   void SetProtocolMode(int mode) { protocolMode_ = mode; }
   int ProtocolMode() const { return protocolMode_; }
 
-  void Abort() { abort_ = 1; }
-  bool IsAborted() const { return abort_ != 0; }
+  // Ends the current wait within one poll period and fails every later transaction of this
+  // link. Safe to call from any thread while the link's own thread waits in a transaction.
+  void Abort() { abort_.store(true, std::memory_order_release); }
+  bool IsAborted() const { return abort_.load(std::memory_order_acquire); }
 
   void LogDloadNak(int code);
   void LogNandError(int code);
@@ -100,7 +103,7 @@ class PhoneLink : public SerialPort {
   uint8_t readChunk_[1024];
   FrameCodec codec_;
   int responseLength_ = 0;
-  int abort_ = 0;
+  std::atomic<bool> abort_{false};  // set by Abort from any thread, never cleared
 };
 
 }  // namespace tr52

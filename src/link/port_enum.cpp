@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/process_log.h"
 #include "platform/serial_device.h"
 #include "platform/usb_serial_enum.h"
 
@@ -60,7 +61,9 @@ void EnumPhonePorts(std::vector<SerialPortInfo>& list, bool checkOpen) {
   list.clear();
   std::vector<SystemSerialPort> ports;
   try {
-    ports = ListSystemSerialPorts();
+    std::vector<std::string> notes;
+    ports = ListSystemSerialPorts(&notes);
+    for (const std::string& note : notes) Log("%s", note.c_str());
   } catch (const PortListError& e) {
     throw PortEnumError(e.what());
   }

@@ -45,7 +45,7 @@ bool DzArchive::Open(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) return false;  // no message, as a missing file has none
 
   // Read-only: the reader never writes, so a read-only package must open. The exclusive lock
-  // stands in for the exclusive sharing of the original open.
+  // makes a second reader's open of the same package fail while this one reads it.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd >= 0 &&
       (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {

@@ -12,11 +12,12 @@
 namespace tr52 {
 namespace {
 
-constexpr const char* kDefaultDir = "/tmp/tr52-ports";
+// An entry holds at most "device=" + 4095 + "\nname=" + 255 + "\n" bytes; anything larger is
+// not an entry, and is never read whole.
 constexpr size_t kMaxEntryFile = 8192;
 
-std::string EntryPath(int com) {
-  return PortTableDir() + "/COM" + std::to_string(com) + ".port";
+std::string EntryName(int com) {
+  return "COM" + std::to_string(com) + ".port";
 }
 
 bool ValidText(std::string_view s, size_t maxLen) {
@@ -26,18 +27,17 @@ bool ValidText(std::string_view s, size_t maxLen) {
   return true;
 }
 
+// Creates `dir` and its missing parents, each private to the user (0700).
 bool MakeDirs(const std::string& dir) {
   if (dir.empty()) return false;
-  std::string partial;
   size_t pos = 0;
   while (pos != std::string::npos) {
     pos = dir.find('/', pos + 1);
-    partial = dir.substr(0, pos);
+    const std::string partial = dir.substr(0, pos);
     if (partial.empty()) continue;
-    if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
   }
-  struct stat st;
-  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return true;
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -51,32 +51,118 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
-std::optional<std::string> ReadSmallFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string out;
+// The table folder, opened without following a symbolic link and checked to be the user's own:
+// anyone else who could put entries there could make the link open any file as a phone port.
+class TableFolder {
+ public:
+  // `problem` receives why an existing folder is refused (empty when it is missing).
+  TableFolder(const std::string& dir, std::string& problem) {
+    fd_ = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd_ < 0) {
+      const int err = errno;
+      struct stat st;
+      if (err == ELOOP || (err == ENOTDIR && lstat(dir.c_str(), &st) == 0 && S_ISLNK(st.st_mode)))
+        problem = "Port table " + dir + " refused: a symbolic link";
+      else if (err != ENOENT)
+        problem = "Port table " + dir + " refused: not a readable folder";
+      errno = err == ENOENT ? ENOENT : EPERM;
+      return;
+    }
+    struct stat st;
+    const char* why = nullptr;
+    if (fstat(fd_, &st) != 0)
+      why = "cannot be examined";
+    else if (st.st_uid != geteuid())
+      why = "not owned by the user";
+    else if (st.st_mode & (S_IWGRP | S_IWOTH))
+      why = "writable by group or others";
+    if (why) {
+      problem = "Port table " + dir + " refused: " + why;
+      close(fd_);
+      fd_ = -1;
+      errno = EPERM;
+    }
+  }
+  ~TableFolder() {
+    if (fd_ >= 0) close(fd_);
+  }
+  TableFolder(const TableFolder&) = delete;
+  TableFolder& operator=(const TableFolder&) = delete;
+
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+enum class EntryRead { Ok, Gone, Skipped };
+
+// Reads one entry of the folder: only a regular file of at most kMaxEntryFile bytes, opened
+// without following a link and without blocking (a FIFO placed in the table must not hang the
+// port listing). `problem` says why an entry was skipped.
+EntryRead ReadEntry(int dirFd, const char* name, std::string& text, std::string& problem) {
+  // Looked at before it is opened, so that no FIFO or device is ever opened (opening a tty
+  // raises its modem lines); checked again on the open file in case it was swapped meanwhile.
+  struct stat st;
+  if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return EntryRead::Gone;  // withdrawn meanwhile
+    problem = "cannot be examined";
+    return EntryRead::Skipped;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    problem = "a symbolic link";
+    return EntryRead::Skipped;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    problem = "not a regular file";
+    return EntryRead::Skipped;
+  }
+  const int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return EntryRead::Gone;
+    problem = errno == ELOOP ? "a symbolic link" : "cannot be opened";
+    return EntryRead::Skipped;
+  }
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    problem = "not a regular file";
+    return EntryRead::Skipped;
+  }
+  if (st.st_size > static_cast<off_t>(kMaxEntryFile)) {
+    close(fd);
+    problem = "larger than " + std::to_string(kMaxEntryFile) + " bytes";
+    return EntryRead::Skipped;
+  }
+  text.clear();
   char buf[1024];
   for (;;) {
     const ssize_t n = read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-    if (out.size() > kMaxEntryFile) {
+    text.append(buf, static_cast<size_t>(n));
+    if (text.size() > kMaxEntryFile) {  // grew while being read
       close(fd);
-      return std::nullopt;
+      problem = "larger than " + std::to_string(kMaxEntryFile) + " bytes";
+      return EntryRead::Skipped;
     }
   }
   close(fd);
-  return out;
+  return EntryRead::Ok;
 }
 
 }  // namespace
 
 std::string PortTableDir() {
-  const char* env = std::getenv("TR52_PORT_TABLE");
-  std::string dir = env && *env ? env : kDefaultDir;
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  return dir;
+  auto trimmed = [](std::string dir) {
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+  };
+  if (const char* env = std::getenv("TR52_PORT_TABLE"); env && *env) return trimmed(env);
+  if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run == '/')
+    return trimmed(run) + "/tr52-ports";
+  const char* tmp = std::getenv("TMPDIR");
+  return trimmed(tmp && *tmp == '/' ? tmp : "/tmp") + "/tr52-ports-" +
+         std::to_string(static_cast<unsigned long>(geteuid()));
 }
 
 std::string FormatPortEntry(const DeclaredPort& port) {
@@ -141,15 +227,20 @@ bool DeclarePort(int com, const std::string& devicePath, const std::string& frie
   }
   const std::string dir = PortTableDir();
   if (!MakeDirs(dir)) return false;
-  std::string tmpl = dir + "/.COM" + std::to_string(com) + ".port.XXXXXX";
-  const int fd = mkstemp(tmpl.data());
+  std::string problem;
+  const TableFolder folder(dir, problem);
+  if (folder.Fd() < 0) return false;  // errno set by the check
+  std::string tmpl = dir + "/." + EntryName(com) + ".XXXXXX";
+  const int fd = mkostemp(tmpl.data(), O_CLOEXEC);
   if (fd < 0) return false;
+  const std::string tmpName = tmpl.substr(dir.size() + 1);
   fchmod(fd, 0644);
   const bool written = WriteAll(fd, FormatPortEntry({com, devicePath, friendlyName}));
   const bool closed = close(fd) == 0;
-  if (!written || !closed || rename(tmpl.c_str(), EntryPath(com).c_str()) != 0) {
+  if (!written || !closed ||
+      renameat(folder.Fd(), tmpName.c_str(), folder.Fd(), EntryName(com).c_str()) != 0) {
     const int saved = errno;
-    unlink(tmpl.c_str());
+    unlinkat(folder.Fd(), tmpName.c_str(), 0);
     errno = saved;
     return false;
   }
@@ -158,29 +249,54 @@ bool DeclarePort(int com, const std::string& devicePath, const std::string& frie
 
 bool WithdrawPort(int com) {
   if (com < 0 || com > kMaxDeclaredCom) return true;
-  return unlink(EntryPath(com).c_str()) == 0 || errno == ENOENT;
+  std::string problem;
+  const TableFolder folder(PortTableDir(), problem);
+  if (folder.Fd() < 0) return errno == ENOENT;  // no table: nothing declared; refused: untouched
+  return unlinkat(folder.Fd(), EntryName(com).c_str(), 0) == 0 || errno == ENOENT;
 }
 
-std::vector<DeclaredPort> ListDeclaredPorts() {
-  std::vector<DeclaredPort> ports;
+PortTableListing ReadPortTable() {
+  PortTableListing listing;
   const std::string dir = PortTableDir();
-  DIR* d = opendir(dir.c_str());
-  if (!d) return ports;  // no table yet: nothing declared
+  std::string problem;
+  const TableFolder folder(dir, problem);
+  if (folder.Fd() < 0) {
+    if (!problem.empty()) listing.notes.push_back(problem);
+    return listing;  // no table yet: nothing declared
+  }
+  const int scanFd = dup(folder.Fd());
+  DIR* d = scanFd >= 0 ? fdopendir(scanFd) : nullptr;
+  if (!d) {
+    if (scanFd >= 0) close(scanFd);
+    listing.notes.push_back("Port table " + dir + " cannot be read");
+    return listing;
+  }
+  std::string text;
   while (struct dirent* e = readdir(d)) {
     const auto com = ComFromEntryName(e->d_name);
     if (!com) continue;
-    const auto text = ReadSmallFile(dir + "/" + e->d_name);
-    if (!text) continue;  // withdrawn meanwhile, or not a valid entry
-    auto port = ParsePortEntry(*com, *text);
-    if (!port) continue;
+    problem.clear();
+    const EntryRead got = ReadEntry(folder.Fd(), e->d_name, text, problem);
+    if (got == EntryRead::Gone) continue;
+    auto port = got == EntryRead::Ok ? ParsePortEntry(*com, text) : std::nullopt;
+    if (got == EntryRead::Ok && !port) problem = "not a valid entry";
+    if (!port) {
+      listing.notes.push_back("Port table: skipped " + std::string(e->d_name) + " (" + problem +
+                              ")");
+      continue;
+    }
     struct stat st;
     if (stat(port->devicePath.c_str(), &st) != 0) continue;  // device node gone: not present
-    ports.push_back(std::move(*port));
+    listing.ports.push_back(std::move(*port));
   }
   closedir(d);
-  std::sort(ports.begin(), ports.end(),
+  std::sort(listing.ports.begin(), listing.ports.end(),
             [](const DeclaredPort& a, const DeclaredPort& b) { return a.com < b.com; });
-  return ports;
+  return listing;
+}
+
+std::vector<DeclaredPort> ListDeclaredPorts() {
+  return ReadPortTable().ports;
 }
 
 }  // namespace tr52

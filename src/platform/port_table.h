@@ -2,10 +2,15 @@
 // each with a COM number, the device node to open and the friendly name the system shows.
 //
 // Location: the folder named by the environment variable TR52_PORT_TABLE, else
-// /tmp/tr52-ports. Each declared port is one file "COM<n>.port" in that folder holding
-// "device=<path>" and "name=<friendly name>" lines. Files are replaced atomically (temporary
-// file + rename), so a reader never sees a torn entry; withdrawing removes the file. A
-// declared port counts as present only while its device node exists.
+// $XDG_RUNTIME_DIR/tr52-ports, else ${TMPDIR:-/tmp}/tr52-ports-<uid>; created private (0700)
+// on the first declaration. The table decides which device the link opens for a COM number,
+// so only the user's own folder is used: one that is a symbolic link, belongs to someone else
+// or is writable by group or others is refused. Each declared port is one regular file
+// "COM<n>.port" in that folder holding "device=<path>" and "name=<friendly name>" lines;
+// anything else under such a name (a link, a FIFO, a file over 8 KiB) is skipped without
+// blocking. Files are replaced atomically (temporary file + rename), so a reader never sees a
+// torn entry; withdrawing removes the file. A declared port counts as present only while its
+// device node exists.
 #pragma once
 
 #include <optional>
@@ -27,15 +32,25 @@ constexpr size_t kMaxPortTablePath = 4095;
 constexpr size_t kMaxPortTableName = 255;
 constexpr int kMaxDeclaredCom = 9999;
 
+// What a listing found: the present ports, and one line for each thing it refused or skipped
+// (the folder, or an entry) for the caller's log.
+struct PortTableListing {
+  std::vector<DeclaredPort> ports;
+  std::vector<std::string> notes;
+};
+
 // The folder of the table (TR52_PORT_TABLE or the default).
 std::string PortTableDir();
 
-// Declares (or re-declares) COM `com`. False (errno set) when the entry is invalid or cannot be
-// written.
+// Declares (or re-declares) COM `com`. False (errno set) when the entry is invalid, the folder
+// is refused (EPERM) or the entry cannot be written.
 bool DeclarePort(int com, const std::string& devicePath, const std::string& friendlyName);
-// Removes the declaration of COM `com`; true when it is gone afterwards.
+// Removes the declaration of COM `com`; true when it is gone afterwards (false, and nothing
+// touched, in a refused folder).
 bool WithdrawPort(int com);
-// Declared ports whose device node exists, by ascending COM number.
+// Declared ports whose device node exists, by ascending COM number, with the notes.
+PortTableListing ReadPortTable();
+// ReadPortTable().ports.
 std::vector<DeclaredPort> ListDeclaredPorts();
 
 // Text of one entry, and its parser (bounds-checked; nullopt on anything malformed).

@@ -1,4 +1,5 @@
-// Facts about the running process that the Windows original asked the OS for.
+// Facts about the running process: where the host executable lies (the settings file, the log
+// and the log viewer are found beside it), the process id and the working directory.
 #pragma once
 
 #include <string>

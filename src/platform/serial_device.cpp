@@ -41,8 +41,9 @@ bool SerialDevice::Open(const std::string& path) {
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
   ioctl(fd, TIOCEXCL);
 
-  struct termios tio;
-  if (tcgetattr(fd, &tio) != 0) return fail(errno);
+  struct termios found;
+  if (tcgetattr(fd, &found) != 0) return fail(errno);
+  struct termios tio = found;
   cfmakeraw(&tio);
   tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
   tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -54,6 +55,7 @@ bool SerialDevice::Open(const std::string& path) {
   if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail(errno);
 
   fd_ = fd;
+  found_ = found;
   SetModemLines(true);
   countsErrors_ = true;
   TakeLineErrors();  // start counting from now
@@ -63,6 +65,14 @@ bool SerialDevice::Open(const std::string& path) {
 
 void SerialDevice::Close() {
   if (fd_ < 0) return;
+  // Output the phone never took is discarded: a USB serial driver would otherwise drain it on
+  // close for up to its closing delay (30 s on CDC-ACM) when the phone stopped reading.
+  tcflush(fd_, TCOFLUSH);
+  tcsetattr(fd_, TCSANOW, &found_);
+  // The exclusive flag belongs to the tty, not to this descriptor: left set while anything
+  // else keeps the tty open (the phone side of a pty, a terminal program, a modem manager),
+  // every later open by a non-root user would fail with EBUSY.
+  ioctl(fd_, TIOCNXCL);
   ::close(fd_);  // releases the lock as well
   fd_ = -1;
 }

@@ -1,9 +1,11 @@
 // One serial device node (a USB serial port or a pseudo-terminal) opened the way the phone link
 // needs it: exclusive (TIOCEXCL and an flock on the node), raw 115200 8N1, no flow control,
-// DTR and RTS raised, non-blocking. Closes itself on destruction.
+// DTR and RTS raised, non-blocking. Closes itself on destruction, leaving the line as it found
+// it: not exclusive, with the settings found at open, and without output still queued.
 #pragma once
 
 #include <sys/types.h>
+#include <termios.h>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,6 +25,8 @@ class SerialDevice {
   // the line settings; LastError() tells why. DTR/RTS failing with ENOTTY/EINVAL (a
   // pseudo-terminal has no modem lines) does not fail the open.
   bool Open(const std::string& path);
+  // Discards unsent output, restores the line settings found at open, clears the exclusive
+  // flag and closes.
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   int LastError() const { return lastError_; }
@@ -56,7 +60,8 @@ class SerialDevice {
   int fd_ = -1;
   int lastError_ = 0;
   bool countsErrors_ = false;
-  int counts_[5] = {};  // buf_overrun, overrun, parity, frame, brk at the previous call
+  int counts_[5] = {};       // buf_overrun, overrun, parity, frame, brk at the previous call
+  struct termios found_ {};  // line settings at open, put back by Close
 };
 
 }  // namespace tr52

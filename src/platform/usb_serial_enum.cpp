@@ -118,9 +118,19 @@ std::vector<SystemSerialPort> ListUsbSerialPorts(const std::string& sysRoot,
   return ports;
 }
 
-std::vector<SystemSerialPort> ListSystemSerialPorts() {
+namespace {
+
+std::vector<DeclaredPort> DeclaredPorts(std::vector<std::string>* notes) {
+  PortTableListing listing = ReadPortTable();
+  if (notes) notes->insert(notes->end(), listing.notes.begin(), listing.notes.end());
+  return std::move(listing.ports);
+}
+
+}  // namespace
+
+std::vector<SystemSerialPort> ListSystemSerialPorts(std::vector<std::string>* notes) {
   std::vector<SystemSerialPort> ports;
-  for (auto& d : ListDeclaredPorts()) {
+  for (auto& d : DeclaredPorts(notes)) {
     SystemSerialPort p;
     p.com = d.com;
     p.portName = "COM" + std::to_string(d.com);
@@ -141,8 +151,8 @@ std::vector<SystemSerialPort> ListSystemSerialPorts() {
   return ports;
 }
 
-std::optional<std::string> DevicePathForCom(int com) {
-  for (const auto& d : ListDeclaredPorts())
+std::optional<std::string> DevicePathForCom(int com, std::vector<std::string>* notes) {
+  for (const auto& d : DeclaredPorts(notes))
     if (d.com == com) return d.devicePath;
   try {
     for (const auto& u : ListUsbSerialPorts())

@@ -39,9 +39,10 @@ std::vector<SystemSerialPort> ListUsbSerialPorts(const std::string& sysRoot = "/
                                                  const std::string& devRoot = "/dev");
 
 // Present declared ports, then USB ports whose number no declared port uses, by COM number.
-std::vector<SystemSerialPort> ListSystemSerialPorts();
+// `notes` (when given) receives what the port table refused or skipped, for the caller's log.
+std::vector<SystemSerialPort> ListSystemSerialPorts(std::vector<std::string>* notes = nullptr);
 
-// Device node of COM `com`, nullopt when no such port is present.
-std::optional<std::string> DevicePathForCom(int com);
+// Device node of COM `com`, nullopt when no such port is present; `notes` as above.
+std::optional<std::string> DevicePathForCom(int com, std::vector<std::string>* notes = nullptr);
 
 }  // namespace tr52

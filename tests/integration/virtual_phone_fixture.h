@@ -4,12 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "link/phone_link.h"
 #include "support/scoped_clock.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "vphone/scenario.h"
 #include "vphone/virtual_phone.h"
@@ -20,11 +21,11 @@ class VirtualPhoneFixture : public ::testing::Test {
  protected:
   explicit VirtualPhoneFixture(int com) : com_(com) {}
 
-  void SetUp() override { setenv("TR52_PORT_TABLE", table.Path().c_str(), 1); }
+  void SetUp() override { tableEnv_.emplace("TR52_PORT_TABLE", table.Path()); }
   void TearDown() override {
     link.Close();
     if (phone) phone->Stop();
-    unsetenv("TR52_PORT_TABLE");
+    tableEnv_.reset();  // back to what the environment held before the test
   }
 
   // Starts the phone with a scenario ("key = value" lines) and opens the link on its port.
@@ -45,6 +46,7 @@ class VirtualPhoneFixture : public ::testing::Test {
 
  private:
   int com_;
+  std::optional<ScopedEnv> tableEnv_;
 };
 
 }  // namespace tr52test

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/clock.h"
@@ -85,17 +86,24 @@ ScriptedPeer::Bytes FrameWithFcs(const ScriptedPeer::Bytes& payload, uint16_t fc
   return out;
 }
 
-// The process-wide table folder, removed when the test program exits.
+// The process-wide table folder (private to the user, as the port table requires), removed
+// when the test program exits; TR52_PORT_TABLE then gets back its earlier value.
 struct TableFolder {
   std::string path;
+  std::optional<std::string> previous;
   TableFolder() {
     const char* base = std::getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tr52-peer-ports-XXXXXX";
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("ScriptedPeer: mkdtemp failed");
     path = tmpl;
+    if (const char* old = std::getenv("TR52_PORT_TABLE")) previous = old;
     setenv("TR52_PORT_TABLE", path.c_str(), 1);
   }
   ~TableFolder() {
+    if (previous)
+      setenv("TR52_PORT_TABLE", previous->c_str(), 1);
+    else
+      unsetenv("TR52_PORT_TABLE");
     std::error_code ec;
     std::filesystem::remove_all(path, ec);
   }

@@ -192,35 +192,69 @@ TEST(ProcessLogFile, OpeningEmptiesAnEarlierLog) {
   EXPECT_NE(text.find("new run"), std::string::npos);
 }
 
-TEST(ProcessLogFile, UncreatableFileDropsLinesWithoutFailing) {
-  // Every later line tries again to create the log beside the host: there too it fails here.
-  tr52::SetExecutablePathOverride("/nonexistent-dir-tr52/host");
+TEST(ProcessLogFile, UncreatableFileIsReportedOnceAndNotRetriedOnEveryLine) {
+  tr52test::TempDir dir;
+  const std::string viewer = dir.File("Tail");  // beside the host: started only with a log
+  std::ofstream(viewer) << "#!/bin/sh\ntouch \"$(dirname \"$0\")/viewer_ran\"\n";
+  chmod(viewer.c_str(), 0755);
+  tr52::SetExecutablePathOverride(dir.File("host"));
+  ::testing::internal::CaptureStderr();
   ProcessLog::Instance().Open("/nonexistent-dir-tr52/x_log.txt");
   EXPECT_FALSE(ProcessLog::Instance().IsOpen());
+  // The file beside the host could be created now, but lines do not keep trying: they are
+  // dropped, and the failure is not repeated line after line.
   EXPECT_EQ(ProcessLog::Instance().Printf("dropped"), 0);
+  EXPECT_EQ(ProcessLog::Instance().Printf("dropped too"), 0);
+  const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_FALSE(ProcessLog::Instance().IsOpen());
-  // Once the file can be created, the next line opens it.
-  tr52test::TempDir dir;
-  tr52::SetExecutablePathOverride(dir.File("host"));
-  EXPECT_EQ(ProcessLog::Instance().Printf("kept"), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("host_log.txt")));
+  EXPECT_EQ(err,
+            "tr52: cannot create the log file /nonexistent-dir-tr52/x_log.txt: No such file "
+            "or directory\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("viewer_ran"))) << "viewer started without a log";
+  // An explicit Open tries again.
+  ProcessLog::Instance().Open(dir.File("host_log.txt"));
   EXPECT_TRUE(ProcessLog::Instance().IsOpen());
+  EXPECT_EQ(ProcessLog::Instance().Printf("kept"), 0);
   ProcessLog::Instance().Finish();
   tr52::SetExecutablePathOverride("");
   EXPECT_NE(Slurp(dir.File("host_log.txt")).find("kept"), std::string::npos);
   EXPECT_EQ(Slurp(dir.File("host_log.txt")).find("dropped"), std::string::npos);
 }
 
+// The viewer comes from beside the host executable, never from the working directory (where
+// anyone who can write there could place a program of that name).
 class ViewerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     oldCwd_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.Path());
+    std::filesystem::create_directories(hostDir_);
+    std::filesystem::create_directories(workDir_);
+    std::filesystem::current_path(workDir_);
+    tr52::SetExecutablePathOverride(hostDir_ + "/host");
   }
   void TearDown() override {
     ProcessLog::Instance().Finish();
+    tr52::SetExecutablePathOverride("");
     std::filesystem::current_path(oldCwd_);
   }
+  // A viewer that records the path it was given in "viewer_ran" of its own folder.
+  static void PlaceViewer(const std::string& folder) {
+    const std::string tail = folder + "/Tail";
+    std::ofstream(tail) << "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/viewer.tmp\"\n"
+                        << "mv \"$(dirname \"$0\")/viewer.tmp\" \"$(dirname \"$0\")/viewer_ran\"\n";
+    chmod(tail.c_str(), 0755);
+  }
+  static bool AppearsWithin(const std::string& path, int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!std::filesystem::exists(path) && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return std::filesystem::exists(path);
+  }
   tr52test::TempDir dir_;
+  std::string hostDir_ = dir_.File("host");
+  std::string workDir_ = dir_.File("work");
   std::filesystem::path oldCwd_;
 };
 
@@ -231,17 +265,17 @@ TEST_F(ViewerTest, MissingViewerIsNoProblem) {
   EXPECT_NE(Slurp(dir_.File("a_log.txt")).find("still logging"), std::string::npos);
 }
 
-TEST_F(ViewerTest, ViewerFromTheWorkingDirectoryGetsTheLogPath) {
-  const std::string tail = dir_.File("Tail");
-  std::ofstream(tail) << "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/viewer.tmp\"\n"
-                      << "mv \"$(dirname \"$0\")/viewer.tmp\" \"$(dirname \"$0\")/viewer_ran\"\n";
-  chmod(tail.c_str(), 0755);
+TEST_F(ViewerTest, ViewerBesideTheHostGetsTheLogPath) {
+  PlaceViewer(hostDir_);
   const std::string log = dir_.File("b_log.txt");
   ProcessLog::Instance().Open(log);
-  const std::string marker = dir_.File("viewer_ran");
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!std::filesystem::exists(marker) && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  ASSERT_TRUE(std::filesystem::exists(marker));
-  EXPECT_EQ(Slurp(marker), log);
+  ASSERT_TRUE(AppearsWithin(hostDir_ + "/viewer_ran", 10000));
+  EXPECT_EQ(Slurp(hostDir_ + "/viewer_ran"), log);
+}
+
+TEST_F(ViewerTest, ViewerInTheWorkingDirectoryIsNeverStarted) {
+  PlaceViewer(workDir_);
+  ProcessLog::Instance().Open(dir_.File("c_log.txt"));
+  EXPECT_TRUE(ProcessLog::Instance().IsOpen());
+  EXPECT_FALSE(AppearsWithin(workDir_ + "/viewer_ran", 1000));
 }

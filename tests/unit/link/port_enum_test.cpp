@@ -1,9 +1,17 @@
 #include "link/port_enum.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
 
 #include "link/serial_port.h"
 #include "platform/port_table.h"
+#include "support/log_capture.h"
 #include "support/scripted_peer.h"
 
 namespace tr52test {
@@ -99,6 +107,27 @@ TEST(EnumPhonePorts, VanishedPortIsNotListedAndCheckOpenDropsBusyPorts) {
   tr52::EnumPhonePorts(list, false);
   EXPECT_TRUE(std::any_of(list.begin(), list.end(), [](auto& p) { return p.portNumber == 21; }));
   holder.Close();
+}
+
+// An entry in the table that is not a small regular file is skipped with a log line, and the
+// listing still ends and lists the rest.
+TEST(EnumPhonePorts, UnsafeTableEntryIsSkippedWithALogLine) {
+  LogCapture log;
+  ScriptedPeer a(24);
+  const std::string fifo = ScriptedPeer::TableDir() + "/COM25.port";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<SerialPortInfo> list;
+  auto listed = std::async(std::launch::async, [&] { tr52::EnumPhonePorts(list, false); });
+  const bool finished = listed.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  EXPECT_TRUE(finished) << "the listing blocked on the FIFO";
+  if (!finished) {  // release the blocked reader so that the test can end
+    const int w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (w >= 0) close(w);
+  }
+  listed.get();
+  unlink(fifo.c_str());
+  EXPECT_TRUE(std::any_of(list.begin(), list.end(), [](auto& p) { return p.portNumber == 24; }));
+  EXPECT_TRUE(log.Has("Port table: skipped COM25.port (not a regular file)"));
 }
 
 }  // namespace
