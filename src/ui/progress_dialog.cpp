@@ -59,7 +59,11 @@ ProgressDialog::ProgressDialog()
 ProgressDialog::ProgressDialog(RunOperation run) : run_(std::move(run)) {}
 
 ProgressDialog::~ProgressDialog() {
-  DestroyWindow();
+  try {
+    DestroyWindow();
+  } catch (...) {
+    // A failing front end must not stop the teardown: the worker is still waited for.
+  }
   JoinWorker();
 }
 
@@ -189,6 +193,11 @@ void ProgressDialog::OnStep(win::WPARAM code, win::LPARAM lParam) {
 win::LRESULT ProgressDialog::HandleMessage(win::HWND hwnd, win::UINT msg, win::WPARAM wParam,
                                            win::LPARAM lParam) {
   switch (msg) {
+    case win::WM_CREATE:
+      // Known from the first message on, so that a creation failing half-way still destroys
+      // the window (whose handler points at this object) with the object.
+      hwnd_ = hwnd;
+      return 0;
     case win::WM_INITDIALOG:
       OnInit(hwnd);
       return 1;
