@@ -5,11 +5,13 @@
 
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "base/process_log.h"
 #include "frame/plugin_ops.h"
 #include "platform/process_info.h"
+#include "win/window.h"
 
 namespace {
 
@@ -86,6 +88,29 @@ TEST_F(PluginModule, ObsoleteEntryGivesStubsAndWarns) {
   const std::string log = ReadFile(tr52::ProcessLog::DefaultPath());
   EXPECT_NE(log.find("Version 36 at least is required.\r\n"), std::string::npos);
   EXPECT_NE(log.find("Log finished\r\n"), std::string::npos);
+}
+
+// The host's own front end may fail while the obsolete entry shows its warning: the failure is
+// logged and the entry still answers 0, with the stub table filled.
+TEST_F(PluginModule, ObsoleteEntryKeepsAFailingMessageBoxInside) {
+  ASSERT_NE(a129_, nullptr);
+  struct FailingBoxes : win::FrontEnd {
+    int ShowMessageBox(win::HWND, const std::string&, const std::string&, win::UINT) override {
+      throw std::runtime_error("message box out of order");
+    }
+  } frontEnd;
+  win::SetFrontEnd(&frontEnd);
+  PluginOps ops{};
+  int result = -1;
+  EXPECT_NO_THROW(result = a129_(&ops));
+  win::SetFrontEnd(nullptr);
+  EXPECT_EQ(result, 0);
+  ASSERT_NE(ops.IsConnected, nullptr);
+  EXPECT_EQ(ops.IsConnected(1), 0);
+  dlclose(handle_);
+  handle_ = nullptr;
+  const std::string log = ReadFile(tr52::ProcessLog::DefaultPath());
+  EXPECT_NE(log.find("_A129 :: exception: message box out of order\r\n"), std::string::npos);
 }
 
 }  // namespace
