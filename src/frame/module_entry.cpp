@@ -35,6 +35,9 @@ double TimeScaleFromEnvironment() {
 }
 
 void ModuleAttach() {
+  // The log object now, while loading is ours: it opens its code page converter on creation,
+  // which a worker must not be the first to do during an unload (see ProcessLog).
+  ProcessLog::Instance();
   Settings().SetPath(SettingsFile::PathBesideHost());
   SessionRegistry::Instance();
   DialogRegistry::Instance();
