@@ -126,6 +126,10 @@ void ProgressDialog::OnInit(win::HWND hwnd) {
 
 void ProgressDialog::ThreadEntry() {
   try {
+    // The thread's message queue of the window layer is made now rather than at its first send
+    // to the pane: making it registers the thread's clean-up with the loader, under the
+    // loader's lock, and a module unload holds that lock while it waits for this thread.
+    win::PumpMessages(0);
     run_(*this);
   } catch (...) {
     Log("TYPE_WPARAM_UPGRADE_ERROR : Catch error %d", errno);
