@@ -71,10 +71,6 @@ void StartViewer(const std::string& logPath) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
 // UTF-8 → code page 949 through an open converter (see ToCp949).
