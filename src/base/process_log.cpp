@@ -73,21 +73,30 @@ void StartViewer(const std::string& logPath) {
   }
 }
 
-}  // namespace
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
-std::string ToCp949(const std::string& utf8) {
-  if (IsAscii(utf8)) return utf8;
-  iconv_t cd = iconv_open("CP949", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
+// UTF-8 → code page 949 through an open converter (see ToCp949).
+std::string ConvertToCp949(iconv_t cd, const std::string& utf8) {
+  if (IsAscii(utf8) || cd == kNoConverter) return utf8;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // initial state
   std::string out(utf8.size() * 2 + 4, '\0');
   char* in = const_cast<char*>(utf8.data());
   size_t inLeft = utf8.size();
   char* o = out.data();
   size_t outLeft = out.size();
   const size_t rc = iconv(cd, &in, &inLeft, &o, &outLeft);
-  iconv_close(cd);
   if (rc == static_cast<size_t>(-1) || inLeft != 0) return utf8;  // not UTF-8: keep the bytes
   out.resize(out.size() - outLeft);
+  return out;
+}
+
+}  // namespace
+
+std::string ToCp949(const std::string& utf8) {
+  if (IsAscii(utf8)) return utf8;
+  iconv_t cd = iconv_open("CP949", "UTF-8");
+  std::string out = ConvertToCp949(cd, utf8);
+  if (cd != kNoConverter) iconv_close(cd);
   return out;
 }
 
@@ -110,7 +119,14 @@ void ProcessLog::ReleaseInstance() {
   ModuleSingleton<ProcessLog>::Release();
 }
 
-ProcessLog::~ProcessLog() = default;
+// The converter is opened once, with the log object: opening one may load the converter's
+// code, which needs the loader's lock, and a worker thread must never wait for that lock while
+// the module is being unloaded (the unload holds it and waits for the workers).
+ProcessLog::ProcessLog() : cp949_(iconv_open("CP949", "UTF-8")) {}
+
+ProcessLog::~ProcessLog() {
+  if (cp949_ != kNoConverter) iconv_close(cp949_);
+}
 
 std::string ProcessLog::LogPathFor(const std::string& executablePath) {
   const auto slash = executablePath.rfind('/');
@@ -216,7 +232,7 @@ int ProcessLog::VPrintf(const char* format, va_list args) {
   char buf[2 * kMaxLine];
   const int n = vsnprintf(buf, sizeof buf, format, args);
   if (n < 0 || n >= static_cast<int>(sizeof buf)) return -1;
-  const std::string message = ToCp949(std::string(buf, static_cast<size_t>(n)));
+  const std::string message = ConvertToCp949(cp949_, std::string(buf, static_cast<size_t>(n)));
   if (message.size() >= static_cast<size_t>(kMaxLine)) return -1;
   // A line that would pass 1024 bytes is dropped; say so instead of claiming success.
   return WriteLineLocked(message) ? 0 : -1;

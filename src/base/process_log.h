@@ -5,6 +5,8 @@
 // Korean texts (given as UTF-8 in the sources) are written as their code page 949 bytes.
 #pragma once
 
+#include <iconv.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -57,7 +59,7 @@ class ProcessLog {
  private:
   template <typename>
   friend class ModuleSingleton;
-  ProcessLog() = default;
+  ProcessLog();
   ~ProcessLog();
   // False when the line would pass kMaxLine bytes (nothing written).
   bool WriteLineLocked(const std::string& message);
@@ -68,6 +70,7 @@ class ProcessLog {
   bool finished_ = false;  // after Finish no line re-creates the file until Open
   bool failed_ = false;    // the file could not be created: lines are dropped until Open
   std::string path_;
+  iconv_t cp949_;  // UTF-8 → code page 949, used under the lock
 };
 
 // Shorthand: ProcessLog::Instance().Printf(...).

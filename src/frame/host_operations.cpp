@@ -1,5 +1,6 @@
 #include "frame/host_operations.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -9,6 +10,8 @@
 
 #include "base/process_log.h"
 #include "base/settings_file.h"
+#include "frame/contained_call.h"
+#include "frame/port_teardown.h"
 #include "link/port_enum.h"
 #include "session/download_session.h"
 #include "session/session_registry.h"
@@ -50,14 +53,12 @@ int StubOperation3(char*, int) {
   return 0;
 }
 
-}  // namespace
-
-int IsDisconnected(int port) {
+int IsDisconnectedBody(int port) {
   // An unknown state answers 0 (the failure value): the host then keeps the port as it is.
   return FindPhonePort("IsDisconnected", port) == PortPresence::Absent ? 1 : 0;
 }
 
-int IsConnected(int port) {
+int IsConnectedBody(int port) {
   if (FindPhonePort("IsConnected", port) != PortPresence::Present) return 0;
   SessionParams params;
   params.flowType = kFlowDownload;
@@ -75,59 +76,96 @@ int IsConnected(int port) {
   }
   SessionRegistry& sessions = SessionRegistry::Instance();
   std::lock_guard<std::recursive_mutex> hold(sessions.Lock());
-  sessions.Add(session.release());
+  sessions.Add(session.get());
+  session.release();
   return 1;
 }
 
-int OpenProgress(win::CWnd* parent, int port, int extra) {
+int OpenProgressBody(win::CWnd* parent, int port, int extra) {
+  DialogRegistry& dialogs = DialogRegistry::Instance();
+  {
+    // Two workers must never share one link: one pane per port.
+    std::lock_guard<std::recursive_mutex> hold(dialogs.Lock());
+    if (dialogs.FindByPort(port) != nullptr) {
+      Log("OpenProgress :: Port[%d] already has a progress pane", port);
+      return 0;
+    }
+  }
   {
     SessionRegistry& sessions = SessionRegistry::Instance();
     std::lock_guard<std::recursive_mutex> hold(sessions.Lock());
     if (sessions.FindByPort(port) == nullptr) return 0;
   }
   auto dialog = std::make_unique<ProgressDialog>();
-  if (!dialog->Create(parent, port, extra)) return 0;
-  win::ShowWindow(dialog->Hwnd(), win::SW_SHOW);
-  DialogRegistry& dialogs = DialogRegistry::Instance();
-  std::lock_guard<std::recursive_mutex> hold(dialogs.Lock());
-  dialogs.Add(dialog.release());
+  try {
+    if (!dialog->Create(parent, port, extra)) return 0;
+    win::ShowWindow(dialog->Hwnd(), win::SW_SHOW);
+    std::lock_guard<std::recursive_mutex> hold(dialogs.Lock());
+    dialogs.Add(dialog.get());
+  } catch (...) {
+    if (dialog->WorkerStarted()) EndStartedPane(std::move(dialog), port);
+    throw;
+  }
+  dialog.release();
   return 1;
 }
 
-int CloseProgress(win::CWnd* parent) {
-  ProgressDialog* dialog = nullptr;
-  DownloadSession* session = nullptr;
+int CloseProgressBody(win::CWnd* parent) {
+  // Freed in reverse order when this returns, also when destroying the window throws: the pane
+  // first (its destructor waits for the worker), then the session that worker used.
+  std::unique_ptr<DownloadSession> session;
+  std::unique_ptr<ProgressDialog> dialog;
   {
-    // Dialog lock first, then the session lock: the only place that holds both.
+    // Dialog lock first, then the session lock.
     DialogRegistry& dialogs = DialogRegistry::Instance();
     std::lock_guard<std::recursive_mutex> holdDialogs(dialogs.Lock());
-    dialog = dialogs.FindByParent(parent);
-    if (dialog == nullptr) return 0;
+    ProgressDialog* d = dialogs.FindByParent(parent);
+    if (d == nullptr) return 0;
     SessionRegistry& sessions = SessionRegistry::Instance();
     std::lock_guard<std::recursive_mutex> holdSessions(sessions.Lock());
-    session = sessions.FindByPort(dialog->Port());
-    if (session == nullptr) return 1;
-    dialogs.Remove(dialog);
-    // Destroying the window releases a worker blocked in a send to it.
-    dialog->DestroyWindow();
-    sessions.Remove(session);
+    if (DownloadSession* s = sessions.FindByPort(d->Port())) {
+      // A host may close before the final result: the worker must not make it wait out a
+      // transaction.
+      AbortTransactions(*s);
+      sessions.Remove(s);
+      session.reset(s);
+    }
+    // A pane whose session is gone goes too, with its thread.
+    dialogs.Remove(d);
+    dialog.reset(d);
   }
   // The worker thread may still be finishing after its final message, and it uses the session
   // and the pane until it ends: wait for it before freeing them. This happens outside the locks
-  // so that a worker still looking up its session cannot deadlock with us.
+  // so that a worker still looking up its session cannot deadlock with us. Destroying the window
+  // first releases a worker blocked in a send to it.
+  dialog->DestroyWindow();
   dialog->JoinWorker();
-  delete dialog;
-  delete session;
   return 1;
 }
 
-int ShowConfiguration(win::CWnd* parent) {
+int ShowConfigurationBody(win::CWnd* parent) {
   ConfigDialog dialog(parent);
-  dialog.DoModal();
+  const win::HWND owner = win::SafeHwnd(parent);
+  const std::vector<win::HWND> before = win::GetChildren(owner);
+  try {
+    dialog.DoModal();
+  } catch (...) {
+    // A modal loop that fails may leave its window open; its handler points at `dialog`, so it
+    // must go before `dialog` does.
+    for (win::HWND h : win::GetChildren(owner)) {
+      if (std::find(before.begin(), before.end(), h) != before.end()) continue;
+      try {
+        win::DestroyWindow(h);
+      } catch (...) {
+        // The failure that matters is the one being passed on.
+      }
+    }
+    throw;
+  }
   return 1;
 }
 
-int GetConfigInfo(char* buffer, int size) {
+int GetConfigInfoBody(char* buffer, int size) {
   if (buffer == nullptr || size <= 0) return 0;
   const std::string text =
       std::string("PATH_BIN") + " : " + Settings().Read("TR52", "PATH_BIN", "NULL") + "\r\n";
@@ -136,6 +174,32 @@ int GetConfigInfo(char* buffer, int size) {
   else
     std::memcpy(buffer, text.data(), static_cast<size_t>(size));
   return 1;
+}
+
+}  // namespace
+
+int IsDisconnected(int port) {
+  return ContainedCall("IsDisconnected", [&] { return IsDisconnectedBody(port); });
+}
+
+int IsConnected(int port) {
+  return ContainedCall("IsConnected", [&] { return IsConnectedBody(port); });
+}
+
+int OpenProgress(win::CWnd* parent, int port, int extra) {
+  return ContainedCall("OpenProgress", [&] { return OpenProgressBody(parent, port, extra); });
+}
+
+int CloseProgress(win::CWnd* parent) {
+  return ContainedCall("CloseProgress", [&] { return CloseProgressBody(parent); });
+}
+
+int ShowConfiguration(win::CWnd* parent) {
+  return ContainedCall("ShowConfiguration", [&] { return ShowConfigurationBody(parent); });
+}
+
+int GetConfigInfo(char* buffer, int size) {
+  return ContainedCall("GetConfigInfo", [&] { return GetConfigInfoBody(buffer, size); });
 }
 
 void FillPluginOps(PluginOps& table) {

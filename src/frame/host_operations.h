@@ -1,7 +1,8 @@
 // The six operations the host drives every port through (the table _A130 hands out), and the
 // stub table of the obsolete entry point.
 //
-// All run on the host's user-interface thread, the thread that owns the parent windows.
+// All run on the host's user-interface thread, the thread that owns the parent windows. None
+// lets an exception out: a failure is logged and answered with 0.
 #pragma once
 
 #include "frame/plugin_ops.h"
@@ -14,8 +15,10 @@ int IsDisconnected(int port);
 // Creates the port's session and opens its COM port; 1 when registered.
 int IsConnected(int port);
 // Creates the port's progress pane (which starts the download); 1 when shown and registered.
+// 0 when the port has no session or already has a pane (one worker per link).
 int OpenProgress(win::CWnd* parent, int port, int extra);
-// Destroys the pane opened with `parent` and its port's session. 0 for an unknown parent.
+// Destroys the pane opened with `parent` and its port's session, if there is one: a download
+// still running is aborted and its worker waited for. 0 for an unknown parent.
 int CloseProgress(win::CWnd* parent);
 // Runs the configuration dialog modally; always 1.
 int ShowConfiguration(win::CWnd* parent);

@@ -2,6 +2,8 @@
 
 #include "base/process_log.h"
 #include "base/settings_file.h"
+#include "frame/contained_call.h"
+#include "frame/port_teardown.h"
 #include "package/image_store.h"
 #include "session/session_registry.h"
 #include "ui/dialog_registry.h"
@@ -9,6 +11,9 @@
 namespace tr52 {
 
 void ModuleAttach() {
+  // The log object now, while loading is ours: it opens its code page converter on creation,
+  // which a worker must not be the first to do during an unload (see ProcessLog).
+  ProcessLog::Instance();
   Settings().SetPath(SettingsFile::PathBesideHost());
   SessionRegistry::Instance();
   DialogRegistry::Instance();
@@ -16,10 +21,15 @@ void ModuleAttach() {
 }
 
 void ModuleDetach() {
+  // First the ports: no worker may still run, and no pane's timer or handler be called, once
+  // the module's code and data are gone. The workers also read the images released next.
+  ContainedCall("ModuleDetach", [] {
+    EndAllPorts();
+    return 1;
+  });
   ReleaseAllImages();
-  // The process-wide objects the module made for itself go with it: registries (their arrays,
-  // not the sessions or panes they may still point to), settings, the image catalogue, and
-  // last the log after its footer.
+  // The process-wide objects the module made for itself go with it: registries (empty by
+  // now), settings, the image catalogue, and last the log after its footer.
   DialogRegistry::ReleaseInstance();
   SessionRegistry::ReleaseInstance();
   ReleaseSettings();

@@ -6,7 +6,9 @@ namespace tr52 {
 // Load: settings path (host executable's folder + "ZUDP2.ini"), the session and dialog locks,
 // the image catalogue reset.
 void ModuleAttach();
-// Unload: releases every image slot, then writes "Log finished" and closes the log.
+// Unload: ends every port (aborts the downloads, destroys the panes, waits for the workers,
+// frees panes and sessions), releases every image slot, then writes "Log finished" and closes
+// the log.
 void ModuleDetach();
 
 }  // namespace tr52

@@ -1,6 +1,7 @@
 #include "session/session_registry.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/module_singleton.h"
 #include "session/download_session.h"
@@ -30,6 +31,10 @@ bool SessionRegistry::Remove(DownloadSession* session) {
   if (it == sessions_.end()) return false;
   sessions_.erase(it);
   return true;
+}
+
+std::vector<DownloadSession*> SessionRegistry::TakeAll() {
+  return std::exchange(sessions_, {});
 }
 
 }  // namespace tr52

@@ -30,6 +30,8 @@ class SessionRegistry {
   DownloadSession* FindByPort(int port) const;
   // Removes the entry (the first one pointing at `session`); false when it is not listed.
   bool Remove(DownloadSession* session);
+  // Removes every entry and hands them over, in registration order.
+  std::vector<DownloadSession*> TakeAll();
   size_t Count() const { return sessions_.size(); }
 
   SessionRegistry(const SessionRegistry&) = delete;

@@ -1,6 +1,7 @@
 #include "ui/dialog_registry.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/module_singleton.h"
 #include "ui/progress_dialog.h"
@@ -25,11 +26,21 @@ ProgressDialog* DialogRegistry::FindByParent(const win::CWnd* parent) const {
   return nullptr;
 }
 
+ProgressDialog* DialogRegistry::FindByPort(int port) const {
+  for (ProgressDialog* d : dialogs_)
+    if (d->Port() == port) return d;
+  return nullptr;
+}
+
 bool DialogRegistry::Remove(ProgressDialog* dialog) {
   auto it = std::find(dialogs_.begin(), dialogs_.end(), dialog);
   if (it == dialogs_.end()) return false;
   dialogs_.erase(it);
   return true;
+}
+
+std::vector<ProgressDialog*> DialogRegistry::TakeAll() {
+  return std::exchange(dialogs_, {});
 }
 
 }  // namespace tr52

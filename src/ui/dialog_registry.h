@@ -28,7 +28,11 @@ class DialogRegistry {
   void Add(ProgressDialog* dialog);
   // First pane opened with this parent window object, or null.
   ProgressDialog* FindByParent(const win::CWnd* parent) const;
+  // First pane of this port, or null.
+  ProgressDialog* FindByPort(int port) const;
   bool Remove(ProgressDialog* dialog);
+  // Removes every entry and hands them over, in registration order.
+  std::vector<ProgressDialog*> TakeAll();
   size_t Count() const { return dialogs_.size(); }
 
   DialogRegistry(const DialogRegistry&) = delete;

@@ -60,7 +60,11 @@ ProgressDialog::ProgressDialog()
 ProgressDialog::ProgressDialog(RunOperation run) : run_(std::move(run)) {}
 
 ProgressDialog::~ProgressDialog() {
-  DestroyWindow();
+  try {
+    DestroyWindow();
+  } catch (...) {
+    // A failing front end must not stop the teardown: the worker is still waited for.
+  }
   JoinWorker();
 }
 
@@ -123,6 +127,10 @@ void ProgressDialog::OnInit(win::HWND hwnd) {
 
 void ProgressDialog::ThreadEntry() {
   try {
+    // The thread's message queue of the window layer is made now rather than at its first send
+    // to the pane: making it registers the thread's clean-up with the loader, under the
+    // loader's lock, and a module unload holds that lock while it waits for this thread.
+    win::PumpMessages(0);
     run_(*this);
   } catch (...) {
     Log("TYPE_WPARAM_UPGRADE_ERROR : Catch error %d", errno);
@@ -190,6 +198,11 @@ void ProgressDialog::OnStep(win::WPARAM code, win::LPARAM lParam) {
 win::LRESULT ProgressDialog::HandleMessage(win::HWND hwnd, win::UINT msg, win::WPARAM wParam,
                                            win::LPARAM lParam) {
   switch (msg) {
+    case win::WM_CREATE:
+      // Known from the first message on, so that a creation failing half-way still destroys
+      // the window (whose handler points at this object) with the object.
+      hwnd_ = hwnd;
+      return 0;
     case win::WM_INITDIALOG:
       OnInit(hwnd);
       return 1;

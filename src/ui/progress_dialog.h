@@ -26,7 +26,7 @@ class ProgressDialog {
   // A pane whose worker runs `run` instead.
   explicit ProgressDialog(RunOperation run);
   // Destroys the window (releasing a worker blocked in a send to it), then waits for the worker
-  // thread to end.
+  // thread to end. Never throws, even when destroying the window does.
   ~ProgressDialog();
 
   ProgressDialog(const ProgressDialog&) = delete;
@@ -38,6 +38,8 @@ class ProgressDialog {
   void DestroyWindow();
   // Waits for the worker thread (if one was started) to end.
   void JoinWorker();
+  // True from the start of the worker thread until it was joined.
+  bool WorkerStarted() const { return worker_.joinable(); }
 
   // Appends "<n>.<text>" to the list and selects it.
   void AddLine(const std::string& text);

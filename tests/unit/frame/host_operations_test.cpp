@@ -137,13 +137,22 @@ TEST_F(HostOperationsTest, CloseProgressWithUnknownParentLeavesLocksFree) {
   EXPECT_TRUE(FreeForOthers(SessionRegistry::Instance().Lock()));
 }
 
-TEST_F(HostOperationsTest, CloseProgressWithoutSessionRemovesNothing) {
-  ProgressDialog* d = RegisterDialog(201, [](ProgressDialog&) { return 0; });
+// A pane whose session is gone is not left behind with its thread: it goes, and its worker
+// is waited for.
+TEST_F(HostOperationsTest, CloseProgressWithoutSessionEndsThePane) {
+  std::atomic<bool> finished{false};
+  ProgressDialog* d = RegisterDialog(201, [&](ProgressDialog&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    finished = true;
+    return 0;
+  });
+  const win::HWND pane = d->Hwnd();
   EXPECT_EQ(CloseProgress(&parent_), 1);
-  std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
-  EXPECT_EQ(DialogRegistry::Instance().FindByParent(&parent_), d);
-  EXPECT_TRUE(win::IsWindow(d->Hwnd()));
+  EXPECT_TRUE(finished.load());
+  EXPECT_FALSE(win::IsWindow(pane));
   EXPECT_TRUE(FreeForOthers(SessionRegistry::Instance().Lock()));
+  std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
+  EXPECT_EQ(DialogRegistry::Instance().FindByParent(&parent_), nullptr);
 }
 
 TEST_F(HostOperationsTest, CloseProgressWaitsForAFinishingWorker) {
