@@ -181,6 +181,8 @@ TEST_F(PluginResultCodes, EachPhoneFaultEndsWithItsCodeAndClosesThePort) {
        "[COM%d]    CNV Restore Failed (status = 1, rsp_cnt = 1 "},
       {3006, "no calibration copy to restore (flow 0)", 35, kDload, "",
        "[COM%d]    CNV Restore Failed (status = 1, rsp_cnt = 1 "},
+      {3006, "calibration item unreadable after the restore (flow 0)", 43, kDload,
+       "cnv.saved = true\nnv.read_status.114 = 5", "[COM%d]  bPIDEnabled=0"},
       {4006, "Dl_Init refused", 36, kDload,
        "dload.comm_mode = 1\ndload.param_flags = 0x02\ndload.init_error = 1",
        "[COM%d] ERROR Dl_Init() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_SDRAM"},
