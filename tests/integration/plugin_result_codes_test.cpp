@@ -3,7 +3,6 @@
 // Each download must end within a bounded time with exactly one result, and leave no handle on
 // the phone's port once the host has closed it.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
