@@ -1,0 +1,282 @@
+// The result codes that only other options or image masks than the plug-in's own reach, step by
+// step against a virtual phone: EFS erase, an image the mask selects but the store never
+// loaded, the media and module folders and merge files, and the NV backup to a file with its
+// restore.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/messages.h"
+#include "base/process_log.h"
+#include "link/phone_link.h"
+#include "package/image_store.h"
+#include "phonedata/efs2_image_writer.h"
+#include "session/download_steps.h"
+#include "session/step_runner.h"
+#include "support/log_capture.h"
+#include "support/scoped_clock.h"
+#include "support/temp_dir.h"
+#include "vphone/scenario.h"
+#include "vphone/scripted_responder.h"
+#include "vphone/virtual_phone.h"
+
+namespace tr52 {
+namespace {
+
+constexpr vphone::Mode kNormal = vphone::Mode::Normal;
+constexpr vphone::Mode kDload = vphone::Mode::Download;
+
+constexpr uint32_t kMediaMask = 1u << IMAGE_MEDIA;
+constexpr uint32_t kModuleMask = 1u << IMAGE_MODULE;
+constexpr uint32_t kLogoMask = 1u << IMAGE_FLEXIBLE_LOGO;
+
+// A phone file whose removal (EFS2 unlink) the phone refuses with "permission denied".
+struct RefusedRemoval {
+  const char* file = nullptr;  // phone path
+  int times = 0;               // how many removals are refused (-1: all)
+};
+
+struct StepCase {
+  int code;
+  const char* why;
+  vphone::Mode start = vphone::Mode::Normal;
+  std::string scenario = {};
+  uint32_t imageMask = 0;
+  uint32_t options = 0;
+  uint8_t bootMode = BOOT_DIAG;
+  // The step under test, on the row's context; `work` is a folder for files of the row.
+  std::function<int(StepContext&, const std::string& work)> step;
+  // A line the step must have logged ("%d" stands for the COM number; the log holds it in code
+  // page 949); null: none.
+  const char* logLine = nullptr;
+  RefusedRemoval refused = {};
+  bool nothingSent = false;           // the phone must not have seen a single request
+  const char* removedFile = nullptr;  // a phone file that must be gone afterwards
+};
+
+std::string WithCom(std::string line, int com) {
+  const std::string number = std::to_string(com);
+  for (size_t at = line.find("%d"); at != std::string::npos; at = line.find("%d", at))
+    line.replace(at, 2, number), at += number.size();
+  return line;
+}
+
+// An EFS2 unlink answer carrying error 13, for requests naming `file`.
+vphone::ScriptRule RefuseRemoval(const RefusedRemoval& r) {
+  const std::string path = std::string(r.file).substr(1);  // sent without its leading '/'
+  vphone::ScriptRule rule;
+  rule.prefix = {0x4B, 0x13, 0x08, 0x00};
+  rule.prefix.insert(rule.prefix.end(), path.begin(), path.end());
+  rule.prefix.push_back(0);
+  rule.reply.frames = {{0x4B, 0x13, 0x08, 0x00, 13, 0, 0, 0}};
+  rule.uses = r.times;
+  return rule;
+}
+
+// Writes a merge file of `kind` with one folder and one file below it and loads it into the
+// slot of `type`.
+void LoadMergeFile(tr52test::TempDir& dir, int type, uint32_t kind, const std::string& folder) {
+  Efs2ImageWriter writer(kind);
+  writer.AddDirectory(folder);
+  writer.AddFile(folder + "added.bin", std::vector<uint8_t>(3000, 0x5A));
+  const std::vector<uint8_t> image = writer.Build();
+  const std::string path = dir.File(std::string(ImageTypeName(type)) + ".efs");
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()),
+             static_cast<std::streamsize>(image.size()));
+  SetImagePath(type, path);
+  ASSERT_TRUE(LoadImage(type));
+}
+
+class StepResultCodes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TR52_PORT_TABLE", ports_.Path().c_str(), 1);
+    // Only the merge files are in the store: every other slot stays unloaded.
+    ResetImageStoreForTesting();
+    LoadMergeFile(work_, IMAGE_MEDIA, kEfs2KindMedia, "/VIZED/Common/");
+    LoadMergeFile(work_, IMAGE_MODULE, kEfs2KindModule, "/brew/");
+  }
+  void TearDown() override {
+    ResetImageStoreForTesting();
+    unsetenv("TR52_PORT_TABLE");
+  }
+
+  tr52test::TempDir ports_;
+  tr52test::TempDir work_;
+  tr52test::ScopedClock clock_{200};
+};
+
+TEST_F(StepResultCodes, OptionsAndMasksBeyondThePluginsReachTheirCodes) {
+  const auto erase = [](StepContext& ctx, const std::string&) { return EfsEraseStep(ctx); };
+  const auto logo = [](StepContext& ctx, const std::string&) {
+    return NandDownload(ctx, IMAGE_FLEXIBLE_LOGO);
+  };
+  const auto removeModules = [](StepContext& ctx, const std::string&) {
+    return ModuleStep(ctx, false);
+  };
+  const auto writeModules = [](StepContext& ctx, const std::string&) {
+    return ModuleStep(ctx, true);
+  };
+  const auto eraseMedia = [](StepContext& ctx, const std::string&) {
+    return MediaStep(ctx, false);
+  };
+  const auto writeMedia = [](StepContext& ctx, const std::string&) { return MediaStep(ctx, true); };
+  const auto backup = [](StepContext& ctx, const std::string& work) {
+    return NvBackup(ctx, work + "/nv_backup.nv2");
+  };
+  const auto restoreFromFile = [](StepContext& ctx, const std::string& work) {
+    const std::string missing = work + "/never_written.nv2";
+    return NV_Restore(ctx, missing.c_str());
+  };
+  const auto restore = [](StepContext& ctx, const std::string&) {
+    return NV_Restore(ctx, nullptr);
+  };
+  const auto backupThenRestore = [](StepContext& ctx, const std::string& work) {
+    const int backedUp = NvBackup(ctx, work + "/nv_backup.nv2");
+    EXPECT_EQ(backedUp, 0) << "the backup before the restore";
+    return backedUp != 0 ? backedUp : NV_Restore(ctx, nullptr);
+  };
+  // Few NV items, so that a full backup stays short.
+  const std::string fewItems = "diag.nv_ranges = 0 20 9001 9006\n";
+
+  const StepCase cases[] = {
+      {.code = 1013,
+       .why = "EFS erase refused",
+       .start = kDload,
+       .scenario = "nand.erase_fail = true",
+       .options = OPT_ERASE_EFS,
+       .step = erase,
+       .logLine = "[COM%d] ERROR EFS_ERASE"},
+      {.code = 500,
+       .why = "EFS erase unanswered",
+       .start = kDload,
+       .scenario = "script.erase = 24 -> silent",
+       .options = OPT_ERASE_EFS,
+       .step = erase,
+       .logLine = "[COM%d] ERROR EFS_ERASE"},
+      {.code = 0,
+       .why = "no EFS erase without its option",
+       .start = kDload,
+       .scenario = "nand.erase_fail = true",
+       .step = erase,
+       .nothingSent = true},
+      {.code = 1015,
+       .why = "selected image never loaded: nothing sent",
+       .start = kDload,
+       .imageMask = kLogoMask,
+       .step = logo,
+       .logLine = "[COM%d] ERROR :  _NandDownload(FLEXIBLE LOGO) ... ZU3G_ERROR_NO_IMAGE",
+       .nothingSent = true},
+      {.code = 2001,
+       .why = "module file cannot be removed, folder by folder",
+       .imageMask = kModuleMask,
+       .step = removeModules,
+       .logLine = "[COM%d] ERROR ZU3G_ERROR_REMOVE_MODULE",
+       .refused = {"/VIZED/Pxo/app.pxo", -1}},
+      {.code = 2001,
+       .why = "module folder cannot be emptied by the phone (CSW phone)",
+       .scenario = "efs.error./VIZED/Pxo = 13",
+       .imageMask = kModuleMask,
+       .bootMode = BOOT_DIAG_CSW,
+       .step = removeModules,
+       .logLine = "[COM%d] ERROR ZU3G_ERROR_REMOVE_MODULE"},
+      {.code = 2002,
+       .why = "module merge file cannot be written",
+       .scenario = "efs.error./brew/added.bin = 13",
+       .imageMask = kModuleMask,
+       .step = writeModules,
+       .logLine = "[COM%d] ERROR G3G_ERROR_DOWNLOAD_MODULE"},
+      {.code = 2003,
+       .why = "media file cannot be removed",
+       .imageMask = kMediaMask,
+       .step = eraseMedia,
+       .logLine = "   RemoveFile FAIL",
+       .refused = {"/VIZED/Common/config.dat", -1}},
+      {.code = 0,
+       .why = "media file removed on the second attempt",
+       .imageMask = kMediaMask,
+       .step = eraseMedia,
+       .logLine = "[ Files Remove /VIZED/Common/config.dat] 13",
+       .refused = {"/VIZED/Common/config.dat", 1},
+       .removedFile = "/VIZED/Common/config.dat"},
+      {.code = 2004,
+       .why = "media merge file does not fit",
+       .scenario = "efs.capacity = 1",
+       .imageMask = kMediaMask,
+       .step = writeMedia,
+       .logLine = "ERROR(PutMergeFile) : 중간에 Abort시에 실패로 처리"},
+      {.code = 3001,
+       .why = "NV read unanswered during the backup",
+       .scenario = fewItems + "nv.silent_read_at = 5",
+       .options = OPT_NV_BACKUP_FILE,
+       .step = backup,
+       .logLine = "[COM%d] Error NV Read"},
+      {.code = 3004,
+       .why = "service programming code refused before the backup",
+       .scenario = fewItems + "nv.spc = 123456",
+       .options = OPT_NV_BACKUP_FILE,
+       .step = backup},
+      {.code = 3003,
+       .why = "backup file missing",
+       .options = OPT_NV_READ_FILE,
+       .step = restoreFromFile,
+       .logLine = "[COM%d] ERROR _NV_Restore ... ZU3G_ERROR_READ_BACKUP_FILE"},
+      {.code = 3004,
+       .why = "service programming code refused before the restore",
+       .scenario = "nv.spc = 123456",
+       .options = OPT_NV_RESTORE,
+       .step = restore},
+      {.code = 3002,
+       .why = "NV writes unanswered during the restore",
+       .scenario = fewItems + "phone.silent_cmd = 0x27",
+       .options = OPT_NV_BACKUP_FILE | OPT_NV_RESTORE,
+       .step = backupThenRestore},
+  };
+
+  int com = 50;
+  for (const StepCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.code) + ": " + c.why);
+    ++com;
+    tr52test::LogCapture log;
+    tr52test::TempDir rowDir;
+
+    vphone::PhoneOptions options;
+    options.com = com;
+    options.startMode = c.start;
+    options.scenario = vphone::ParseScenario(c.scenario);
+    vphone::VirtualPhone phone(options);
+    if (c.refused.file != nullptr) phone.Script().Add(RefuseRemoval(c.refused));
+    std::string error;
+    ASSERT_TRUE(phone.Start(&error)) << error;
+
+    StepRunner runner(1, nullptr, WM_DOWNLOAD_STEP, c.imageMask, c.options);
+    runner.Configure(1, nullptr, WM_DOWNLOAD_STEP, c.imageMask, c.options,
+                     static_cast<uint8_t>(com));
+    runner.SetBootMode(c.bootMode);
+    ASSERT_TRUE(runner.Link()->Open(static_cast<uint8_t>(com)));
+    runner.Link()->SetProtocolMode(c.start == kDload ? MODE_DLOAD : MODE_DIAG);
+
+    EXPECT_EQ(c.step(runner.Context(), rowDir.Path()), c.code);
+    if (c.logLine != nullptr) {
+      EXPECT_TRUE(log.Has(ToCp949(WithCom(c.logLine, com)))) << c.logLine;
+    }
+    if (c.nothingSent) {
+      EXPECT_EQ(phone.RequestsSeen(), 0u);
+    }
+
+    runner.Link()->Close();
+    phone.Stop();
+    if (c.removedFile != nullptr) {
+      EXPECT_EQ(phone.Efs().Find(c.removedFile), nullptr) << c.removedFile;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tr52
