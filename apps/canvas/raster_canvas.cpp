@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 
 #include "utf8_text.h"
 
@@ -145,7 +146,7 @@ void RasterCanvas::DrawText(int x, int y, const std::string& text, const win::Fo
   cairo_font_extents(cr, &fe);
   SetColour(cr, colour);
   cairo_translate(cr, x, y);
-  if (font.vertical) cairo_rotate(cr, -M_PI / 2);  // the text runs upward from (x, y)
+  if (font.vertical) cairo_rotate(cr, -std::numbers::pi / 2);  // the text runs upward from (x, y)
   cairo_move_to(cr, 0, fe.ascent);
   cairo_show_text(cr, utf8.c_str());
   cairo_new_path(cr);
