@@ -95,6 +95,7 @@ constexpr int COLOR_WINDOW = 5;
 constexpr int COLOR_WINDOWTEXT = 8;
 constexpr int COLOR_HIGHLIGHT = 13;
 constexpr int COLOR_BTNFACE = 15;
+constexpr int COLOR_BTNSHADOW = 16;
 // The fixed system colours of this layer.
 COLORREF GetSysColor(int index);
 

@@ -41,6 +41,8 @@ HWND CreateDialogFromTemplate(HWND parent, const DialogTemplate& templ, WndProc 
   HWND dlg = CreateWindowEx(parent, kDialogClass, templ.caption ? templ.caption : "",
                             templ.resourceId, size, std::move(handler), templ.style);
   if (!dlg) return nullptr;
+  if ((templ.style & DS_SETFONT) && templ.fontName)
+    SetWindowFont(dlg, Font{templ.fontName, templ.fontSize});
   HWND first = nullptr;
   for (const DialogItem& item : templ.items) {
     HWND c =

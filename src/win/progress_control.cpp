@@ -1,6 +1,8 @@
 // The progress bar control with the fields of the drawn progress bar: range, position, step,
 // colours, text alignment, percentage display and the moving-block (marquee) mode.
+#include <algorithm>
 #include <atomic>
+#include <climits>
 
 #include "win/window_registry.h"
 
@@ -155,6 +157,8 @@ COLORREF GetSysColor(int index) {
       return RGB(0, 120, 215);
     case COLOR_BTNFACE:
       return RGB(240, 240, 240);
+    case COLOR_BTNSHADOW:
+      return RGB(160, 160, 160);
     default:
       return 0;
   }
@@ -162,7 +166,10 @@ COLORREF GetSysColor(int index) {
 
 int ProgressState::UpperLimit() const {
   if (!marquee) return upper;
-  return static_cast<int>(((marqueeSize + 100) * static_cast<double>(upper) + 0.5) * 0.01);
+  // In real numbers and held inside the int range: any block size set by a message is safe.
+  const double limit = ((static_cast<double>(marqueeSize) + 100) * upper + 0.5) * 0.01;
+  return static_cast<int>(
+      std::clamp(limit, static_cast<double>(INT_MIN), static_cast<double>(INT_MAX)));
 }
 
 COLORREF ProgressState::ResolvedBarColour() const {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,19 @@ bool SetWindowStyle(HWND hwnd, DWORD style);
 std::vector<HWND> GetChildren(HWND parent);
 // Tells the front end that the window's visible state changed.
 bool InvalidateRect(HWND hwnd, const Rect* rect = nullptr, bool erase = true);
+
+// A window's font as a face name and a size in points; a canvas maps it to what it can draw.
+struct Font {
+  std::string face;       // empty: the canvas's default face
+  int pointSize = 0;      // 0 or less: the canvas's default size
+  bool vertical = false;  // turned by 90 degrees: the text runs upward
+  bool operator==(const Font&) const = default;
+};
+// A dialog created from a template with DS_SETFONT has the template's font; other windows have
+// none until one is set.
+bool SetWindowFont(HWND hwnd, const Font& font);
+// The window's own font, if it has one.
+std::optional<Font> GetWindowFont(HWND hwnd);
 
 bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -310,6 +310,23 @@ std::vector<HWND> GetChildren(HWND parent) {
   return w ? w->children : std::vector<HWND>{};
 }
 
+bool SetWindowFont(HWND hwnd, const Font& font) {
+  {
+    std::lock_guard<std::mutex> g(RegistryMutex());
+    auto w = FindWindowLocked(hwnd);
+    if (!w) return false;
+    w->font = font;
+  }
+  NotifyInvalidate(hwnd);
+  return true;
+}
+
+std::optional<Font> GetWindowFont(HWND hwnd) {
+  std::lock_guard<std::mutex> g(RegistryMutex());
+  auto w = FindWindowLocked(hwnd);
+  return w ? w->font : std::nullopt;
+}
+
 bool InvalidateRect(HWND hwnd, const Rect* /*rect*/, bool /*erase*/) {
   if (!IsWindow(hwnd)) return false;
   NotifyInvalidate(hwnd);

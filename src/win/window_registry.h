@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,6 +87,7 @@ struct WindowData {
   Rect rect;
   DWORD style = 0;
   bool visible = false;
+  std::optional<Font> font;
   std::vector<HWND> children;
   ListBoxData list;
   ProgressState progress;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <thread>
 
 #include "pump_util.h"
@@ -215,4 +216,15 @@ TEST_F(ProgressTest, MarqueeStretchesTheUpperLimitAndMovesOnItsTimer) {
   const int pos = State().position;
   PumpMessages(40);
   EXPECT_EQ(State().position, pos);  // timer stopped
+}
+
+TEST_F(ProgressTest, HugeBlockSizeKeepsTheMarqueeLimitInRange) {
+  Send(pb_, PBM_SETMARQUEE, 1, 1000);
+  Send(pb_, TPM_SETMARQUEESIZE, static_cast<WPARAM>(INT_MAX));
+  EXPECT_EQ(State().UpperLimit(), INT_MAX);
+  Send(pb_, PBM_SETPOS, 5000);
+  EXPECT_EQ(Send(pb_, PBM_GETPOS), 5000);
+  Send(pb_, TPM_SETMARQUEESIZE, static_cast<WPARAM>(-100));
+  EXPECT_EQ(State().UpperLimit(), 0);
+  Send(pb_, PBM_SETMARQUEE, 0, 0);
 }
