@@ -61,7 +61,8 @@ inline constexpr NamedWait kWaitReset{"Reset", 60};
 inline constexpr NamedWait kWaitDbCreation{"DB Creation", 60};
 inline constexpr NamedWait kWaitEmergencyReset{"Emergency Reset", 40};
 
-// Sleeps `seconds` (compressed by ctx.waitScale); does not look at the port. Returns 0.
+// Sleeps `seconds` (compressed by ctx.waitScale); does not look at the port, but ends early when
+// the link was aborted. Returns 0.
 int WaitSeconds(const StepContext& ctx, uint8_t port, int seconds);
 void Wait(const StepContext& ctx, const NamedWait& wait);
 // The factor TR52_TIME_SCALE asks the named waits to run faster by (a station or demo compresses

@@ -1,10 +1,15 @@
 // The named waits of a download and the pauses between port re-acquisition tries.
 #include <cstdlib>
 
+#include "link/phone_link.h"
 #include "platform/clock.h"
 #include "session/download_steps.h"
 
 namespace tr52 {
+
+namespace {
+constexpr uint64_t kWaitSliceMs = 250;
+}  // namespace
 
 double WaitScaleFromEnvironment() {
   const char* text = std::getenv("TR52_TIME_SCALE");
@@ -17,7 +22,14 @@ double WaitScaleFromEnvironment() {
 
 void RetryPause(const StepContext& ctx, uint64_t ms) {
   const double scale = ctx.waitScale >= 1.0 ? ctx.waitScale : 1.0;
-  SleepMs(static_cast<uint64_t>(static_cast<double>(ms) / scale));
+  uint64_t left = static_cast<uint64_t>(static_cast<double>(ms) / scale);
+  // In slices, so that a host closing the port (which aborts the link) never waits out a
+  // minute-long wait.
+  while (left > 0 && !(ctx.link != nullptr && ctx.link->IsAborted())) {
+    const uint64_t slice = left < kWaitSliceMs ? left : kWaitSliceMs;
+    SleepMs(slice);
+    left -= slice;
+  }
 }
 
 int WaitSeconds(const StepContext& ctx, uint8_t port, int seconds) {

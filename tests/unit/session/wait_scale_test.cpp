@@ -1,3 +1,4 @@
+#include "link/phone_link.h"
 #include "platform/clock.h"
 #include "session/download_steps.h"
 
@@ -5,6 +6,7 @@
 #include <stdlib.h>
 
 #include <cstdlib>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -79,9 +81,21 @@ TEST(WaitScale, CompressesTheNamedWaitsAndRetryPausesByTheSessionScale) {
     else
       RetryPause(ctx, 1000);
     SetClock(nullptr);
-    EXPECT_EQ(clock.slept, std::vector<uint64_t>{row.expectedMs})
+    EXPECT_EQ(std::accumulate(clock.slept.begin(), clock.slept.end(), uint64_t{0}), row.expectedMs)
         << "scale " << row.scale << " " << (row.wait ? row.wait->name : "retry pause");
   }
+}
+
+TEST(WaitScale, AnAbortedLinkEndsANamedWait) {
+  RecordingClock clock;
+  SetClock(&clock);
+  PhoneLink link;
+  StepContext ctx;
+  ctx.link = &link;
+  link.Abort();
+  Wait(ctx, kWaitReset);
+  SetClock(nullptr);
+  EXPECT_TRUE(clock.slept.empty());
 }
 
 }  // namespace
