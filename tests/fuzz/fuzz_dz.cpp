@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct Scratch {
   std::string dir;
   std::string package;
   std::string tmp;
+  std::optional<std::string> oldTmp;  // TMPDIR as it was, put back at the end
   Scratch() {
     char tmpl[] = "/tmp/fuzz_dz-XXXXXX";
     if (!mkdtemp(tmpl)) std::abort();
@@ -35,9 +37,11 @@ struct Scratch {
     package = dir + "/input.dz";
     tmp = dir + "/tmp";
     if (mkdir(tmp.c_str(), 0700) != 0) std::abort();
+    if (const char* old = getenv("TMPDIR")) oldTmp = old;
     setenv("TMPDIR", tmp.c_str(), 1);
   }
   ~Scratch() {
+    oldTmp ? setenv("TMPDIR", oldTmp->c_str(), 1) : unsetenv("TMPDIR");
     unlink(package.c_str());
     rmdir(tmp.c_str());
     rmdir(dir.c_str());

@@ -19,6 +19,7 @@
 #include "link/phone_link.h"
 #include "package/image_store.h"
 #include "support/scoped_clock.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/test_pattern.h"
 #include "vphone/virtual_phone.h"
@@ -34,7 +35,6 @@ using tr52test::Pattern;
 
 class CommandsFaultsTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("TR52_PORT_TABLE", ports_.Path().c_str(), 1); }
   void TearDown() override {
     link_.Close();
     phone_.reset();
@@ -77,6 +77,7 @@ class CommandsFaultsTest : public ::testing::Test {
   // Retry pauses and the silent phone's time-outs run ten times faster.
   tr52test::ScopedClock clock_{10};
   tr52test::TempDir ports_;
+  tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", ports_.Path()};  // restored after the test
   std::map<int, Bytes> images_;
   std::unique_ptr<vphone::VirtualPhone> phone_;
   PhoneLink link_;

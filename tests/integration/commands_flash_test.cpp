@@ -19,6 +19,7 @@
 #include "commands/image_type_table.h"
 #include "link/phone_link.h"
 #include "package/image_store.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/test_pattern.h"
 #include "vphone/virtual_phone.h"
@@ -68,7 +69,6 @@ std::string RouteName(const ::testing::TestParamInfo<RouteCase>& info) {
 class CommandsFlashTest : public ::testing::TestWithParam<RouteCase> {
  protected:
   void SetUp() override {
-    setenv("TR52_PORT_TABLE", ports_.Path().c_str(), 1);
     ResetImageStoreForTesting();
     images_[IMAGE_PARTITION_TBL] = Pattern(300, 1);
     images_[IMAGE_AMSS_MODEM_HEADER] = Pattern(200, 2);
@@ -128,6 +128,7 @@ class CommandsFlashTest : public ::testing::TestWithParam<RouteCase> {
   }
 
   tr52test::TempDir ports_;
+  tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", ports_.Path()};  // restored after the test
   std::map<int, Bytes> images_;
   std::unique_ptr<vphone::VirtualPhone> phone_;
   PhoneLink link_;

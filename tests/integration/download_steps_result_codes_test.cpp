@@ -20,6 +20,7 @@
 #include "session/step_runner.h"
 #include "support/log_capture.h"
 #include "support/scoped_clock.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "vphone/scenario.h"
 #include "vphone/scripted_responder.h"
@@ -96,18 +97,15 @@ void LoadMergeFile(tr52test::TempDir& dir, int type, uint32_t kind, const std::s
 class StepResultCodes : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("TR52_PORT_TABLE", ports_.Path().c_str(), 1);
     // Only the merge files are in the store: every other slot stays unloaded.
     ResetImageStoreForTesting();
     LoadMergeFile(work_, IMAGE_MEDIA, kEfs2KindMedia, "/VIZED/Common/");
     LoadMergeFile(work_, IMAGE_MODULE, kEfs2KindModule, "/brew/");
   }
-  void TearDown() override {
-    ResetImageStoreForTesting();
-    unsetenv("TR52_PORT_TABLE");
-  }
+  void TearDown() override { ResetImageStoreForTesting(); }
 
   tr52test::TempDir ports_;
+  tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", ports_.Path()};  // restored after the test
   tr52test::TempDir work_;
   tr52test::ScopedClock clock_{200};
 };

@@ -16,6 +16,7 @@
 #include "base/process_log.h"
 #include "frame/plugin_ops.h"
 #include "platform/process_info.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "vphone/scenario.h"
 #include "vphone/virtual_phone.h"
@@ -51,6 +52,9 @@ class PluginModule : public ::testing::Test {
     if (handle_ != nullptr) dlclose(handle_);
   }
 
+  // A private port table for every test (and for the child process of the unload test).
+  tr52test::TempDir ports_;
+  tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", ports_.Path()};
   void* handle_ = nullptr;
   PluginEntry a130_ = nullptr;
   PluginEntry a129_ = nullptr;
@@ -74,9 +78,9 @@ TEST_F(PluginModule, CurrentEntryFillsTheTable) {
   ASSERT_NE(ops.CloseProgress, nullptr);
   ASSERT_NE(ops.ShowConfiguration, nullptr);
   ASSERT_NE(ops.GetConfigInfo, nullptr);
-  // No phone on COM 253; no pane to close for an unknown parent.
-  EXPECT_EQ(ops.IsDisconnected(253), 1);
-  EXPECT_EQ(ops.IsConnected(253), 0);
+  // No phone on COM 53; no pane to close for an unknown parent.
+  EXPECT_EQ(ops.IsDisconnected(53), 1);
+  EXPECT_EQ(ops.IsConnected(53), 0);
   win::CWnd nobody;
   EXPECT_EQ(ops.CloseProgress(&nobody), 0);
   char text[300];
@@ -134,8 +138,6 @@ TEST_F(PluginModule, UnloadWithTwoLiveDownloadsLeavesNothingRunning) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        tr52test::TempDir table;
-        setenv("TR52_PORT_TABLE", table.Path().c_str(), 1);
         PluginOps ops{};
         a130_(&ops);
         win::HWND host = win::CreateWindowEx(nullptr, "Host", "", 0, {}, {});

@@ -6,12 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +25,7 @@
 #include "support/download_package.h"
 #include "support/log_capture.h"
 #include "support/scoped_clock.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "ui/dialog_registry.h"
 #include "ui/progress_dialog.h"
@@ -35,22 +34,6 @@
 #include "win/controls.h"
 
 namespace tr52test {
-
-// Sets an environment variable for the life of the object and puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 class PluginHost : public ::testing::Test {
  protected:

@@ -21,6 +21,7 @@
 #include "frame/module_entry.h"
 #include "platform/process_info.h"
 #include "session/session_registry.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "ui/dialog_registry.h"
 #include "ui/progress_dialog.h"
@@ -88,14 +89,14 @@ class PluginTeardown : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new tr52test::TempDir();
-    setenv("TR52_PORT_TABLE", dir_->Path().c_str(), 1);
+    table_ = new tr52test::ScopedEnv("TR52_PORT_TABLE", dir_->Path());
     SetExecutablePathOverride(dir_->File("host"));
     ModuleAttach();
   }
   static void TearDownTestSuite() {
     ModuleDetach();
     SetExecutablePathOverride("");
-    unsetenv("TR52_PORT_TABLE");
+    delete table_;  // the earlier value comes back
     delete dir_;
   }
 
@@ -148,6 +149,7 @@ class PluginTeardown : public ::testing::Test {
   }
 
   static tr52test::TempDir* dir_;
+  static tr52test::ScopedEnv* table_;
   win::HWND host_ = nullptr;
   // Two window objects of the same host window: two panes, told apart by their objects.
   win::CWnd first_;
@@ -156,6 +158,7 @@ class PluginTeardown : public ::testing::Test {
 };
 
 tr52test::TempDir* PluginTeardown::dir_ = nullptr;
+tr52test::ScopedEnv* PluginTeardown::table_ = nullptr;
 
 TEST_F(PluginTeardown, CloseDuringALongTransactionReturnsAtOnce) {
   auto phone = StartWaitingDownload(91, &first_);

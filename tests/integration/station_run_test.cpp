@@ -15,6 +15,9 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
+#include <ostream>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,7 +25,9 @@
 #include "dz_writer.h"
 #include "package/image_store.h"
 #include "platform/port_table.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "vphone/scenario.h"
 #include "vphone/virtual_phone.h"
 
 namespace {
@@ -62,7 +67,7 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
     dup2(outPipe[1], 1);
     dup2(errPipe[1], 2);
     for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], inPipe[0], inPipe[1]}) close(fd);
-    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);  // the child's own
     std::vector<char*> argv;
     std::string prog = program.string();
     argv.push_back(prog.data());
@@ -129,7 +134,10 @@ class StationCopy {
  public:
   StationCopy() {
     fs::copy_file(StationPath(), Exe());
+    // The port table refuses a folder that group or others may write to: 0700 whatever the
+    // umask.
     fs::create_directories(PortTable());
+    fs::permissions(PortTable(), fs::perms::owner_all);
   }
   fs::path Exe() const { return fs::path(dir_.Path()) / "station"; }
   fs::path Ini() const { return fs::path(dir_.Path()) / "ZUDP2.ini"; }
@@ -265,29 +273,38 @@ TEST(StationPlugin, ConfigTakesTheNewPathFromStandardInput) {
 TEST(StationPlugin, BatchWithoutPhoneEndsAtTheTimeLimitWithItsOwnStatus) {
   REQUIRE_PLUGIN();
   StationCopy station;
-  const auto r =
-      station.Run({"--ports", "201,202", "--batch", "--timeout", "1", "--poll-ms", "50"});
+  const auto r = station.Run({"--ports", "31,32", "--batch", "--timeout", "1", "--poll-ms", "50"});
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.status, 3) << r.out << r.err;
   EXPECT_NE(r.out.find("time limit reached"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("COM201: no phone appeared"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("COM202: no phone appeared"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("COM31: no phone appeared"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("COM32: no phone appeared"), std::string::npos) << r.out;
   EXPECT_EQ(Count(r.out, "RESULT"), 0);
 }
 
 TEST(StationPlugin, InterruptEndsAnInteractiveWatchOfTheListedPorts) {
   REQUIRE_PLUGIN();
   StationCopy station;
-  const auto r = station.Run({"--ports", "206-207,COM203,205,206", "--poll-ms", "50"}, "",
+  const auto r = station.Run({"--ports", "26-27,COM23,25,26", "--poll-ms", "50"}, "",
                              std::chrono::seconds(30), [](const std::string& out) {
                                return out.find("watching ") != std::string::npos ? SIGINT : 0;
                              });
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.status, 130) << r.out << r.err;
-  EXPECT_NE(r.out.find("watching COM203, COM205, COM206, COM207\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("watching COM23, COM25, COM26, COM27\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("interrupted"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("summary: 0 of 4 port(s)"), std::string::npos) << r.out;
 }
+
+// Points the port table of this process (where the virtual phones and silent ports declare
+// themselves) at `dir` for the life of a test; the earlier value comes back afterwards.
+class ScopedPortTable {
+ public:
+  explicit ScopedPortTable(const std::string& dir) : env_("TR52_PORT_TABLE", dir) {}
+
+ private:
+  tr52test::ScopedEnv env_;
+};
 
 // A phone port that accepts the line but never answers: the plug-in connects, opens the pane,
 // fails the download and reports exactly one result; the batch run then closes and exits.
@@ -332,13 +349,12 @@ class SilentPort {
 TEST(StationPlugin, BatchRunDrivesADeclaredPortToExactlyOneResult) {
   REQUIRE_PLUGIN();
   StationCopy station;
-  setenv("TR52_PORT_TABLE", station.PortTable().c_str(), 1);
+  ScopedPortTable table(station.PortTable());  // also where ~SilentPort withdraws the port
   SilentPort port(37);
   ASSERT_TRUE(port.Declare());
 
   const auto r = station.Run(
       {"--ports", "37", "--batch", "--timeout", "120", "--poll-ms", "50", "--time-scale", "100"});
-  unsetenv("TR52_PORT_TABLE");
   EXPECT_FALSE(r.timedOut);
   const auto& out = r.out;
   const auto loaded = out.find("loaded plug-in");
@@ -369,7 +385,7 @@ TEST(StationPlugin, BatchRunDrivesADeclaredPortToExactlyOneResult) {
 TEST(StationPlugin, InterruptDuringADownloadLeavesAtOnceWithoutClosingItsPane) {
   REQUIRE_PLUGIN();
   StationCopy station;
-  setenv("TR52_PORT_TABLE", station.PortTable().c_str(), 1);
+  ScopedPortTable table(station.PortTable());  // also where ~SilentPort withdraws the port
   SilentPort port(38);
   ASSERT_TRUE(port.Declare());
   // Real time: a phone that never answers keeps the download busy for many seconds.
@@ -378,7 +394,6 @@ TEST(StationPlugin, InterruptDuringADownloadLeavesAtOnceWithoutClosingItsPane) {
                   [](const std::string& out) {
                     return out.find("COM38 | pane opened") != std::string::npos ? SIGINT : 0;
                   });
-  unsetenv("TR52_PORT_TABLE");
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.status, 130) << r.out << r.err;
   EXPECT_NE(r.out.find("COM38: still downloading, no result"), std::string::npos) << r.out;
@@ -386,14 +401,6 @@ TEST(StationPlugin, InterruptDuringADownloadLeavesAtOnceWithoutClosingItsPane) {
   EXPECT_EQ(r.out.find("pane closed"), std::string::npos) << r.out;
   EXPECT_EQ(Count(r.out, "RESULT "), 0) << r.out;
 }
-
-// Sets the port table folder of this process (where the virtual phones declare themselves)
-// for the life of a test.
-class ScopedPortTable {
- public:
-  explicit ScopedPortTable(const std::string& dir) { setenv("TR52_PORT_TABLE", dir.c_str(), 1); }
-  ~ScopedPortTable() { unsetenv("TR52_PORT_TABLE"); }
-};
 
 // The lines of one port, in order, without their timestamps.
 std::vector<std::string> PortLines(const std::string& out, const std::string& port) {
@@ -447,20 +454,29 @@ TEST(StationPhones, TwoPhonesEachGetTheirOwnPaneAndExactlyOneResult) {
   EXPECT_EQ(r.status, bothOk ? 0 : 1) << r.out;
 }
 
-// A package with every image of the plug-in's mask (small, made-up contents).
-std::string WriteTestPackage(const std::string& dir) {
-  static std::vector<std::vector<uint8_t>> data;
+// A package with every image of the plug-in's mask (small, made-up contents), and each image by
+// its type name.
+struct TestPackage {
+  std::string path;
+  std::map<std::string, std::vector<uint8_t>> images;
+};
+
+TestPackage WriteTestPackage(const std::string& dir) {
+  TestPackage package{dir + "/TR52_TEST.dz", {}};
   tr52::DzWriter writer;
   for (int type :
        {tr52::IMAGE_AMSS, tr52::IMAGE_EFS_GANG, tr52::IMAGE_PARTITION_TBL,
         tr52::IMAGE_FLEXIBLE_LOGO, tr52::IMAGE_DBL, tr52::IMAGE_FSBL, tr52::IMAGE_OSBL}) {
-    data.emplace_back(3000 + 100 * type, static_cast<uint8_t>(type));
-    writer.Add({static_cast<uint32_t>(type), tr52::ImageTypeName(type), type == tr52::IMAGE_AMSS,
-                data.back()});
+    // The writer keeps a view of the image until it has written it.
+    auto& data = package.images[tr52::ImageTypeName(type)];
+    // The partition table goes to the phone in one packet: as small as a real one.
+    data.assign(type == tr52::IMAGE_PARTITION_TBL ? 512 : 3000 + 100 * type,
+                static_cast<uint8_t>(type));
+    writer.Add(
+        {static_cast<uint32_t>(type), tr52::ImageTypeName(type), type == tr52::IMAGE_AMSS, data});
   }
-  const std::string path = dir + "/TR52_TEST.dz";
-  EXPECT_TRUE(writer.Write(path)) << writer.Error();
-  return path;
+  EXPECT_TRUE(writer.Write(package.path)) << writer.Error();
+  return package;
 }
 
 std::string ReadText(const fs::path& path) {
@@ -475,21 +491,90 @@ std::string PortRecord(const std::string& json, int com) {
   return json.substr(at, json.find("\n    }", at) - at);
 }
 
+// The value of the first `"key": value` in `json` as written: a number, null, true/false or a
+// quoted string; "" when the key is missing.
+std::string Field(const std::string& json, const std::string& key) {
+  const std::string tag = "\"" + key + "\": ";
+  const auto at = json.find(tag);
+  if (at == std::string::npos) return "";
+  const auto from = at + tag.size();
+  return json.substr(from, json.find_first_of(",\n", from) - from);
+}
+
+// An image as a port's record tells it, or as the test expects it.
+struct ImageFact {
+  std::string method;
+  std::string size;
+  std::string written;
+  bool operator==(const ImageFact&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const ImageFact& f) {
+  return os << f.method << " " << f.size << " bytes, written " << f.written;
+}
+
+std::map<std::string, ImageFact> ImageFacts(const std::string& portRecord) {
+  static const std::regex image(
+      R"re(\{"type": "([^"]*)", "method": "([^"]*)", "size": (\w+), "written": (\w+)\})re");
+  std::map<std::string, ImageFact> facts;
+  for (std::sregex_iterator it(portRecord.begin(), portRecord.end(), image), end; it != end; ++it)
+    facts[(*it)[1]] = {(*it)[2], (*it)[3], (*it)[4]};
+  return facts;
+}
+
+// The station's name of the way a virtual phone's flash received an image.
+std::string MethodName(vphone::FlashMethod method) {
+  switch (method) {
+    case vphone::FlashMethod::Classic:
+      return "nand";
+    case vphone::FlashMethod::RamDownload:
+      return "ram";
+    case vphone::FlashMethod::Pipelined:
+      return "pipelined";
+    case vphone::FlashMethod::Header:
+      return "partition table";
+  }
+  return "?";
+}
+
+// Four phones at once, each taking another road: the normal-mode flow with the classic NAND
+// write, the pipelined write and the RAM download, and a phone found in download mode (the
+// emergency flow, whose calibration restore needs the copy of an earlier backup). Every port
+// must end with result 0, and the run record must tell each port's model, flow and the images
+// written with the method the phone really received them by.
 TEST(StationPhones, RunRecordTellsModelFlowAndResultOfEachPort) {
   REQUIRE_PLUGIN();
   StationCopy station;
   ScopedPortTable table(station.PortTable());
   tr52test::TempDir fw;
-  const std::string package = WriteTestPackage(fw.Path());
-  vphone::PhoneOptions a, b;
-  a.com = 44;
-  b.com = 45;
-  b.startMode = vphone::Mode::Download;
-  a.rebootDelayMs = b.rebootDelayMs = 500;
-  vphone::VirtualPhone phoneA(a), phoneB(b);
-  std::string error;
-  ASSERT_TRUE(phoneA.Start(&error)) << error;
-  ASSERT_TRUE(phoneB.Start(&error)) << error;
+  const TestPackage package = WriteTestPackage(fw.Path());
+
+  struct PhoneCase {
+    int com;
+    vphone::Mode mode;
+    const char* scenario;
+    int flow;
+    const char* amss;  // how AMSS and EFS GANG are written; the rest by the classic NAND write
+    const char* efs;
+  };
+  const std::vector<PhoneCase> cases = {
+      {44, vphone::Mode::Normal, "dload.comm_mode = 1\ndload.param_flags = 0\n", 1, "nand", "nand"},
+      {45, vphone::Mode::Download, "dload.comm_mode = 1\ndload.param_flags = 0\ncnv.saved = true\n",
+       0, "nand", "nand"},
+      {46, vphone::Mode::Normal, "dload.comm_mode = 2\n", 1, "pipelined", "pipelined"},
+      {47, vphone::Mode::Normal, "dload.comm_mode = 1\ndload.param_flags = 0x02\n", 1, "ram",
+       "nand"},
+  };
+  std::vector<std::unique_ptr<vphone::VirtualPhone>> phones;
+  for (const auto& c : cases) {
+    vphone::PhoneOptions options;
+    options.com = c.com;
+    options.startMode = c.mode;
+    options.rebootDelayMs = 500;
+    options.scenario = vphone::ParseScenario(c.scenario);
+    phones.push_back(std::make_unique<vphone::VirtualPhone>(options));
+    std::string error;
+    ASSERT_TRUE(phones.back()->Start(&error)) << c.com << ": " << error;
+  }
 
   // The log of an earlier run, longer than this run's and with lines that would mislead: the
   // plug-in re-creates the log, and the record must read only this run's.
@@ -501,37 +586,53 @@ TEST(StationPhones, RunRecordTellsModelFlowAndResultOfEachPort) {
     for (int i = 0; i < 5000; ++i) stale << "[07:00:01:000]  : [COM45] _DloadMode()\r\n";
   }
   const std::string json = fw.File("run.json");
-  const auto r = station.Run({"--package", package, "--ports", "44-45", "--batch", "--timeout",
-                              "120", "--poll-ms", "50", "--time-scale", "20", "--json", json});
+  const auto r = station.Run({"--package", package.path, "--ports", "44-47", "--batch", "--timeout",
+                              "120", "--poll-ms", "50", "--time-scale", "20", "--json", json},
+                             "", std::chrono::seconds(150));
   EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
   ASSERT_TRUE(fs::exists(json)) << r.out << r.err;
   const std::string record = ReadText(json);
-  const std::string normal = PortRecord(record, 44);
-  const std::string emergency = PortRecord(record, 45);
-  ASSERT_FALSE(normal.empty()) << record;
-  ASSERT_FALSE(emergency.empty()) << record;
-  for (const std::string* port : {&normal, &emergency}) {
-    EXPECT_NE(port->find("\"model\": \"TR52\""), std::string::npos) << *port;
-    EXPECT_EQ(port->find("\"result\": null"), std::string::npos) << *port;
-    EXPECT_TRUE(port->find("\"outcome\": \"ok\"") != std::string::npos ||
-                port->find("\"outcome\": \"failed\"") != std::string::npos)
-        << *port;
-  }
-  EXPECT_NE(normal.find("\"flow\": 1"), std::string::npos) << normal;
-  EXPECT_NE(emergency.find("\"flow\": 0"), std::string::npos) << emergency;
-  EXPECT_NE(record.find("\"package\": \"" + package + "\""), std::string::npos) << record;
-  EXPECT_NE(record.find("\"unfinished\": 0,"), std::string::npos) << record;
-  // The plain summary names each port's result code with its name.
-  for (const std::string port : {"COM44", "COM45"}) {
-    const auto at = r.out.find("station |   " + port + ": ");
+
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const PhoneCase& c = cases[i];
+    SCOPED_TRACE("COM" + std::to_string(c.com));
+    const std::string port = PortRecord(record, c.com);
+    ASSERT_FALSE(port.empty()) << record;
+    EXPECT_EQ(Field(port, "result"), "0") << port;
+    EXPECT_EQ(Field(port, "outcome"), "\"ok\"") << port;
+    EXPECT_EQ(Field(port, "model"), "\"TR52\"") << port;
+    EXPECT_EQ(Field(port, "flow"), std::to_string(c.flow)) << port;
+
+    std::map<std::string, ImageFact> expected;
+    for (const auto& [type, data] : package.images)
+      expected[type] = {"nand", std::to_string(data.size()), "true"};
+    expected["PARTITION TBL"].method = "partition table";
+    expected["AMSS"].method = c.amss;
+    expected["EFS GANG"].method = c.efs;
+    EXPECT_EQ(ImageFacts(port), expected) << port;
+
+    // The record tells what the phone itself received: each image whole, by that method.
+    for (const auto& [type, fact] : expected) {
+      const auto flashed = phones[i]->Flash().Find(type);
+      ASSERT_TRUE(flashed.has_value()) << type;
+      EXPECT_EQ(MethodName(flashed->method), fact.method) << type;
+      EXPECT_TRUE(flashed->data == package.images.at(type))
+          << type << ": " << flashed->data.size() << " bytes";
+    }
+
+    // The plain summary names the port's result code with its name.
+    const auto at = r.out.find("station |   COM" + std::to_string(c.com) + ": ");
     ASSERT_NE(at, std::string::npos) << r.out;
     const std::string line = r.out.substr(at, r.out.find('\n', at) - at);
-    EXPECT_NE(line.find("(result "), std::string::npos) << line;
-    EXPECT_NE(line.find(": ", line.find("(result ")), std::string::npos) << line;
+    EXPECT_NE(line.find("(result 0: "), std::string::npos) << line;
   }
-  // The status matches the record: 0 exactly when both downloads succeeded.
-  const bool anyFailed = record.find("\"outcome\": \"failed\"") != std::string::npos;
-  EXPECT_EQ(r.status, anyFailed ? 1 : 0) << r.out;
+  const std::string summary = record.substr(std::min(record.find("\"summary\""), record.size()));
+  EXPECT_EQ(Field(summary, "ports"), "4") << record;
+  EXPECT_EQ(Field(summary, "ok"), "4") << record;
+  EXPECT_EQ(Field(summary, "failed"), "0") << record;
+  EXPECT_EQ(Field(summary, "unfinished"), "0") << record;
+  EXPECT_EQ(Field(summary, "package"), "\"" + package.path + "\"") << record;
 }
 
 TEST(StationPhones, InteractivePaneClosesWhenThePhoneGoesAndTheNextPhoneIsServed) {

@@ -8,6 +8,7 @@
 #include "commands/diag_client.h"
 #include "link/phone_link.h"
 #include "support/scoped_clock.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "vphone/scenario.h"
 #include "vphone/virtual_phone.h"
@@ -21,11 +22,7 @@ constexpr uint8_t kCode[8] = {0xA7, 0x5C, 0x19, 0xE2, 0x40, 0x8B, 0xD3, 0x6F};
 
 class VphoneDiagTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("TR52_PORT_TABLE", table.Path().c_str(), 1); }
-  void TearDown() override {
-    link.Close();
-    unsetenv("TR52_PORT_TABLE");
-  }
+  void TearDown() override { link.Close(); }
   std::unique_ptr<vphone::VirtualPhone> StartPhone(Mode mode, const std::string& scenario) {
     vphone::PhoneOptions o;
     o.com = kCom;
@@ -40,6 +37,7 @@ class VphoneDiagTest : public ::testing::Test {
   }
 
   tr52test::TempDir table;
+  tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", table.Path()};  // restored after the test
   tr52test::ScopedClock clock{20.0};
   tr52::PhoneLink link;
   tr52::DiagClient diag;

@@ -8,6 +8,7 @@
 #include "commands/dload_client.h"
 #include "link/phone_link.h"
 #include "support/scoped_clock.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/test_pattern.h"
 #include "vphone/scenario.h"
@@ -27,7 +28,6 @@ using tr52test::Pattern;
 class VphoneFlashTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("TR52_PORT_TABLE", table.Path().c_str(), 1);
     images[tr52::IMAGE_PARTITION_TBL] = Pattern(300, 1);
     images[tr52::IMAGE_DBL] = Pattern(20000, 2);
     images[tr52::IMAGE_FSBL] = Pattern(16384, 3);
@@ -44,10 +44,7 @@ class VphoneFlashTest : public ::testing::Test {
       return tr52::ImageView{true, it->second.data(), static_cast<uint32_t>(it->second.size())};
     });
   }
-  void TearDown() override {
-    link.Close();
-    unsetenv("TR52_PORT_TABLE");
-  }
+  void TearDown() override { link.Close(); }
 
   std::unique_ptr<vphone::VirtualPhone> StartPhone(const std::string& scenario) {
     vphone::PhoneOptions o;
@@ -72,6 +69,7 @@ class VphoneFlashTest : public ::testing::Test {
   }
 
   tr52test::TempDir table;
+  tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", table.Path()};  // restored after the test
   tr52test::ScopedClock clock{20.0};
   tr52::PhoneLink link;
   tr52::DloadClient client;

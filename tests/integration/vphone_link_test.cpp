@@ -10,6 +10,7 @@
 #include "base/byte_reader.h"
 #include "link/phone_link.h"
 #include "support/scoped_clock.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/test_pattern.h"
 #include "vphone/scenario.h"
@@ -24,11 +25,7 @@ constexpr int kCom = 61;
 
 class VphoneLinkTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("TR52_PORT_TABLE", table.Path().c_str(), 1); }
-  void TearDown() override {
-    link.Close();
-    unsetenv("TR52_PORT_TABLE");
-  }
+  void TearDown() override { link.Close(); }
 
   std::unique_ptr<vphone::VirtualPhone> StartPhone(Mode mode, const std::string& scenario = "") {
     vphone::PhoneOptions o;
@@ -49,6 +46,7 @@ class VphoneLinkTest : public ::testing::Test {
   const uint8_t* Rsp() { return link.PacketBuffers().response; }
 
   tr52test::TempDir table;
+  tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", table.Path()};  // restored after the test
   tr52test::ScopedClock clock{10.0};
   tr52::PhoneLink link;
 };

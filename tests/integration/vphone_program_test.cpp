@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/port_table.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -60,10 +61,9 @@ class VphoneProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::filesystem::exists(ProgramPath())) GTEST_SKIP() << "vphone not built";
-    setenv("TR52_PORT_TABLE", dir.Path().c_str(), 1);
   }
-  void TearDown() override { unsetenv("TR52_PORT_TABLE"); }
   tr52test::TempDir dir;
+  tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", dir.Path()};  // restored after the test
 };
 
 TEST_F(VphoneProgramTest, CommandLineErrorsAreClear) {

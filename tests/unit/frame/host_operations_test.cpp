@@ -18,6 +18,7 @@
 #include "session/download_session.h"
 #include "session/session_registry.h"
 #include "support/scoped_clock.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "ui/dialog_registry.h"
 #include "ui/progress_dialog.h"
@@ -89,6 +90,9 @@ class HostOperationsTest : public ::testing::Test {
 
   tr52test::ScopedClock clock_;
   tr52test::TempDir dir_;
+  // A private, empty port table: the ports these tests name are never the machine's.
+  tr52test::TempDir ports_;
+  tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", ports_.Path()};
   tr52test::MessageSink host_;
   win::CWnd parent_;
 };
@@ -141,7 +145,7 @@ TEST_F(HostOperationsTest, CloseProgressWithUnknownParentLeavesLocksFree) {
 // is waited for.
 TEST_F(HostOperationsTest, CloseProgressWithoutSessionEndsThePane) {
   std::atomic<bool> finished{false};
-  ProgressDialog* d = RegisterDialog(201, [&](ProgressDialog&) {
+  ProgressDialog* d = RegisterDialog(21, [&](ProgressDialog&) {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     finished = true;
     return 0;
@@ -156,13 +160,13 @@ TEST_F(HostOperationsTest, CloseProgressWithoutSessionEndsThePane) {
 }
 
 TEST_F(HostOperationsTest, CloseProgressWaitsForAFinishingWorker) {
-  DownloadSession* s = RegisterSession(202);
+  DownloadSession* s = RegisterSession(22);
   std::atomic<bool> finished{false};
   std::atomic<bool> sawSession{false};
-  RegisterDialog(202, [&](ProgressDialog& d) {
+  RegisterDialog(22, [&](ProgressDialog& d) {
     {
       std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
-      sawSession = SessionRegistry::Instance().FindByPort(202) == s;
+      sawSession = SessionRegistry::Instance().FindByPort(22) == s;
     }
     win::PostMessage(d.Hwnd(), WM_DOWNLOAD_STEP, TYPE_WPARAM_UPGRADE_OK, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));  // still finishing
@@ -176,33 +180,33 @@ TEST_F(HostOperationsTest, CloseProgressWaitsForAFinishingWorker) {
   std::lock_guard<std::recursive_mutex> g1(DialogRegistry::Instance().Lock());
   std::lock_guard<std::recursive_mutex> g2(SessionRegistry::Instance().Lock());
   EXPECT_EQ(DialogRegistry::Instance().FindByParent(&parent_), nullptr);
-  EXPECT_EQ(SessionRegistry::Instance().FindByPort(202), nullptr);
+  EXPECT_EQ(SessionRegistry::Instance().FindByPort(22), nullptr);
 }
 
 TEST_F(HostOperationsTest, CloseRightAfterOpenDoesNotDeadlock) {
-  RegisterSession(203);
+  RegisterSession(23);
   // The worker may still be looking up its session while the host closes the port.
-  RegisterDialog(203, [](ProgressDialog& d) { return d.RunDownload(); });
+  RegisterDialog(23, [](ProgressDialog& d) { return d.RunDownload(); });
   EXPECT_EQ(CloseProgress(&parent_), 1);
 }
 
 TEST_F(HostOperationsTest, OpenProgressNeedsASession) {
-  EXPECT_EQ(OpenProgress(&parent_, 204, 0), 0);
+  EXPECT_EQ(OpenProgress(&parent_, 24, 0), 0);
   std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
   EXPECT_EQ(DialogRegistry::Instance().FindByParent(&parent_), nullptr);
 }
 
 TEST_F(HostOperationsTest, AbsentPortIsDisconnectedAndCannotConnect) {
-  EXPECT_EQ(IsDisconnected(205), 1);
-  EXPECT_EQ(IsConnected(205), 0);
-  EXPECT_EQ(IsDisconnected(205 + 256), 1);
+  EXPECT_EQ(IsDisconnected(25), 1);
+  EXPECT_EQ(IsConnected(25), 0);
+  EXPECT_EQ(IsDisconnected(25 + 256), 1);
   std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
-  EXPECT_EQ(SessionRegistry::Instance().FindByPort(205), nullptr);
+  EXPECT_EQ(SessionRegistry::Instance().FindByPort(25), nullptr);
 }
 
 TEST_F(HostOperationsTest, PortOpenFailureEndsWithOneResult6) {
-  RegisterSession(206);  // nothing answers on COM206: the worker cannot open it
-  ASSERT_EQ(OpenProgress(&parent_, 206, 0), 1);
+  RegisterSession(26);  // nothing answers on COM26: the worker cannot open it
+  ASSERT_EQ(OpenProgress(&parent_, 26, 0), 1);
   EXPECT_EQ(WaitResults(1), std::vector<win::WPARAM>{win::MAKELONG(6, 1)});
   EXPECT_EQ(CloseProgress(&parent_), 1);
   EXPECT_EQ(WaitResults(2, 20).size(), 1u);  // and no second one

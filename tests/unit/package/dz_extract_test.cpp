@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "base/byte_reader.h"
@@ -12,6 +13,7 @@
 #include "package/dz_format.h"
 #include "package_test_util.h"
 #include "platform/crypto.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace tr52 {
@@ -29,16 +31,8 @@ class DzExtractTest : public ::testing::Test {
   void SetUp() override {
     tmp_ = dir_.File("tmp");
     ASSERT_EQ(mkdir(tmp_.c_str(), 0700), 0);
-    const char* old = getenv("TMPDIR");
-    oldTmp_ = old ? old : "";
-    setenv("TMPDIR", tmp_.c_str(), 1);
+    tmpEnv_.emplace("TMPDIR", tmp_);  // the earlier value (or none) comes back after the test
     path_ = dir_.File("fw.dz");
-  }
-  void TearDown() override {
-    if (oldTmp_.empty())
-      unsetenv("TMPDIR");
-    else
-      setenv("TMPDIR", oldTmp_.c_str(), 1);
   }
   bool Read(uint32_t type) {
     name_.clear();
@@ -54,7 +48,8 @@ class DzExtractTest : public ::testing::Test {
   std::vector<std::string> Leftovers() const { return ListDir(tmp_); }
 
   tr52test::TempDir dir_;
-  std::string tmp_, oldTmp_, path_;
+  std::string tmp_, path_;
+  std::optional<tr52test::ScopedEnv> tmpEnv_;
   DzArchive archive_;
   std::string name_;
   ImageBuffer data_;

@@ -10,23 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "support/scoped_env.h"
+
 namespace tr52 {
 namespace {
 
 double ScaleFor(const char* value) {
-  const char* before = std::getenv("TR52_TIME_SCALE");
-  const std::string saved = before ? before : "";
-  struct Restore {
-    bool had;
-    std::string value;
-    ~Restore() { had ? setenv("TR52_TIME_SCALE", value.c_str(), 1) : unsetenv("TR52_TIME_SCALE"); }
-  } restore{before != nullptr, saved};
-  if (value)
-    setenv("TR52_TIME_SCALE", value, 1);
-  else
-    unsetenv("TR52_TIME_SCALE");
-  const double factor = WaitScaleFromEnvironment();
-  return factor;
+  tr52test::ScopedEnv scale("TR52_TIME_SCALE", value);  // nullptr: no such variable
+  return WaitScaleFromEnvironment();
 }
 
 TEST(WaitScale, OnlyNumbersAboveOneCompressTheNamedWaits) {

@@ -15,6 +15,8 @@
 #include "base/messages.h"
 #include "base/progress_reporter.h"
 #include "support/scoped_clock.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 #include "unit/session/message_sink.h"
 #include "win/controls.h"
 
@@ -54,6 +56,9 @@ class ProgressDialogTest : public ::testing::Test {
     win::PumpMessages(0);
   }
 
+  // A private, empty port table: the ports these tests name are never the machine's.
+  tr52test::TempDir ports_;
+  tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", ports_.Path()};
   tr52test::ScopedClock clock_;
   tr52test::MessageSink host_;
   win::CWnd parent_;
@@ -181,9 +186,9 @@ TEST_F(ProgressDialogTest, DestructionWaitsForAFinishingWorker) {
 }
 
 TEST_F(ProgressDialogTest, PaneWithoutSessionEndsWithoutMessage) {
-  // The real run operation: no session is registered for port 251.
+  // The real run operation: no session is registered for port 51.
   dialog_ = std::make_unique<ProgressDialog>();
-  ASSERT_TRUE(dialog_->Create(&parent_, 251, 9));
+  ASSERT_TRUE(dialog_->Create(&parent_, 51, 9));
   EXPECT_EQ(dialog_->Extra(), 9);
   FinishWorker();
   EXPECT_TRUE(Results().empty());

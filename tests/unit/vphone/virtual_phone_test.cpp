@@ -10,6 +10,7 @@
 #include "platform/port_table.h"
 #include "raw_host.h"
 #include "support/scoped_clock.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "vphone/scenario.h"
 #include "vphone/scripted_responder.h"
@@ -24,9 +25,6 @@ bool Exists(const std::string& path) {
 
 class VirtualPhoneTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("TR52_PORT_TABLE", table.Path().c_str(), 1); }
-  void TearDown() override { unsetenv("TR52_PORT_TABLE"); }
-
   std::unique_ptr<VirtualPhone> StartPhone(Mode mode, const std::string& scenario = "") {
     PhoneOptions o;
     o.com = 41;
@@ -40,7 +38,8 @@ class VirtualPhoneTest : public ::testing::Test {
   }
 
   tr52test::TempDir table;
-  tr52test::ScopedClock clock{100.0};  // a 3 s reboot takes 30 ms
+  tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", table.Path()};  // restored after the test
+  tr52test::ScopedClock clock{100.0};                              // a 3 s reboot takes 30 ms
 };
 
 TEST_F(VirtualPhoneTest, DeclaresItsPortAndWithdrawsItWhenDestroyed) {
