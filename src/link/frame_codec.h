@@ -6,17 +6,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "link/crc16.h"
+#include "link/frame_scan.h"
+
 namespace tr52 {
-
-// CRC-16/X.25 table step over `length` bytes starting from `crc` (no final XOR).
-uint16_t Crc16Update(uint16_t crc, const uint8_t* data, size_t length);
-// Full CRC-16/X.25 (init 0xFFFF, final XOR 0xFFFF); "123456789" gives 0x906E.
-uint16_t Crc16(const uint8_t* data, size_t length);
-// Residue of an intact payload + FCS run through Crc16Update from 0xFFFF.
-constexpr uint16_t kCrcResidue = 0xF0B8;
-
-constexpr uint8_t kFrameFlag = 0x7E;
-constexpr uint8_t kFrameEscape = 0x7D;
 
 class FrameCodec {
  public:
@@ -58,8 +51,8 @@ class FrameCodec {
   std::unique_ptr<uint8_t[]> rx_;
 };
 
-// Byte-by-byte frame delimiting of a received stream. Feed bytes; each complete frame (leading
-// flags dropped, closing flag excluded) is handed out. A run of more than 32768 bytes without a
+// Frame delimiting of a received stream. Feed bytes; each complete frame (leading flags
+// dropped, closing flag excluded) is handed out. A run of more than 32768 bytes without a
 // closing flag drops the partial frame.
 class FrameAssembler {
  public:
@@ -67,6 +60,12 @@ class FrameAssembler {
   // Feeds one byte; true when it completed a frame, then Frame()/FrameLength() hold it
   // (escaped, without flags) until the next Feed.
   bool Feed(uint8_t byte);
+  // Feeds data[0, length) as Feed would one byte at a time, but stops after the byte that
+  // completes a frame; returns the number of bytes taken. FrameReady() tells whether the last
+  // byte taken completed a frame. Searches for flags a block at a time.
+  size_t FeedBytes(const uint8_t* data, size_t length);
+  // True when the last byte fed completed a frame (Frame()/FrameLength() hold it).
+  bool FrameReady() const { return complete_; }
   const uint8_t* Frame() const { return buf_ + frameStart_; }
   size_t FrameLength() const { return frameLength_; }
   // Raw bytes of the completed frame including the closing flag (for dumps).
@@ -79,6 +78,9 @@ class FrameAssembler {
   void Reset();
 
  private:
+  // Marks the frame in buf_ (closing flag last) complete, past its leading flags.
+  void Complete();
+
   uint8_t buf_[kCapacity];
   size_t used_ = 0;
   bool seenData_ = false;

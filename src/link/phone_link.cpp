@@ -184,14 +184,15 @@ void PhoneLink::WaitRsp(int timeoutMs) {
       WaitReadable(kPollMs);
       continue;
     }
-    for (size_t i = 0; i < n; ++i) {
-      if (!assembler.Feed(readChunk_[i])) continue;
+    for (size_t i = 0; i < n;) {
+      i += assembler.FeedBytes(readChunk_ + i, n - i);
+      if (!assembler.FrameReady()) continue;
       const size_t at = keepAll ? kept : 0;
       if (codec_.CheckRxFrameAt(assembler.Frame(), assembler.FrameLength(), at)) {
         rxStatus_ = RX_OK;
         ++framesReceived;
         kept = at + static_cast<size_t>(codec_.RxLength());
-        if (i == n - 1) {
+        if (i == n) {
           done = true;
           break;
         }
