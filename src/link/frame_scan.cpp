@@ -35,6 +35,25 @@ inline uint32_t EscapableMask(const uint8_t* p) {
   return static_cast<uint32_t>(_mm_movemask_epi8(eq));
 }
 
+// A block of nothing but flag and escape bytes: 0x7D before each byte XOR 0x20, 32 bytes out.
+inline void EscapeWholeBlock(const uint8_t* p, uint8_t* out) {
+  const __m128i x = _mm_xor_si128(LoadBlock(p), _mm_set1_epi8(kEscapeXor));
+  const __m128i esc = _mm_set1_epi8(static_cast<char>(kFrameEscape));
+  const __m128i lo = _mm_unpacklo_epi8(esc, x), hi = _mm_unpackhi_epi8(esc, x);
+  std::memcpy(out, &lo, sizeof lo);
+  std::memcpy(out + 16, &hi, sizeof hi);
+}
+constexpr bool kHasWholeBlockEscape = true;
+
+// Eight escape pairs (0x7D at every even place): the odd bytes XOR 0x20, 8 bytes out.
+constexpr uint32_t kEscapePairs = 0x5555;
+inline void UnescapePairs(const uint8_t* p, uint8_t* out) {
+  const __m128i odd = _mm_srli_epi16(LoadBlock(p), 8);
+  const __m128i packed = _mm_xor_si128(_mm_packus_epi16(odd, odd), _mm_set1_epi8(kEscapeXor));
+  std::memcpy(out, &packed, 8);
+}
+constexpr bool kHasPairUnescape = true;
+
 #else
 
 constexpr size_t kBlock = 8;
@@ -68,6 +87,12 @@ inline uint32_t EscapableMask(const uint8_t* p) {
   const uint64_t w = LoadWord(p);
   return Compress(EqualHighBits(w, kFrameFlag) | EqualHighBits(w, kFrameEscape));
 }
+
+constexpr bool kHasWholeBlockEscape = false;
+inline void EscapeWholeBlock(const uint8_t*, uint8_t*) {}
+constexpr bool kHasPairUnescape = false;
+constexpr uint32_t kEscapePairs = 0;
+inline void UnescapePairs(const uint8_t*, uint8_t*) {}
 
 #endif
 
@@ -146,6 +171,11 @@ size_t EscapeBody(const uint8_t* data, size_t length, uint8_t* out) {
       n += kBlock;
       continue;
     }
+    if (kHasWholeBlockEscape && m == kFullMask) {
+      EscapeWholeBlock(data + i, out + n);
+      n += 2 * kBlock;
+      continue;
+    }
     for (size_t j = 0; j < kBlock; ++j) n += PutByte(data[i + j], (m >> j) & 1, out + n);
   }
   for (; i < length; ++i) n += PutByte(data[i], NeedsEscape(data[i]) ? 1 : 0, out + n);
@@ -195,9 +225,18 @@ bool UnescapeBody(const uint8_t* data, size_t length, uint8_t* out, size_t room,
   };
   // n <= i throughout, so a whole block stored at n stays below length <= room.
   while (length - i >= kBlock) {
-    if (EqualMask(data + i, kFrameEscape) == 0) {
+    const uint32_t m = EqualMask(data + i, kFrameEscape);
+    if (m == 0) {
       std::memcpy(out + n, data + i, kBlock);
       n += kBlock;
+      i += kBlock;
+      continue;
+    }
+    // i always starts a byte or a pair, so escapes at every even place make whole pairs,
+    // whatever the odd bytes hold.
+    if (kHasPairUnescape && (m & kEscapePairs) == kEscapePairs) {
+      UnescapePairs(data + i, out + n);
+      n += kBlock / 2;
       i += kBlock;
       continue;
     }

@@ -25,8 +25,10 @@ void CheckCrc(const uint8_t* data, size_t size) {
     const size_t rest = size - align;
     for (size_t len : {rest, rest / 2, rest % 67, std::min<size_t>(rest, 16)}) {
       const uint16_t start = static_cast<uint16_t>(0xFFFF - align * 0x1111);
-      Check(tr52::Crc16Update(start, data + align, len) ==
-            tr52::Crc16UpdateBytewise(start, data + align, len));
+      const uint16_t want = tr52::Crc16UpdateBytewise(start, data + align, len);
+      Check(tr52::Crc16UpdateSliced(start, data + align, len) == want);
+      Check(tr52::Crc16UpdateClmul(start, data + align, len) == want);
+      Check(tr52::Crc16Update(start, data + align, len) == want);
     }
   }
 }

@@ -24,7 +24,7 @@ Bytes Random(size_t n, uint32_t seed) {
   return b;
 }
 
-TEST(Crc16Slicing, MatchesBytewiseAtEveryLengthAndAlignment) {
+TEST(Crc16Fast, MatchesBytewiseAtEveryLengthAndAlignment) {
   // Every byte value at every position of a 16-byte block, so each entry of every slicing
   // table is used; then random data and a few start values.
   Bytes everyValue;
@@ -35,11 +35,13 @@ TEST(Crc16Slicing, MatchesBytewiseAtEveryLengthAndAlignment) {
     Bytes data;
     std::vector<size_t> lengths;
   };
-  std::vector<size_t> small;
+  std::vector<size_t> small, medium;
   for (size_t n = 0; n <= 64; ++n) small.push_back(n);
+  for (size_t n = 65; n <= 200; ++n) medium.push_back(n);
   const std::vector<Row> rows = {
       {"random small", Random(64 + 16, 1), small},
       {"flags and escapes", Bytes(64 + 16, 0x7E), small},
+      {"random medium", Random(200 + 16, 4), medium},
       {"every value at every position", everyValue, {everyValue.size() - 16}},
       {"large random", Random(100003 + 16, 2), {4096, 32768, 100003}},
   };
@@ -49,9 +51,14 @@ TEST(Crc16Slicing, MatchesBytewiseAtEveryLengthAndAlignment) {
         for (uint16_t start : {uint16_t{0xFFFF}, uint16_t{0x0000}, uint16_t{0x1D0F}}) {
           ASSERT_LE(align + length, row.data.size());
           const uint8_t* p = row.data.data() + align;
-          ASSERT_EQ(Crc16Update(start, p, length), Crc16UpdateBytewise(start, p, length))
-              << row.name << ", length " << length << ", alignment " << align << ", start "
-              << start;
+          const uint16_t want = Crc16UpdateBytewise(start, p, length);
+          ASSERT_EQ(Crc16UpdateSliced(start, p, length), want)
+              << "sliced, " << row.name << ", length " << length << ", alignment " << align
+              << ", start " << start;
+          ASSERT_EQ(Crc16UpdateClmul(start, p, length), want)
+              << "clmul, " << row.name << ", length " << length << ", alignment " << align
+              << ", start " << start;
+          ASSERT_EQ(Crc16Update(start, p, length), want);
         }
 }
 
