@@ -1,5 +1,6 @@
 // Block-wise kernels of the frame codec: escaping, unescaping and flag search over 16 bytes per
-// step (SSE2 compares where the compiler targets them, two 64-bit words otherwise). Each has a
+// step with SSE2 compares where the compiler targets them, 8 bytes as one 64-bit word otherwise
+// (frame_scan_blocks.h). Each has a
 // byte-wise reference with the same result, which the differential tests hold them to.
 #pragma once
 

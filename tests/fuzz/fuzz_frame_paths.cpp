@@ -1,7 +1,8 @@
 // Differential check of the frame codec's block-wise paths against their byte-wise references
-// on arbitrary input: CRC at any length and alignment, escaping and unescaping (round trip and
-// raw input with any room), flag search, and delimiting of the input as a byte stream fed in
-// chunks. Any difference aborts.
+// on arbitrary input: CRC at any length and alignment (sliced and carry-less multiply), escaping
+// and unescaping (round trip and raw input with any room) and flag search with the native and
+// the portable blocks, and delimiting of the input as a byte stream fed in chunks. Any
+// difference aborts.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "link/crc16.h"
 #include "link/frame_codec.h"
 #include "link/frame_scan.h"
+#include "link/frame_scan_blocks.h"
 
 namespace {
 
@@ -33,30 +35,33 @@ void CheckCrc(const uint8_t* data, size_t size) {
   }
 }
 
+// One set of block kernels against the byte-wise references.
+template <class B>
 void CheckScans(const uint8_t* data, size_t size) {
+  namespace fb = tr52::frame_blocks;
   for (uint8_t v : {tr52::kFrameFlag, tr52::kFrameEscape, size ? data[0] : uint8_t{0}}) {
-    Check(tr52::FindByte(data, size, v) == tr52::FindByteBytewise(data, size, v));
-    Check(tr52::SkipByte(data, size, v) == tr52::SkipByteBytewise(data, size, v));
+    Check(fb::FindByte<B>(data, size, v) == tr52::FindByteBytewise(data, size, v));
+    Check(fb::SkipByte<B>(data, size, v) == tr52::SkipByteBytewise(data, size, v));
   }
-  const size_t count = tr52::CountEscapable(data, size);
+  const size_t count = fb::CountEscapable<B>(data, size);
   Check(count == tr52::CountEscapableBytewise(data, size));
 
   std::vector<uint8_t> fast(2 * size + 1), ref(2 * size + 1);
-  const size_t n = tr52::EscapeBody(data, size, fast.data());
+  const size_t n = fb::EscapeBody<B>(data, size, fast.data());
   Check(n == size + count);
   Check(n == tr52::EscapeBodyBytewise(data, size, ref.data()));
   Check(fast == ref);
 
   std::vector<uint8_t> back(size + 1);
   size_t written = 0;
-  Check(tr52::UnescapeBody(fast.data(), n, back.data(), size, &written));
+  Check(fb::UnescapeBody<B>(fast.data(), n, back.data(), size, &written));
   Check(written == size && std::memcmp(back.data(), data, size) == 0);
 
   // Raw input as a received frame body, with room for all of it and with less.
   for (size_t room : {size, size / 3}) {
     std::vector<uint8_t> of(size + 1, 0), orf(size + 1, 0);
     size_t wf = 0, wr = 0;
-    const bool okf = tr52::UnescapeBody(data, size, of.data(), room, &wf);
+    const bool okf = fb::UnescapeBody<B>(data, size, of.data(), room, &wf);
     const bool okr = tr52::UnescapeBodyBytewise(data, size, orf.data(), room, &wr);
     Check(okf == okr && wf == wr && of == orf);
   }
@@ -106,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<uint8_t[]> copy(new uint8_t[size ? size : 1]);
   if (size) std::memcpy(copy.get(), data, size);
   CheckCrc(copy.get(), size);
-  CheckScans(copy.get(), size);
+  CheckScans<tr52::frame_blocks::NativeBlocks>(copy.get(), size);
+  CheckScans<tr52::frame_blocks::WordBlocks>(copy.get(), size);
   CheckDelimiting(copy.get(), size);
   return 0;
 }
