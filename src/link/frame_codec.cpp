@@ -47,7 +47,7 @@ void FrameCodec::ClearRxFrom(size_t position) {
   rxHighWater_ = position < rxHighWater_ ? position : rxHighWater_;
 }
 
-bool FrameAssembler::Feed(uint8_t byte) {
+void FrameAssembler::MakeRoom() {
   if (complete_) {  // the previous frame was handed out: start afresh
     used_ = 0;
     seenData_ = false;
@@ -59,6 +59,10 @@ bool FrameAssembler::Feed(uint8_t byte) {
     seenData_ = false;
     ++dropped_;
   }
+}
+
+bool FrameAssembler::Feed(uint8_t byte) {
+  MakeRoom();
   buf_[used_++] = byte;
   if (byte != kFrameFlag) {
     seenData_ = true;
@@ -72,16 +76,7 @@ bool FrameAssembler::Feed(uint8_t byte) {
 size_t FrameAssembler::FeedBytes(const uint8_t* data, size_t length) {
   size_t taken = 0;
   while (taken < length) {
-    if (complete_) {
-      used_ = 0;
-      seenData_ = false;
-      complete_ = false;
-    }
-    if (used_ >= kCapacity) {
-      used_ = 0;
-      seenData_ = false;
-      ++dropped_;
-    }
+    MakeRoom();
     // Up to the capacity: the byte after it first drops the partial frame, as in Feed.
     const uint8_t* in = data + taken;
     const size_t span = std::min(length - taken, kCapacity - used_);

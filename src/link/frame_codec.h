@@ -79,6 +79,9 @@ class FrameAssembler {
 
  private:
   // Marks the frame in buf_ (closing flag last) complete, past its leading flags.
+  // Before the next byte: starts afresh after a handed-out frame, drops a partial frame that
+  // filled the buffer without a closing flag.
+  void MakeRoom();
   void Complete();
 
   uint8_t buf_[kCapacity];
