@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "base/byte_reader.h"
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TR52_CRC_CLMUL 1
 #include <immintrin.h>
@@ -34,14 +36,6 @@ constexpr CrcTables MakeCrcTables() {
 
 constexpr CrcTables kCrcTables = MakeCrcTables();
 
-// Little-endian 64-bit load from any alignment.
-inline uint64_t LoadLe64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return v;
-}
-
 inline uint16_t T(size_t k, uint64_t byte) {
   return kCrcTables[k][byte & 0xFF];
 }
@@ -58,8 +52,8 @@ uint16_t Crc16UpdateSliced(uint16_t crc, const uint8_t* data, size_t length) {
   while (length >= kSlices) {
     // The state is folded into the first two bytes; every byte then goes through the table of
     // its distance from the end of the block.
-    const uint64_t a = LoadLe64(data) ^ crc;
-    const uint64_t b = LoadLe64(data + 8);
+    const uint64_t a = LoadU64le(data) ^ crc;
+    const uint64_t b = LoadU64le(data + 8);
     crc = static_cast<uint16_t>(T(15, a) ^ T(14, a >> 8) ^ T(13, a >> 16) ^ T(12, a >> 24) ^
                                 T(11, a >> 32) ^ T(10, a >> 40) ^ T(9, a >> 48) ^ T(8, a >> 56) ^
                                 T(7, b) ^ T(6, b >> 8) ^ T(5, b >> 16) ^ T(4, b >> 24) ^

@@ -13,6 +13,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "base/byte_reader.h"
 #include "link/frame_scan.h"
 
 namespace tr52::frame_blocks {
@@ -39,12 +40,7 @@ struct WordBlocks {
   static constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
 
   // Byte j of the block in bits 8j..8j+7 on any host.
-  static uint64_t Load(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    return v;
-  }
+  static uint64_t Load(const uint8_t* p) { return LoadU64le(p); }
   // 0x80 in every byte of `word` equal to `value`, 0 elsewhere: the low seven bits are added
   // apart from the top bit, so no carry crosses into the next byte.
   static uint64_t EqualHighBits(uint64_t word, uint8_t value) {
