@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets. Every target installs what it needs first.
-.PHONY: all bootstrap build test demo asan tsan fuzz bench format format-check clean
+.PHONY: all bootstrap build test demo asan tsan fuzz fuzz-targets fuzz-seeds bench format format-check clean
 
 JOBS ?= $(shell nproc)
 
@@ -32,9 +32,22 @@ tsan: bootstrap
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan
 
+# Everything under clang with libFuzzer, ASan and UBSan, then one pass of each fuzz program over
+# its corpus. `scripts/fuzz-run SECONDS` fuzzes each target for that long.
 fuzz: bootstrap
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz -j $(JOBS)
+	bash scripts/fuzz-run
+
+# Just the fuzz programs and their corpus pass (what CI checks of the fuzz build).
+fuzz-targets: bootstrap
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS) --target fuzz_targets
+	bash scripts/fuzz-run
+
+# New seeds from the project's writers, merged into the corpora where they reach new code.
+fuzz-seeds: bootstrap
+	bash scripts/fuzz-seeds
 
 bench: build
 	bash scripts/bench

@@ -71,7 +71,10 @@ void NvStore::ApplyScenario(const Scenario& s) {
   readStatusAll_ = static_cast<int>(ScenarioInt(s, "nv.read_status_all", readStatusAll_));
   silentReadAt_ = static_cast<long>(ScenarioInt(s, "nv.silent_read_at", silentReadAt_));
   spc_ = ScenarioString(s, "nv.spc", spc_);
-  for (const auto& [key, value] : s) {
+  for (const auto& entry : s) {
+    // Named references, not a structured binding: clang 14 cannot capture those in a lambda.
+    const std::string& key = entry.first;
+    const std::string& value = entry.second;
     auto take = [&](const char* prefix, std::map<uint16_t, uint16_t>& into) {
       const size_t n = std::strlen(prefix);
       if (key.compare(0, n, prefix) != 0) return;
