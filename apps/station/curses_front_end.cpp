@@ -39,7 +39,7 @@ CursesFrontEnd::CursesFrontEnd(std::unique_ptr<CursesScreen> screen)
                                 [this](win::HWND h, win::UINT m, win::WPARAM w, win::LPARAM l) {
                                   return OnMessage(h, m, w, l);
                                 });
-  if (window_) win::SetTimer(window_, kTickTimer, kTickMs);
+  if (win::HWND w = window_.load()) win::SetTimer(w, kTickTimer, kTickMs);
   Draw();
 }
 
@@ -48,11 +48,8 @@ CursesFrontEnd::~CursesFrontEnd() {
 }
 
 void CursesFrontEnd::Close() {
-  if (window_) {
-    win::HWND w = window_;
-    window_ = nullptr;
-    win::DestroyWindow(w);
-  }
+  // A worker waiting in a message box is released (its send returns) when the window goes.
+  if (win::HWND w = window_.exchange(nullptr)) win::DestroyWindow(w);
   overlays_.clear();
   owned_.clear();
   if (screen_) screen_->Close();
@@ -97,16 +94,18 @@ int CursesFrontEnd::ShowMessageBox(win::HWND, const std::string& text, const std
                                    win::UINT) {
   MessageBoxRequest r{caption, text};
   // From the owner thread the box runs at once; from a worker the worker waits for it.
-  if (!window_ || !win::IsWindow(window_)) return win::IDOK;
-  win::SendMessage(window_, kShowMessageBox, 0, reinterpret_cast<win::LPARAM>(&r));
+  const win::HWND w = window_.load();
+  if (!w) return win::IDOK;
+  win::SendMessage(w, kShowMessageBox, 0, reinterpret_cast<win::LPARAM>(&r));
   return win::IDOK;
 }
 
 std::optional<std::string> CursesFrontEnd::ChooseFileToOpen(win::HWND,
                                                             const win::OpenFileRequest& request) {
   ChooseFileRequest r{request, std::nullopt};
-  if (!window_ || !win::IsWindow(window_)) return std::nullopt;
-  win::SendMessage(window_, kChooseFile, 0, reinterpret_cast<win::LPARAM>(&r));
+  const win::HWND w = window_.load();
+  if (!w) return std::nullopt;
+  win::SendMessage(w, kChooseFile, 0, reinterpret_cast<win::LPARAM>(&r));
   return r.result;
 }
 
@@ -198,8 +197,8 @@ void CursesFrontEnd::OnPaneKey(const Key& key) {
           win::PostQuitMessage(0);
         } else {
           owned_.push_back(std::make_unique<ConfirmOverlay>(
-              "Downloads are still running and cannot be stopped; they go on without the "
-              "station watching them. Quit anyway?",
+              "Downloads are still running and cannot be stopped: quitting leaves them "
+              "unfinished, and those phones need downloading again. Quit anyway?",
               [] { win::PostQuitMessage(0); }));
           overlays_.push_back(owned_.back().get());
         }
@@ -213,7 +212,7 @@ void CursesFrontEnd::OnPaneKey(const Key& key) {
 void CursesFrontEnd::OpenConfiguration() {
   if (!ops_ || !ops_->ShowConfiguration || !window_) return;
   win::CWnd owner;
-  owner.m_hWnd = window_;
+  owner.m_hWnd = window_.load();
   ops_->ShowConfiguration(&owner);
   DropFinishedOverlays();
 }
@@ -271,16 +270,15 @@ void CursesFrontEnd::Draw() {
       view.visibleLines = PaintPane(snap, *layout_, p.x + 1, p.y + 1, view.scrollBack, c);
     }
     if (static_cast<int>(grid.shown.size()) < count)
-      gridNote = "  panes " + std::to_string(grid.shown.front().index + 1) + "-" +
+      gridNote = " | panes " + std::to_string(grid.shown.front().index + 1) + "-" +
                  std::to_string(grid.shown.back().index + 1) + " of " + std::to_string(count);
   }
 
   const win::Rect header{0, 0, cols, 1};
   c.FillRect(header, bar);
   c.DrawText(0, 0,
-             " TR52 station   c: configuration  q: quit  Tab: next pane  "
-             "Up/Down PgUp/PgDn: scroll steps" +
-                 gridNote,
+             " TR52 station" + gridNote +
+                 " | c: configuration  q: quit  Tab: next pane  Up/Down PgUp/PgDn: scroll steps",
              kFont, paper, header);
   if (rows > 2) {
     const win::Rect footer{0, rows - 1, cols, rows};

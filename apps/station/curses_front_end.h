@@ -61,7 +61,8 @@ class CursesFrontEnd : public StationFrontEnd {
   void DropFinishedOverlays();
 
   std::unique_ptr<CursesScreen> screen_;
-  win::HWND window_ = nullptr;  // the timer's window
+  // The timer's window; also where message boxes asked for by other threads are shown.
+  std::atomic<win::HWND> window_{nullptr};
   std::optional<PluginOps> ops_;
   std::optional<PaneLayout> layout_;
   std::vector<win::HWND> ports_;  // the station's port windows, in order

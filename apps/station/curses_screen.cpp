@@ -59,6 +59,30 @@ int CaptureFile() {
 
 }  // namespace
 
+bool IsPortLine(std::string_view line) {
+  // "hh:mm:ss.mmm COM<n> | ..."
+  if (line.size() < 13 || line[2] != ':' || line[5] != ':' || line[8] != '.' || line[12] != ' ')
+    return false;
+  line.remove_prefix(13);
+  if (line.substr(0, 3) != "COM") return false;
+  size_t i = 3;
+  while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
+  return i > 3 && line.substr(i, 3) == " | ";
+}
+
+std::string WithoutPortLines(const std::string& text) {
+  std::string kept;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    const std::string_view line(text.data() + start, end - start);
+    if (!IsPortLine(line) || line.find("| RESULT ") != std::string_view::npos) kept.append(line);
+    start = end;
+  }
+  return kept;
+}
+
 std::unique_ptr<CursesScreen> CursesScreen::Open(std::string& why) {
   if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
     why = "standard input or output is not a terminal";
@@ -134,7 +158,8 @@ void CursesScreen::Close() {
     savedOut_ = savedErr_ = -1;
   }
   if (capture_ >= 0) {
-    // What was said while the screen was up: from the summary on, or all of it.
+    // What was said while the screen was up, but for the ports' own lines, which the panes
+    // showed: the station's lines (start, results, summary), errors and messages remain.
     std::string text;
     char buf[65536];
     ssize_t n;
@@ -143,12 +168,8 @@ void CursesScreen::Close() {
       text.append(buf, static_cast<size_t>(n));
       at += n;
     }
-    const auto summary = text.rfind(" | summary: ");
-    if (summary != std::string::npos) {
-      const auto lineStart = text.rfind('\n', summary);
-      text.erase(0, lineStart == std::string::npos ? 0 : lineStart + 1);
-    }
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    const std::string kept = WithoutPortLines(text);
+    std::fwrite(kept.data(), 1, kept.size(), stdout);
     std::fflush(stdout);
     ::close(capture_);
     capture_ = -1;

@@ -1,13 +1,15 @@
 // The one owner of the terminal while the full-screen station runs. Opening it starts curses on
 // the terminal and sends the program's own standard output and error to a private file, so
 // stray lines cannot tear the screen; closing it (or destroying it) gives the terminal back as
-// it was and writes out what was said meanwhile (from the run's summary on, when there is one).
+// it was and writes out what was said meanwhile, less the ports' step lines that the panes
+// showed.
 #pragma once
 
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "cell_canvas.h"
 #include "screen_key.h"
@@ -15,6 +17,11 @@
 struct screen;
 
 namespace station {
+
+// True for a station line of a port ("12:00:01.250 COM5 | ...").
+bool IsPortLine(std::string_view line);
+// `text` without its port lines, except the ports' RESULT lines.
+std::string WithoutPortLines(const std::string& text);
 
 class CursesScreen {
  public:

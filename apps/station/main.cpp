@@ -173,8 +173,10 @@ int main(int argc, char** argv) {
         // A download cannot be cancelled and its thread lives in the module: leave the process
         // without unloading anything under it.
         station::Out().Line("station", "leaving while downloads still run");
-        win::SetFrontEnd(nullptr);
+        // The screen first: a worker waiting in a message box is let go before the front
+        // end is taken away.
         frontEnd->Close();
+        win::SetFrontEnd(nullptr);
         std::fflush(stdout);
         std::fflush(stderr);
         std::_Exit(status);

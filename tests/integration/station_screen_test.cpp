@@ -197,7 +197,7 @@ TEST(StationScreen, TwoPhonesInPanesThenTheConfigurationDialogThenQuit) {
     EXPECT_TRUE(Has(pane, "Reset")) << pane;
     EXPECT_FALSE(Has(pane, "-.ERROR")) << pane;
   }
-  EXPECT_TRUE(Has(screen, "TR52 station")) << screen;
+  EXPECT_TRUE(Has(screen, "TR52 station | c: configuration  q: quit")) << screen;
 
   // 2. c opens the configuration dialog; a typed path and Enter (OK) save it.
   term.Keys("c");
@@ -250,7 +250,7 @@ TEST(StationScreen, TwoPhonesInPanesThenTheConfigurationDialogThenQuit) {
       << screen;
   EXPECT_TRUE(Has(screen, "summary: 2 of 2 port(s) succeeded")) << screen;
   EXPECT_TRUE(Has(screen, "STATION-EXIT=0")) << screen;
-  EXPECT_FALSE(Has(screen, "TR52 station   c:")) << "the screen was not given back\n" << screen;
+  EXPECT_FALSE(Has(screen, "TR52 station | c:")) << "the screen was not given back\n" << screen;
 }
 
 }  // namespace
