@@ -1,7 +1,8 @@
 // The full-screen station driven as a user drives it, in a terminal of tmux: two virtual phones
 // downloaded side by side (each pane with its steps, its bar at 100 % and its result), the
 // configuration dialog opened with c (a typed path, then a package picked in the file-open
-// dialog, each landing in ZUDP2.ini), and q leaving with the run's summary on the terminal.
+// dialog, each landing in ZUDP2.ini; a path too long for it brings the plug-in's warning as a
+// message box), and q leaving with the run's summary on the terminal.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/wait.h>
@@ -215,7 +216,30 @@ TEST(StationScreen, TwoPhonesInPanesThenTheConfigurationDialogThenQuit) {
   EXPECT_TRUE(Has(ReadText(folder / "ZUDP2.ini"), "PATH_BIN=/data/fw/TR52_NEXT.dz"))
       << ReadText(folder / "ZUDP2.ini");
 
-  // 3. Again, now through "...": the file-open dialog lists folders and packages only; the
+  // 3. A path too long for the settings file: the plug-in's warning comes as a message box
+  //    over the dialog, Enter answers it, and the dialog ends as OK ends it.
+  const std::string longPath = "/data/" + std::string(300, 'x') + ".dz";
+  term.Keys("c");
+  ASSERT_TRUE(term.WaitFor([](const std::string& s) { return Has(s, "Download Configuration"); },
+                           10s, screen))
+      << screen;
+  term.Keys("C-u");
+  term.Text(longPath);
+  term.Keys("Enter");
+  ASSERT_TRUE(term.WaitFor(
+      [](const std::string& s) { return Has(s, "WARNING:Too long data") && Has(s, "[ OK ]"); },
+      10s, screen))
+      << screen;
+  term.Keys("Enter");
+  ASSERT_TRUE(term.WaitFor(
+      [](const std::string& s) {
+        return !Has(s, "WARNING:Too long data") && !Has(s, "Download Configuration");
+      },
+      10s, screen))
+      << screen;
+  EXPECT_TRUE(Has(ReadText(folder / "ZUDP2.ini"), "PATH_BIN=" + longPath));
+
+  // 4. Again, now through "...": the file-open dialog lists folders and packages only; the
   //    package picked by its name comes back into the edit, and OK saves it.
   term.Keys("c");
   ASSERT_TRUE(term.WaitFor([](const std::string& s) { return Has(s, "Download Configuration"); },
@@ -243,7 +267,7 @@ TEST(StationScreen, TwoPhonesInPanesThenTheConfigurationDialogThenQuit) {
   EXPECT_TRUE(Has(ReadText(folder / "ZUDP2.ini"), "PATH_BIN=" + package))
       << ReadText(folder / "ZUDP2.ini");
 
-  // 4. q leaves (nothing runs any more); the terminal is given back with the run's summary.
+  // 5. q leaves (nothing runs any more); the terminal is given back with the run's summary.
   term.Keys("q");
   ASSERT_TRUE(
       term.WaitFor([](const std::string& s) { return Has(s, "STATION-EXIT="); }, 20s, screen))
