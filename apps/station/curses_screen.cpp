@@ -84,14 +84,17 @@ std::string WithoutPortLines(const std::string& text) {
 }
 
 std::unique_ptr<CursesScreen> CursesScreen::Open(std::string& why) {
-  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
-    why = "standard input or output is not a terminal";
+  if (!isatty(STDIN_FILENO)) {
+    why = "standard input is not a terminal";
     return nullptr;
   }
   // Only the character type follows the environment: numbers keep their "C" form.
   std::setlocale(LC_CTYPE, "");
   std::unique_ptr<CursesScreen> s(new CursesScreen());
-  const int termFd = ::dup(STDOUT_FILENO);
+  // The screen goes to the terminal: standard output when it is one, else the process's
+  // terminal (standard output then keeps its file or pipe).
+  const int termFd = isatty(STDOUT_FILENO) ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
+                                           : ::open("/dev/tty", O_WRONLY | O_CLOEXEC);
   s->terminal_ = termFd >= 0 ? ::fdopen(termFd, "w") : nullptr;
   if (!s->terminal_) {
     if (termFd >= 0) ::close(termFd);
@@ -120,15 +123,20 @@ std::unique_ptr<CursesScreen> CursesScreen::Open(std::string& why) {
   }
   s->unicode_ = MB_CUR_MAX > 1;
 
-  // From now on the screen is the terminal's only writer.
+  // From now on the screen is the terminal's only writer: whichever of standard output and
+  // error went to the terminal goes to the capture file meanwhile.
   std::fflush(stdout);
   std::fflush(stderr);
   s->capture_ = CaptureFile();
   if (s->capture_ >= 0) {
-    s->savedOut_ = ::dup(STDOUT_FILENO);
-    s->savedErr_ = ::dup(STDERR_FILENO);
-    ::dup2(s->capture_, STDOUT_FILENO);
-    ::dup2(s->capture_, STDERR_FILENO);
+    if (isatty(STDOUT_FILENO)) {
+      s->savedOut_ = ::dup(STDOUT_FILENO);
+      ::dup2(s->capture_, STDOUT_FILENO);
+    }
+    if (isatty(STDERR_FILENO)) {
+      s->savedErr_ = ::dup(STDERR_FILENO);
+      ::dup2(s->capture_, STDERR_FILENO);
+    }
   }
   return s;
 }
@@ -148,14 +156,16 @@ void CursesScreen::Close() {
     std::fclose(terminal_);
     terminal_ = nullptr;
   }
-  if (savedOut_ >= 0) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    ::dup2(savedOut_, STDOUT_FILENO);
-    ::dup2(savedErr_, STDERR_FILENO);
-    ::close(savedOut_);
-    ::close(savedErr_);
-    savedOut_ = savedErr_ = -1;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // What was captured goes back where it would have gone: standard output if that was the
+  // terminal, else standard error.
+  std::FILE* replay = savedOut_ >= 0 ? stdout : stderr;
+  for (auto [saved, fd] : {std::pair{&savedOut_, STDOUT_FILENO}, {&savedErr_, STDERR_FILENO}}) {
+    if (*saved < 0) continue;
+    ::dup2(*saved, fd);
+    ::close(*saved);
+    *saved = -1;
   }
   if (capture_ >= 0) {
     // What was said while the screen was up, but for the ports' own lines, which the panes
@@ -169,8 +179,8 @@ void CursesScreen::Close() {
       at += n;
     }
     const std::string kept = WithoutPortLines(text);
-    std::fwrite(kept.data(), 1, kept.size(), stdout);
-    std::fflush(stdout);
+    std::fwrite(kept.data(), 1, kept.size(), replay);
+    std::fflush(replay);
     ::close(capture_);
     capture_ = -1;
   }

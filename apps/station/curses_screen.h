@@ -25,8 +25,9 @@ std::string WithoutPortLines(const std::string& text);
 
 class CursesScreen {
  public:
-  // Starts curses on the terminal of standard input and output; null (and `why`) when
-  // standard input or output is not a terminal or curses cannot drive it.
+  // Starts curses on the terminal of standard input (drawing on standard output when it is
+  // that terminal, else on /dev/tty); null (and `why`) when standard input is not a terminal
+  // or curses cannot drive it.
   static std::unique_ptr<CursesScreen> Open(std::string& why);
   ~CursesScreen();
   CursesScreen(const CursesScreen&) = delete;

@@ -9,9 +9,10 @@
 namespace station {
 
 std::unique_ptr<StationFrontEnd> MakeFrontEnd(const Options& options) {
-  const bool wantsScreen = !options.batch && !options.plain &&
-                           (!options.ports.empty() || options.config) && isatty(STDIN_FILENO) &&
-                           isatty(STDOUT_FILENO);
+  // Serving ports full screen needs the terminal on standard output (else the lines go to
+  // whatever it is); the configuration dialog only needs a user at a terminal.
+  const bool screenFits = options.ports.empty() ? options.config : isatty(STDOUT_FILENO) != 0;
+  const bool wantsScreen = !options.batch && !options.plain && screenFits && isatty(STDIN_FILENO);
   if (wantsScreen) {
     std::string why;
     if (auto screen = CursesScreen::Open(why))

@@ -20,8 +20,9 @@ class StationFrontEnd : public win::FrontEnd {
   virtual void Close() {}
 };
 
-// The full-screen front end when standard input and output are a terminal, the run is not a
-// batch run and --plain was not given, and curses can drive the terminal; else plain text.
+// The full-screen front end when standard input is a terminal, and so is standard output
+// when ports are served, the run is not a batch run, --plain was not given and curses can
+// drive the terminal; else plain text.
 std::unique_ptr<StationFrontEnd> MakeFrontEnd(const Options& options);
 
 }  // namespace station
