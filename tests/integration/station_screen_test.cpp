@@ -227,8 +227,8 @@ TEST(StationScreen, TwoPhonesInPanesThenTheConfigurationDialogThenQuit) {
   term.Text(longPath);
   term.Keys("Enter");
   ASSERT_TRUE(term.WaitFor(
-      [](const std::string& s) { return Has(s, "WARNING:Too long data") && Has(s, "[ OK ]"); },
-      10s, screen))
+      [](const std::string& s) { return Has(s, "WARNING:Too long data") && Has(s, "[ OK ]"); }, 10s,
+      screen))
       << screen;
   term.Keys("Enter");
   ASSERT_TRUE(term.WaitFor(
