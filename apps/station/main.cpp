@@ -17,7 +17,7 @@
 #include "plugin_module.h"
 #include "run_report.h"
 #include "station.h"
-#include "text_front_end.h"
+#include "station_front_end.h"
 
 namespace {
 
@@ -128,8 +128,9 @@ int main(int argc, char** argv) {
     setenv("TR52_TIME_SCALE", buf, 1);
   }
 
-  station::TextFrontEnd frontEnd;
-  win::SetFrontEnd(&frontEnd);
+  // Full screen on a terminal, else plain lines.
+  const auto frontEnd = station::MakeFrontEnd(*options);
+  win::SetFrontEnd(frontEnd.get());
   InstallSignalHandlers();
 
   const std::string pluginPath =
@@ -141,6 +142,7 @@ int main(int argc, char** argv) {
     return station::kExitUsage;
   }
   station::Out().Line("station", "loaded plug-in " + pluginPath);
+  frontEnd->UsePlugin(plugin.Ops());
 
   if (options->info) PrintConfigInfo(plugin.Ops());
 
@@ -150,7 +152,7 @@ int main(int argc, char** argv) {
     owner.m_hWnd =
         win::CreateWindowEx(nullptr, "StationMain", "station", 0, win::Rect{}, win::WndProc{});
     plugin.Ops().ShowConfiguration(&owner);
-    if (frontEnd.ConfigDialogsSeen() == 0) {
+    if (frontEnd->ConfigDialogsSeen() == 0) {
       station::Out().Error("the configuration dialog did not appear");
       status = 1;
     }
@@ -171,6 +173,10 @@ int main(int argc, char** argv) {
         // A download cannot be cancelled and its thread lives in the module: leave the process
         // without unloading anything under it.
         station::Out().Line("station", "leaving while downloads still run");
+        // The screen first: a worker waiting in a message box is let go before the front
+        // end is taken away.
+        frontEnd->Close();
+        win::SetFrontEnd(nullptr);
         std::fflush(stdout);
         std::fflush(stderr);
         std::_Exit(status);

@@ -188,6 +188,9 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     } else if (arg == "--config") {
       if (!noValue()) return std::nullopt;
       opt.config = true;
+    } else if (arg == "--plain") {
+      if (!noValue()) return std::nullopt;
+      opt.plain = true;
     } else if (arg == "--info") {
       if (!noValue()) return std::nullopt;
       opt.info = true;
@@ -240,8 +243,12 @@ Options:
                        size and method (null where the plug-in's log does not tell); and a
                        summary (ok/failed/unfinished counts, wall seconds). The file is
                        replaced in one step (written beside it, then renamed)
-  --config             show the plug-in's configuration dialog (the package path); the new
-                       path is read from standard input, an empty line cancels
+  --config             show the plug-in's configuration dialog (the package path); on a
+                       terminal it is a dialog box ("..." browses for a .dz file), else the
+                       new path is read from standard input, an empty line cancels
+  --plain              plain text lines even on a terminal (the default on a terminal is a
+                       full-screen view: one pane per port; keys c configuration, q quit,
+                       Tab next pane, arrows and PgUp/PgDn scroll its steps)
   --info               print the plug-in's configuration line (the package path)
   -h, --help           show this text
 

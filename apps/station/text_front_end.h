@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
+#include "station_front_end.h"
 #include "win/window.h"
 
 namespace station {
@@ -12,7 +13,7 @@ namespace station {
 // Control id of the package path edit in the configuration dialog (template 7006).
 constexpr int kConfigPathEditId = 8000;
 
-class TextFrontEnd : public win::FrontEnd {
+class TextFrontEnd : public StationFrontEnd {
  public:
   int ShowMessageBox(win::HWND owner, const std::string& text, const std::string& caption,
                      win::UINT type) override;
@@ -20,7 +21,7 @@ class TextFrontEnd : public win::FrontEnd {
   // line or end of input cancels); any other modal dialog is cancelled.
   void ModalDialogStarted(win::HWND dialog) override;
 
-  int ConfigDialogsSeen() const { return configDialogs_.load(); }
+  int ConfigDialogsSeen() const override { return configDialogs_.load(); }
 
  private:
   std::atomic<int> configDialogs_{0};

@@ -15,6 +15,16 @@ win::LRESULT ConfigDialog::DoModal() {
       });
 }
 
+void ConfigDialog::OnBrowse(win::HWND hwnd) {
+  win::HWND edit = win::GetDlgItem(hwnd, IDC_PATH_EDIT);
+  // The chooser offers only packages; cancelling it empties the field, so that an OK then
+  // saves an empty path rather than a stale one.
+  const auto chosen = win::GetOpenFileName(
+      hwnd, win::OpenFileRequest{kPackageFileFilter, kPackageDefaultExtension});
+  path_ = chosen.value_or(std::string());
+  win::SetWindowText(edit, path_);
+}
+
 win::LRESULT ConfigDialog::HandleMessage(win::HWND hwnd, win::UINT msg, win::WPARAM wParam,
                                          win::LPARAM) {
   switch (msg) {
@@ -34,8 +44,7 @@ win::LRESULT ConfigDialog::HandleMessage(win::HWND hwnd, win::UINT msg, win::WPA
           win::EndDialog(hwnd, win::IDCANCEL);
           return 1;
         case IDC_BROWSE:
-          // The window layer has no file-open dialog yet: keep what the edit holds.
-          path_ = win::GetWindowText(win::GetDlgItem(hwnd, IDC_PATH_EDIT));
+          OnBrowse(hwnd);
           return 1;
         default:
           return 0;

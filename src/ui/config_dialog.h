@@ -22,6 +22,10 @@ class ConfigDialog {
   win::LRESULT HandleMessage(win::HWND hwnd, win::UINT msg, win::WPARAM wParam, win::LPARAM lParam);
 
  private:
+  // "...": the window layer's file-open dialog for packages; its choice (or nothing, when
+  // cancelled) becomes the path field and the edit's text.
+  void OnBrowse(win::HWND hwnd);
+
   win::CWnd* parent_;
   std::string path_;
 };

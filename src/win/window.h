@@ -177,6 +177,14 @@ struct BaseUnits {
   int y = 8;
 };
 
+// What a file-open dialog offers: `filter` in the "Description (*.ext)|*.ext||" form (pairs of
+// description and ';'-separated patterns, each ended by '|'), and the extension added to a
+// typed name that has none (without the dot; empty: none).
+struct OpenFileRequest {
+  std::string filter;
+  std::string defaultExtension;
+};
+
 // What draws the windows: told when a window's content changed, and shows message boxes.
 // Installed by the program (the station); the plug-in never installs one.
 class FrontEnd {
@@ -193,8 +201,18 @@ class FrontEnd {
   virtual void ModalDialogStarted(HWND /*dialog*/) {}
   virtual int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption,
                              UINT type) = 0;
+  // The file-open dialog: the full path of the file the user chose, nullopt when cancelled. A
+  // front end without one cancels.
+  virtual std::optional<std::string> ChooseFileToOpen(HWND /*owner*/,
+                                                      const OpenFileRequest& /*request*/) {
+    return std::nullopt;
+  }
 };
 void SetFrontEnd(FrontEnd* frontEnd);  // nullptr: headless
+
+// Modal file-open dialog. The front end in charge shows it; without one (or when the front end
+// has none) it is cancelled: nullopt.
+std::optional<std::string> GetOpenFileName(HWND owner, const OpenFileRequest& request);
 
 // Modal message box. The front end in charge shows it; without one it goes to standard error
 // and answers IDOK.

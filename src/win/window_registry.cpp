@@ -384,4 +384,10 @@ int MessageBox(HWND owner, const std::string& text, const std::string& caption, 
   return IDOK;
 }
 
+std::optional<std::string> GetOpenFileName(HWND owner, const OpenFileRequest& request) {
+  std::shared_lock<std::shared_mutex> g(FrontEndMutex());
+  if (!g_frontEnd) return std::nullopt;
+  return g_frontEnd->ChooseFileToOpen(owner, request);
+}
+
 }  // namespace win

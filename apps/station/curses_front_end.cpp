@@ -1,0 +1,297 @@
+#include "curses_front_end.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "pane_painter.h"
+#include "ui/dialog_templates.h"
+#include "win/controls.h"
+
+namespace station {
+namespace {
+
+// The class of the station's port windows, the panes' parents.
+constexpr char kPortWindowClass[] = "StationPort";
+// Keys are read and the picture renewed this often.
+constexpr win::UINT kTickMs = 50;
+constexpr win::UINT_PTR kTickTimer = 1;
+// Boxes asked for from any thread are shown on the owner thread of the front end's window.
+constexpr win::UINT kShowMessageBox = win::WM_APP + 0x200;
+constexpr win::UINT kChooseFile = win::WM_APP + 0x201;
+
+struct MessageBoxRequest {
+  std::string caption;
+  std::string text;
+};
+struct ChooseFileRequest {
+  win::OpenFileRequest request;
+  std::optional<std::string> result;
+};
+
+const win::Font kFont{};
+
+}  // namespace
+
+CursesFrontEnd::CursesFrontEnd(std::unique_ptr<CursesScreen> screen)
+    : screen_(std::move(screen)),
+      layout_(LayoutPane(tr52::kProgressDialogTemplate, kCellBaseUnits)) {
+  window_ = win::CreateWindowEx(nullptr, "StationScreen", "station screen", 0, win::Rect{},
+                                [this](win::HWND h, win::UINT m, win::WPARAM w, win::LPARAM l) {
+                                  return OnMessage(h, m, w, l);
+                                });
+  if (win::HWND w = window_.load()) win::SetTimer(w, kTickTimer, kTickMs);
+  Draw();
+}
+
+CursesFrontEnd::~CursesFrontEnd() {
+  Close();
+}
+
+void CursesFrontEnd::Close() {
+  // A worker waiting in a message box is released (its send returns) when the window goes.
+  if (win::HWND w = window_.exchange(nullptr)) win::DestroyWindow(w);
+  overlays_.clear();
+  owned_.clear();
+  if (screen_) screen_->Close();
+}
+
+win::LRESULT CursesFrontEnd::OnMessage(win::HWND hwnd, win::UINT msg, win::WPARAM wParam,
+                                       win::LPARAM lParam) {
+  switch (msg) {
+    case win::WM_TIMER:
+      if (wParam == kTickTimer) Tick();
+      return 0;
+    case kShowMessageBox: {
+      const auto* r = reinterpret_cast<const MessageBoxRequest*>(lParam);
+      MessageOverlay box(r->caption, r->text);
+      RunOverlay(box);
+      return win::IDOK;
+    }
+    case kChooseFile: {
+      auto* r = reinterpret_cast<ChooseFileRequest*>(lParam);
+      std::error_code ec;
+      const auto filters = ParseFileFilter(r->request.filter);
+      BrowserOverlay box(
+          "Open: " + (filters.empty() ? std::string("any file") : filters.front().description),
+          FileBrowser(std::filesystem::current_path(ec), filters, r->request.defaultExtension));
+      RunOverlay(box);
+      r->result = box.Result();
+      return 1;
+    }
+    default:
+      return win::DefWindowProc(hwnd, msg, wParam, lParam);
+  }
+}
+
+void CursesFrontEnd::ModalDialogStarted(win::HWND dialog) {
+  if (win::GetDlgItem(dialog, tr52::IDC_PATH_EDIT)) ++configDialogs_;
+  owned_.push_back(std::make_unique<DialogOverlay>(dialog));
+  overlays_.push_back(owned_.back().get());
+  Draw();
+}
+
+int CursesFrontEnd::ShowMessageBox(win::HWND, const std::string& text, const std::string& caption,
+                                   win::UINT) {
+  MessageBoxRequest r{caption, text};
+  // From the owner thread the box runs at once; from a worker the worker waits for it.
+  const win::HWND w = window_.load();
+  if (!w) return win::IDOK;
+  win::SendMessage(w, kShowMessageBox, 0, reinterpret_cast<win::LPARAM>(&r));
+  return win::IDOK;
+}
+
+std::optional<std::string> CursesFrontEnd::ChooseFileToOpen(win::HWND,
+                                                            const win::OpenFileRequest& request) {
+  ChooseFileRequest r{request, std::nullopt};
+  const win::HWND w = window_.load();
+  if (!w) return std::nullopt;
+  win::SendMessage(w, kChooseFile, 0, reinterpret_cast<win::LPARAM>(&r));
+  return r.result;
+}
+
+void CursesFrontEnd::RunOverlay(Overlay& overlay) {
+  overlays_.push_back(&overlay);
+  Draw();
+  while (!overlay.Done()) {
+    if (!win::PumpMessages(static_cast<int>(kTickMs))) {
+      // The program is leaving: the box goes, the request to leave stays for the outer loop.
+      win::PostQuitMessage(0);
+      break;
+    }
+  }
+  std::erase(overlays_, &overlay);
+  Draw();
+}
+
+void CursesFrontEnd::DropFinishedOverlays() {
+  std::erase_if(overlays_, [](Overlay* o) { return o->Done(); });
+  // Dialogs whose window is gone are freed; their loops have ended by then.
+  std::erase_if(owned_, [this](const std::unique_ptr<Overlay>& o) {
+    return o->Done() && std::find(overlays_.begin(), overlays_.end(), o.get()) == overlays_.end();
+  });
+}
+
+void CursesFrontEnd::Tick() {
+  if (!screen_) return;
+  while (auto key = screen_->ReadKey()) {
+    OnKey(*key);
+    if (!window_) return;  // closed meanwhile
+  }
+  Draw();
+}
+
+void CursesFrontEnd::OnKey(const Key& key) {
+  DropFinishedOverlays();
+  if (!overlays_.empty()) {
+    overlays_.back()->OnKey(key);
+    DropFinishedOverlays();
+    Draw();
+    return;
+  }
+  OnPaneKey(key);
+  Draw();
+}
+
+void CursesFrontEnd::OnPaneKey(const Key& key) {
+  const int count = static_cast<int>(ports_.size());
+  PortView* view = nullptr;
+  if (count > 0) {
+    focus_ = std::clamp(focus_, 0, count - 1);
+    view = &views_[ports_[static_cast<size_t>(focus_)]];
+  }
+  const int lines = view && view->last ? static_cast<int>(view->last->lines.size()) : 0;
+  const int maxBack = view ? MaxScrollBack(lines, view->visibleLines) : 0;
+  auto scroll = [&](int by) {
+    if (view) view->scrollBack = std::clamp(view->scrollBack + by, 0, maxBack);
+  };
+  switch (key.kind) {
+    case KeyKind::kTab:
+      if (count > 0) focus_ = (focus_ + 1) % count;
+      return;
+    case KeyKind::kBackTab:
+      if (count > 0) focus_ = (focus_ + count - 1) % count;
+      return;
+    case KeyKind::kUp:
+      scroll(1);
+      return;
+    case KeyKind::kDown:
+      scroll(-1);
+      return;
+    case KeyKind::kPageUp:
+      scroll(view ? view->visibleLines : 0);
+      return;
+    case KeyKind::kPageDown:
+      scroll(view ? -view->visibleLines : 0);
+      return;
+    case KeyKind::kHome:
+      scroll(maxBack);
+      return;
+    case KeyKind::kEnd:
+      scroll(-maxBack);
+      return;
+    case KeyKind::kChar:
+      if (key.ch == U'c' || key.ch == U'C') {
+        OpenConfiguration();
+      } else if (key.ch == U'q' || key.ch == U'Q') {
+        if (!AnyDownloadRunning()) {
+          win::PostQuitMessage(0);
+        } else {
+          owned_.push_back(std::make_unique<ConfirmOverlay>(
+              "Downloads are still running and cannot be stopped: quitting leaves them "
+              "unfinished, and those phones need downloading again. Quit anyway?",
+              [] { win::PostQuitMessage(0); }));
+          overlays_.push_back(owned_.back().get());
+        }
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+void CursesFrontEnd::OpenConfiguration() {
+  if (!ops_ || !ops_->ShowConfiguration || !window_) return;
+  win::CWnd owner;
+  owner.m_hWnd = window_.load();
+  ops_->ShowConfiguration(&owner);
+  DropFinishedOverlays();
+}
+
+void CursesFrontEnd::UpdatePorts() {
+  ports_.clear();
+  for (win::HWND w : win::GetChildren(nullptr))
+    if (win::GetClassName(w) == kPortWindowClass) ports_.push_back(w);
+  std::erase_if(views_, [this](const auto& entry) {
+    return std::find(ports_.begin(), ports_.end(), entry.first) == ports_.end();
+  });
+  for (win::HWND port : ports_) {
+    PortView& view = views_[port];
+    view.name = win::GetWindowText(port);
+    auto snap = ReadPane(port);
+    view.open = snap.has_value();
+    if (snap) {
+      // A new pane (a new phone) starts at its newest line again.
+      if (view.last && snap->lines.size() < view.last->lines.size()) view.scrollBack = 0;
+      view.last = std::move(snap);
+    }
+  }
+}
+
+bool CursesFrontEnd::AnyDownloadRunning() const {
+  return std::any_of(views_.begin(), views_.end(), [](const auto& entry) {
+    const PortView& v = entry.second;
+    return v.open && v.last && v.last->outcome == PaneOutcome::kRunning;
+  });
+}
+
+void CursesFrontEnd::Draw() {
+  if (!screen_ || screen_->Columns() <= 0) return;
+  UpdatePorts();
+  const int cols = screen_->Columns(), rows = screen_->Rows();
+  canvas::CellCanvas c(cols, rows, win::RGB(255, 255, 255), win::RGB(0, 0, 0));
+  const win::COLORREF bar = win::GetSysColor(win::COLOR_HIGHLIGHT);
+  const win::COLORREF paper = win::GetSysColor(win::COLOR_WINDOW);
+
+  const int count = static_cast<int>(ports_.size());
+  focus_ = count > 0 ? std::clamp(focus_, 0, count - 1) : 0;
+  std::string gridNote;
+  if (layout_ && count > 0) {
+    const win::Rect area{0, 1, cols, std::max(2, rows - 1)};
+    const PaneGrid grid =
+        LayoutGrid(count, layout_->width + 2, layout_->height + 2, area, focus_, firstRow_);
+    firstRow_ = grid.firstRow;
+    for (const PanePlacement& p : grid.shown) {
+      PortView& view = views_[ports_[static_cast<size_t>(p.index)]];
+      PaneSnapshot placeholder;
+      placeholder.caption = view.name;
+      placeholder.clock = "waiting";
+      const PaneSnapshot& snap = view.last ? *view.last : placeholder;
+      PaintFrame(*layout_, p.x + 1, p.y + 1, 1, snap.outcome, p.index == focus_, c);
+      view.visibleLines = PaintPane(snap, *layout_, p.x + 1, p.y + 1, view.scrollBack, c);
+    }
+    if (static_cast<int>(grid.shown.size()) < count)
+      gridNote = " | panes " + std::to_string(grid.shown.front().index + 1) + "-" +
+                 std::to_string(grid.shown.back().index + 1) + " of " + std::to_string(count);
+  }
+
+  const win::Rect header{0, 0, cols, 1};
+  c.FillRect(header, bar);
+  c.DrawText(0, 0,
+             " TR52 station" + gridNote +
+                 " | c: configuration  q: quit  Tab: next pane  Up/Down PgUp/PgDn: scroll steps",
+             kFont, paper, header);
+  if (rows > 2) {
+    const win::Rect footer{0, rows - 1, cols, rows};
+    c.DrawText(0, rows - 1, screen_->LastOutputLine(), kFont, win::RGB(255, 255, 255), footer);
+  }
+
+  int cursorX = -1, cursorY = -1;
+  for (Overlay* o : overlays_) {
+    if (o->Done()) continue;
+    cursorX = -1;
+    o->Paint(c, cursorX, cursorY);
+  }
+  screen_->Show(c, cursorX, cursorY);
+}
+
+}  // namespace station
