@@ -133,8 +133,9 @@ TEST(ConfigDialogUse, EditChooserAndButtonsDecideWhatIsSaved) {
           break;
       }
     }
-    if (c.actions.empty() || c.actions.back().kind != Action::kPress)
+    if (c.actions.empty() || c.actions.back().kind != Action::kPress) {
       EXPECT_EQ(win::GetWindowText(edit), c.editAtEnd);
+    }
     const std::string saved = Settings().Read(kSettingsSection, kPathBinKey, "<none>");
     EXPECT_EQ(saved, c.savedAtEnd.value_or("<none>"));
 
