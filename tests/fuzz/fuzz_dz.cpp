@@ -31,8 +31,10 @@ struct Scratch {
   std::string tmp;
   std::optional<std::string> oldTmp;  // TMPDIR as it was, put back at the end
   Scratch() {
-    char tmpl[] = "/tmp/fuzz_dz-XXXXXX";
-    if (!mkdtemp(tmpl)) std::abort();
+    // Under TMPDIR when set: a long run writes a package per input, better kept on tmpfs.
+    const char* base = getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/fuzz_dz-XXXXXX";
+    if (!mkdtemp(tmpl.data())) std::abort();
     dir = tmpl;
     package = dir + "/input.dz";
     tmp = dir + "/tmp";
