@@ -58,9 +58,13 @@ bool IsLegacyPlaceholder(udev_device* parent) {
 }  // namespace
 
 std::string WithoutInterface(const std::string& idPath) {
-  // The interface part is ":<digits>.<digits>" at the very end.
+  // A USB path reads "...usb-<bus>:<ports>[:<configuration>.<interface>]"; the interface part is
+  // there only when a second colon follows the last "usb-".
+  const size_t usb = idPath.rfind("usb-");
+  if (usb == std::string::npos) return idPath;
+  const size_t portColon = idPath.find(':', usb + 4);
   const size_t colon = idPath.rfind(':');
-  if (colon == std::string::npos || colon == 0) return idPath;
+  if (portColon == std::string::npos || colon <= portColon) return idPath;
   const std::string tail = idPath.substr(colon + 1);
   const size_t dot = tail.find('.');
   if (dot == std::string::npos || dot == 0 || dot + 1 == tail.size()) return idPath;
@@ -108,10 +112,14 @@ std::vector<UdevTty> ListUdevTtys() {
       if (f.productId.empty()) f.productId = Property(tty.get(), "ID_MODEL_ID");
       if (f.product.empty()) f.product = Property(tty.get(), "ID_MODEL");
       // Without udev's path (no udev daemon ran), the interface's kernel name says where the
-      // port hangs: "1-1.2:1.0" is hub port 1.2 of bus 1, interface 0.
+      // port hangs: "1-1.2:1.0" is hub port 1.2 of bus 1, interface 0, taken as "usb-1:1.2:1.0".
       if (f.idPath.empty()) {
-        if (udev_device* intf = Ancestor(tty.get(), "usb", "usb_interface"))
-          f.idPath = "usb-" + Text(udev_device_get_sysname(intf));
+        if (udev_device* intf = Ancestor(tty.get(), "usb", "usb_interface")) {
+          std::string name = Text(udev_device_get_sysname(intf));
+          const size_t dash = name.find('-');
+          if (dash != std::string::npos) name[dash] = ':';
+          f.idPath = "usb-" + name;
+        }
       }
     }
     ttys.push_back(UdevTty(std::move(f)));
