@@ -27,11 +27,11 @@ using tr52::ListedPort;
 
 // A phone in normal mode: its DIAG port is interface 1 of a composite device.
 UsbSerial NormalPhone(const std::string& hubPort, const std::string& kernelName) {
-  return {hubPort, "1004", "6000", "Phone Composite", 1, kernelName, kMobileName, "cdc_acm"};
+  return {hubPort, "ffff", "fff0", "Phone Composite", 1, kernelName, kMobileName, "cdc_acm"};
 }
 // The same phone in download mode: another product ID, its one port on interface 0.
 UsbSerial DownloadPhone(const std::string& hubPort, const std::string& kernelName) {
-  return {hubPort, "1004", "6001", "Phone Download", 0, kernelName, kMobileName, "cdc_acm"};
+  return {hubPort, "ffff", "fff1", "Phone Download", 0, kernelName, kMobileName, "cdc_acm"};
 }
 
 class UdevPortsTest : public ::testing::Test {
@@ -82,8 +82,8 @@ class UdevPortsTest : public ::testing::Test {
 
 TEST_F(UdevPortsTest, RuleNamedPortsArePhonePortsAndEveryOtherSerialPortSaysWhyNot) {
   Plug(NormalPhone("1", "ttyACM0"));
-  Plug({"2", "1004", "6100", "CDMA Phone", 0, "ttyUSB0", kCdmaName, "option"});
-  Plug({"3", "0403", "6001", "FT232R USB UART", 0, "ttyUSB1", "", "ftdi_sio"});
+  Plug({"2", "ffff", "fff2", "CDMA Phone", 0, "ttyUSB0", kCdmaName, "option"});
+  Plug({"3", "0aaa", "0001", "USB Serial Adapter", 0, "ttyUSB1", "", "usbserial_generic"});
   Plug({"4", "1234", "5678", "Other Modem", 0, "ttyACM1", "Other Modem Port", "cdc_acm"});
   struct Row {
     std::string name;
@@ -93,14 +93,14 @@ TEST_F(UdevPortsTest, RuleNamedPortsArePhonePortsAndEveryOtherSerialPortSaysWhyN
     std::string vidPid, product, driver, position;
   };
   const std::vector<Row> rows = {
-      {"ttyACM0", 100, "ZUM Mobile USB Serial Port (COM100)", "", "1004:6000", "Phone Composite",
+      {"ttyACM0", 100, "ZUM Mobile USB Serial Port (COM100)", "", "ffff:fff0", "Phone Composite",
        "cdc_acm", "pci-0000:00:14.0-usb-0:1:1.1"},
       {"ttyACM1", 101, "Other Modem Port (COM101)", "rule name is not a phone port name",
        "1234:5678", "Other Modem", "cdc_acm", "pci-0000:00:14.0-usb-0:4:1.0"},
-      {"ttyUSB0", 102, "ZUM CDMA USB Serial Port (COM102)", "", "1004:6100", "CDMA Phone", "option",
+      {"ttyUSB0", 102, "ZUM CDMA USB Serial Port (COM102)", "", "ffff:fff2", "CDMA Phone", "option",
        "pci-0000:00:14.0-usb-0:2:1.0"},
-      {"ttyUSB1", 103, "FT232R USB UART (COM103)", "no rule name", "0403:6001", "FT232R USB UART",
-       "ftdi_sio", "pci-0000:00:14.0-usb-0:3:1.0"},
+      {"ttyUSB1", 103, "USB Serial Adapter (COM103)", "no rule name", "0aaa:0001", "USB Serial Adapter",
+       "usbserial_generic", "pci-0000:00:14.0-usb-0:3:1.0"},
   };
   const auto ports = List();
   ASSERT_EQ(ports.size(), rows.size());

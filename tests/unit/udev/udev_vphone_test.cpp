@@ -92,7 +92,7 @@ TEST(UdevVirtualPhone, ModelNameRequestThroughAUdevDeclaredPort) {
   ScopedEnv tableEnv("TR52_PORT_TABLE", table.Path());
   ScopedEnv mapEnv("TR52_COM_MAP_DIR", mapDir.Path());
   UsbTestbed bed;
-  const UsbSerial port{"2", "1004", "6000", "Phone Composite", 1, "ttyACM0", kMobileName};
+  const UsbSerial port{"2", "ffff", "fff0", "Phone Composite", 1, "ttyACM0", kMobileName};
   ASSERT_TRUE(bed.Plug(port, why)) << why;
   const int master = bed.MasterFd(port);
   if (master < 0) GTEST_SKIP() << "umockdev gave the scripted tty no pseudo-terminal";

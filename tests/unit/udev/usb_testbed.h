@@ -12,7 +12,7 @@ namespace tr52test {
 // One USB serial port to script.
 struct UsbSerial {
   std::string hubPort;   // "2", "3.1": the device is 1-<hubPort> on bus 1
-  std::string vid, pid;  // "1004", "6000"
+  std::string vid, pid;  // "ffff", "fff0"
   std::string product;   // USB product string
   int interface = 0;
   std::string kernelName;  // "ttyACM0" (cdc_acm) or "ttyUSB0" (a USB-serial driver)
