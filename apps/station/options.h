@@ -24,6 +24,7 @@ struct Options {
   double timeScale = 0;       // > 0: exported as TR52_TIME_SCALE before the plug-in loads
   bool config = false;        // run the configuration dialog
   bool info = false;          // print the plug-in's configuration line
+  bool listPorts = false;     // list the serial ports and exit (port_listing.h)
   std::string packagePath;    // non-empty: saved as the package path before anything else
   std::string jsonPath;       // non-empty: the run's record is written there as JSON
   bool help = false;

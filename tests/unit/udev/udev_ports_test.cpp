@@ -99,8 +99,8 @@ TEST_F(UdevPortsTest, RuleNamedPortsArePhonePortsAndEveryOtherSerialPortSaysWhyN
        "1234:5678", "Other Modem", "cdc_acm", "pci-0000:00:14.0-usb-0:4:1.0"},
       {"ttyUSB0", 102, "ZUM CDMA USB Serial Port (COM102)", "", "ffff:fff2", "CDMA Phone", "option",
        "pci-0000:00:14.0-usb-0:2:1.0"},
-      {"ttyUSB1", 103, "USB Serial Adapter (COM103)", "no rule name", "0aaa:0001", "USB Serial Adapter",
-       "usbserial_generic", "pci-0000:00:14.0-usb-0:3:1.0"},
+      {"ttyUSB1", 103, "USB Serial Adapter (COM103)", "no rule name", "0aaa:0001",
+       "USB Serial Adapter", "usbserial_generic", "pci-0000:00:14.0-usb-0:3:1.0"},
   };
   const auto ports = List();
   ASSERT_EQ(ports.size(), rows.size());
