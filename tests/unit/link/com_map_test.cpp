@@ -182,15 +182,6 @@ TEST_F(ComMapFileTest, ADamagedMapIsRebuiltFromItsSoundEntriesWithALogLine) {
   }
 }
 
-TEST_F(ComMapFileTest, ARewrittenMapReadsBackWithoutComplaint) {
-  Spit((std::filesystem::create_directories(dir.File("state")), MapPath()), "COM101 b\nnonsense\n");
-  EXPECT_EQ(Assign({"b"}), (std::vector<std::optional<int>>{101}));
-  ASSERT_EQ(notes.size(), 1u);
-  notes.clear();
-  EXPECT_EQ(Assign({"b", "a"}), (std::vector<std::optional<int>>{101, 100}));
-  EXPECT_TRUE(notes.empty()) << notes[0];
-}
-
 TEST_F(ComMapFileTest, ASymbolicLinkIsReplacedNotFollowed) {
   std::filesystem::create_directories(dir.File("state"));
   Spit(dir.File("elsewhere"), "COM100 x\n");

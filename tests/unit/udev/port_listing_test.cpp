@@ -66,10 +66,5 @@ TEST(PortListing, OneLinePerPortWithWhyItIsNoPhonePort) {
   EXPECT_EQ(text, want);
 }
 
-TEST(PortListing, NoPortsSaysSo) {
-  EXPECT_EQ(station::PortListingText({}),
-            "PORT  COM  VENDOR:PRODUCT  PRODUCT  POSITION  DRIVER  PHONE\n(no serial ports)\n");
-}
-
 }  // namespace
 }  // namespace tr52test
