@@ -1,5 +1,6 @@
 # Thin wrapper over the CMake presets. Every target installs what it needs first.
-.PHONY: all bootstrap build test demo asan tsan fuzz fuzz-targets fuzz-seeds bench format format-check clean
+.PHONY: all bootstrap build test demo asan tsan fuzz fuzz-targets fuzz-seeds bench format format-check clean \
+	install-udev
 
 JOBS ?= $(shell nproc)
 
@@ -57,6 +58,17 @@ format:
 
 format-check:
 	find src apps tests bench \( -name '*.cpp' -o -name '*.h' \) | xargs clang-format --dry-run --Werror
+
+# The phones' udev rule (names their ports, keeps ModemManager off them, opens them to the group
+# dialout): copied into UDEV_RULES_DIR, then udev reloads its rules and replays the tty devices.
+# Needs root; DESTDIR stages it for a package instead (no reload then).
+UDEV_RULES_DIR ?= /etc/udev/rules.d
+install-udev:
+	install -D -m 644 packaging/udev/70-tr52-phones.rules $(DESTDIR)$(UDEV_RULES_DIR)/70-tr52-phones.rules
+	@if [ -z "$(DESTDIR)" ] && command -v udevadm >/dev/null; then \
+	  { udevadm control --reload && udevadm trigger --subsystem-match=tty --action=add; } || \
+	    echo "install-udev: udev did not reload (not running?): replug the phones or reboot"; \
+	fi
 
 clean:
 	rm -rf build

@@ -15,6 +15,7 @@
 #include "package_setting.h"
 #include "platform/process_info.h"
 #include "plugin_module.h"
+#include "port_listing.h"
 #include "run_report.h"
 #include "station.h"
 #include "station_front_end.h"
@@ -100,6 +101,7 @@ int main(int argc, char** argv) {
     station::Out().Raw(station::HelpText(program));
     return 0;
   }
+  if (options->listPorts) return station::ListPorts();
   if (options->ports.empty() && !options->config && !options->info &&
       options->packagePath.empty()) {
     station::Out().Error("nothing to do: give --ports, --package, --info or --config (see " +

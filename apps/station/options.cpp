@@ -194,6 +194,9 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     } else if (arg == "--info") {
       if (!noValue()) return std::nullopt;
       opt.info = true;
+    } else if (arg == "--list-ports") {
+      if (!noValue()) return std::nullopt;
+      opt.listPorts = true;
     } else {
       error = "unknown argument '" + std::string(argv[i]) + "'";
       return std::nullopt;
@@ -250,6 +253,9 @@ Options:
                        full-screen view: one pane per port; keys c configuration, q quit,
                        Tab next pane, arrows and PgUp/PgDn scroll its steps)
   --info               print the plug-in's configuration line (the package path)
+  --list-ports         list every serial port seen and exit: kernel name, COM number,
+                       vendor:product, USB product, physical position, driver, and whether it
+                       is a phone port (and why not: no rule name, not USB, in use ...)
   -h, --help           show this text
 
 Without --ports the station only does what --package, --config and --info ask and exits.
@@ -262,7 +268,9 @@ Files and environment:
                        "_log.txt" in place of its extension), made afresh by every run
   TR52_PORT_TABLE      the folder of the port table where virtual phones and test peers declare
                        their COM ports (default /tmp/tr52-ports); USB serial ports are found
-                       by themselves
+                       through udev (see the README, "Real phones")
+  TR52_COM_MAP_DIR     the folder of the COM map, the COM number kept per USB position
+                       (default $XDG_STATE_HOME/tr52, else ~/.local/state/tr52)
 
 In interactive mode (no --batch) a port's pane stays until its phone is unplugged; then the
 port is free for the next phone. A phone that comes back by itself after a successful download

@@ -25,6 +25,7 @@ struct Options {
   bool config = false;        // run the configuration dialog
   bool info = false;          // print the plug-in's configuration line
   bool plain = false;         // text lines even on a terminal
+  bool listPorts = false;     // list the serial ports and exit (port_listing.h)
   std::string packagePath;    // non-empty: saved as the package path before anything else
   std::string jsonPath;       // non-empty: the run's record is written there as JSON
   bool help = false;

@@ -3,8 +3,9 @@
 #include <cstdio>
 
 #include "base/process_log.h"
+#include "link/serial_ports.h"
+#include "link/udev_ports.h"
 #include "platform/serial_device.h"
-#include "platform/usb_serial_enum.h"
 
 namespace tr52 {
 
@@ -59,20 +60,26 @@ void FilterPhonePorts(std::vector<SerialPortInfo>& list, bool checkOpen) {
 
 void EnumPhonePorts(std::vector<SerialPortInfo>& list, bool checkOpen) {
   list.clear();
-  std::vector<SystemSerialPort> ports;
+  std::vector<ListedPort> ports;
+  std::vector<std::string> notes;
   try {
-    std::vector<std::string> notes;
-    ports = ListSystemSerialPorts(&notes);
+    ports = ListSerialPorts(false, notes);
+  } catch (const UdevError& e) {
     for (const std::string& note : notes) Log("%s", note.c_str());
-  } catch (const PortListError& e) {
     throw PortEnumError(e.what());
   }
-  for (auto& s : ports) {
+  for (const std::string& note : notes) Log("%s", note.c_str());
+  for (const ListedPort& p : ports) {
+    // Declared ports go to the name filter as they are; a USB port only when the rule named it
+    // and no declared port took its number.
+    const bool declared = p.From() == ListedPort::Source::PortTable;
+    if (!p.Com() || (!declared && !p.IsPhonePort())) continue;
+    if (p.From() == ListedPort::Source::Other) continue;
     SerialPortInfo info;
-    info.devicePath = std::move(s.devicePath);
-    info.portName = std::move(s.portName);
-    info.friendlyName = std::move(s.friendlyName);
-    info.usbDevice = s.location.rfind("USB", 0) == 0;
+    info.devicePath = p.DevicePath();
+    info.portName = "COM" + std::to_string(*p.Com());
+    info.friendlyName = p.FriendlyName();
+    info.usbDevice = !declared;
     list.push_back(std::move(info));
   }
   FilterPhonePorts(list, checkOpen);

@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "base/process_log.h"
+#include "link/serial_ports.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
-#include "platform/usb_serial_enum.h"
 
 namespace tr52 {
 namespace {
@@ -28,7 +28,7 @@ SerialPort::~SerialPort() = default;
 bool SerialPort::Open(uint8_t portNumber) {
   if (open_) return true;
   portNumber_ = portNumber;
-  const auto path = DevicePathForCom(portNumber);
+  const auto path = DevicePathOfCom(portNumber);
   if (!path) return false;
   if (!device_->Open(*path)) return false;
   devicePath_ = *path;

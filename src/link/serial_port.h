@@ -1,7 +1,7 @@
 // The plug-in's only access to a phone: one serial port, opened by COM number.
 //
-// On Linux the COM number is looked up in the port table and the USB serial devices
-// (platform/usb_serial_enum.h) to find the tty device. The line runs raw at 115200 8N1 with no
+// On Linux the COM number is looked up in the port table and the USB serial devices numbered by
+// the COM map (link/serial_ports.h) to find the tty device. The line runs raw at 115200 8N1 with no
 // flow control and DTR/RTS raised. A device that disappears (the cable is pulled) closes the
 // port, with the log lines "@@ Cable Disconnected - Reading" / "... - Reading Error".
 #pragma once

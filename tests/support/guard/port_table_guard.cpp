@@ -11,6 +11,8 @@
 //    forgot its own table.
 // A breach is printed when it happens and fails the program at its end; the guard then puts
 // things back so that the later tests stay private.
+// The COM map (numbers of the machine's USB serial ports) is kept off the developer's state the
+// same way: TR52_COM_MAP_DIR points at a private folder unless the environment set it.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -35,6 +37,7 @@ class PortTableGuard : public ::testing::EmptyTestEventListener {
 
  private:
   void OnTestProgramStart(const ::testing::UnitTest&) override {
+    PrivateComMap();
     if (const auto table = Env(kTable); table && !table->empty()) {
       table_ = *table;
       return;
@@ -49,6 +52,10 @@ class PortTableGuard : public ::testing::EmptyTestEventListener {
     setenv(kTable, table_.c_str(), 1);
   }
   void OnTestProgramEnd(const ::testing::UnitTest&) override {
+    if (!ownComMap_.empty()) {
+      std::error_code ec;
+      std::filesystem::remove_all(ownComMap_, ec);
+    }
     if (own_.empty()) return;
     unsetenv(kTable);
     std::error_code ec;
@@ -73,13 +80,22 @@ class PortTableGuard : public ::testing::EmptyTestEventListener {
         std::filesystem::remove_all(entry.path(), ec);
     }
   }
+  void PrivateComMap() {
+    if (const auto dir = Env("TR52_COM_MAP_DIR"); dir && !dir->empty()) return;
+    const auto tmp = Env("TMPDIR");
+    std::string tmpl = (tmp && !tmp->empty() ? *tmp : "/tmp") + "/tr52-test-com-map-XXXXXX";
+    if (mkdtemp(tmpl.data()) == nullptr) return;
+    ownComMap_ = tmpl;
+    setenv("TR52_COM_MAP_DIR", ownComMap_.c_str(), 1);
+  }
   void Breach(const std::string& what) {
     std::fprintf(stderr, "port table guard: %s\n", what.c_str());
     breaches_.push_back(what);
   }
 
-  std::string table_;  // TR52_PORT_TABLE for the program
-  std::string own_;    // the folder the guard made for it, if it made one
+  std::string table_;      // TR52_PORT_TABLE for the program
+  std::string own_;        // the folder the guard made for it, if it made one
+  std::string ownComMap_;  // the COM map folder the guard made, if it made one
   std::optional<std::string> tmpdir_;
   std::vector<std::string> breaches_;
 };

@@ -1,0 +1,96 @@
+#include "usb_testbed.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+
+namespace tr52test {
+namespace {
+
+constexpr const char* kBus = "/devices/pci0000:00/0000:00:14.0/usb1";
+
+std::string DevicePath(const UsbSerial& p) {
+  return std::string(kBus) + "/1-" + p.hubPort;
+}
+
+std::string InterfacePath(const UsbSerial& p) {
+  return DevicePath(p) + "/1-" + p.hubPort + ":1." + std::to_string(p.interface);
+}
+
+bool IsAcm(const UsbSerial& p) {
+  return p.kernelName.rfind("ttyACM", 0) == 0;
+}
+
+}  // namespace
+
+UsbTestbed::UsbTestbed() : bed_(umockdev_testbed_new()) {}
+
+UsbTestbed::~UsbTestbed() {
+  if (bed_) g_object_unref(bed_);
+}
+
+bool UsbTestbed::PreloadActive() {
+  void* lib = dlopen(kPreloadLibrary, RTLD_LAZY | RTLD_NOLOAD);
+  if (lib) dlclose(lib);
+  return lib != nullptr;
+}
+
+bool UsbTestbed::Available(std::string& why) {
+  if (PreloadActive()) return true;
+  why =
+      "umockdev's preload library (libumockdev-preload.so.0) is not active in this process, so "
+      "no scripted /sys and /dev can be shown to libudev";
+  return false;
+}
+
+std::string UsbTestbed::IdPath(const UsbSerial& p) {
+  return "pci-0000:00:14.0-usb-0:" + p.hubPort + ":1." + std::to_string(p.interface);
+}
+
+std::string UsbTestbed::TtySysPath(const UsbSerial& p) {
+  return "/sys" + InterfacePath(p) + (IsAcm(p) ? "" : "/" + p.kernelName) + "/tty/" + p.kernelName;
+}
+
+std::string UsbTestbed::Tree(const UsbSerial& p) {
+  std::string t;
+  t += "P: " + DevicePath(p) + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
+  t += "A: idVendor=" + p.vid + "\nA: idProduct=" + p.pid + "\nA: product=" + p.product + "\n\n";
+  t += "P: " + InterfacePath(p) + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n";
+  t += "A: bInterfaceNumber=0" + std::to_string(p.interface) + "\n\n";
+  if (!IsAcm(p))
+    t += "P: " + InterfacePath(p) + "/" + p.kernelName + "\nE: SUBSYSTEM=usb-serial\n\n";
+  const std::string number = p.kernelName.substr(6);
+  t += "P: " + TtySysPath(p).substr(4) + "\nN: " + p.kernelName + "\nE: SUBSYSTEM=tty\n";
+  t += "E: DEVNAME=/dev/" + p.kernelName + "\nE: ID_PATH=" + IdPath(p) + "\n";
+  t += "E: ID_USB_DRIVER=" + p.driver + "\n";
+  if (!p.ruleName.empty()) t += "E: ID_TR52_PORT_NAME=" + p.ruleName + "\n";
+  t += "A: dev=" + std::string(IsAcm(p) ? "166:" : "188:") + number + "\n";
+  return t;
+}
+
+bool UsbTestbed::Plug(const UsbSerial& port, std::string& error) {
+  return AddTree(Tree(port), error);
+}
+
+bool UsbTestbed::AddTree(const std::string& text, std::string& error) {
+  GError* err = nullptr;
+  const bool ok = umockdev_testbed_add_from_string(bed_, text.c_str(), &err);
+  if (!ok) error = err ? err->message : "umockdev refused the device tree";
+  if (err) g_error_free(err);
+  return ok;
+}
+
+void UsbTestbed::Unplug(const UsbSerial& port) {
+  umockdev_testbed_remove_device(bed_, TtySysPath(port).c_str());
+  if (!IsAcm(port))
+    umockdev_testbed_remove_device(bed_,
+                                   ("/sys" + InterfacePath(port) + "/" + port.kernelName).c_str());
+  umockdev_testbed_remove_device(bed_, ("/sys" + InterfacePath(port)).c_str());
+  umockdev_testbed_remove_device(bed_, ("/sys" + DevicePath(port)).c_str());
+}
+
+int UsbTestbed::MasterFd(const UsbSerial& port) {
+  return umockdev_testbed_get_dev_fd(bed_, ("/dev/" + port.kernelName).c_str());
+}
+
+}  // namespace tr52test
