@@ -43,7 +43,6 @@ class PluginHost : public ::testing::Test {
   static void SetUpTestSuite() {
     dir_ = new TempDir();
     table_ = new ScopedEnv("TR52_PORT_TABLE", dir_->File("ports"));
-    waits_ = new ScopedEnv("TR52_TIME_SCALE", "10");
     // The host executable stands in the temporary folder: settings and log go there.
     tr52::SetExecutablePathOverride(dir_->File("host"));
     tr52::ModuleAttach();
@@ -54,7 +53,6 @@ class PluginHost : public ::testing::Test {
     tr52::ModuleDetach();
     tr52::SetExecutablePathOverride("");
     delete package_;
-    delete waits_;
     delete table_;
     delete dir_;
   }
@@ -66,11 +64,15 @@ class PluginHost : public ::testing::Test {
     tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, path);
   }
 
-  // The clock runs 10 times fast, so the protocol's answer time-outs are a tenth of theirs
-  // (0.3 s for 3 s): short enough for quick fault rows, long enough that a loaded machine
-  // running tests side by side does not miss answers. The named waits are shortened another
-  // 10 times through the download's time scale.
-  PluginHost() : clock_(10) {
+  // Downloads run 100 times fast in all: the process clock runs `clockFactor` times fast and
+  // the named waits are shortened the rest of the way through the download's time scale. The
+  // protocol's answer time-outs follow the clock alone: healthy downloads keep them real (1), so
+  // that a loaded machine running tests side by side never misses an answer; fault rows that
+  // must wait for time-outs take them 10 times shorter.
+  explicit PluginHost(double clockFactor = 10)
+      : clockFactor_(clockFactor),
+        clock_(clockFactor),
+        waits_("TR52_TIME_SCALE", std::to_string(100.0 / clockFactor)) {
     host_ = win::CreateWindowEx(nullptr, "Host", "", 0, {},
                                 [this](win::HWND, win::UINT m, win::WPARAM w, win::LPARAM) {
                                   if (m == tr52::WM_DOWNLOAD_RESULT) results_.push_back(w);
@@ -86,7 +88,8 @@ class PluginHost : public ::testing::Test {
     vphone::PhoneOptions options;
     options.com = com;
     options.startMode = mode;
-    options.rebootDelayMs = 1000;
+    // A reboot takes 10 ms of real time whatever the clock.
+    options.rebootDelayMs = static_cast<uint64_t>(10 * clockFactor_);
     options.scenario = vphone::ParseScenario(scenario);
     auto phone = std::make_unique<vphone::VirtualPhone>(options);
     std::string error;
@@ -133,9 +136,10 @@ class PluginHost : public ::testing::Test {
 
   static TempDir* dir_;
   static ScopedEnv* table_;
-  static ScopedEnv* waits_;
   static DownloadPackage* package_;
+  double clockFactor_;
   ScopedClock clock_;
+  ScopedEnv waits_;
   win::HWND host_ = nullptr;
   win::CWnd parent_;
   std::vector<win::WPARAM> results_;
@@ -150,7 +154,6 @@ class PluginHost : public ::testing::Test {
 
 inline TempDir* PluginHost::dir_ = nullptr;
 inline ScopedEnv* PluginHost::table_ = nullptr;
-inline ScopedEnv* PluginHost::waits_ = nullptr;
 inline DownloadPackage* PluginHost::package_ = nullptr;
 
 }  // namespace tr52test
