@@ -185,6 +185,7 @@ void VirtualPhone::Trace(const char* what, std::span<const uint8_t> bytes) {
 void VirtualPhone::Run() {
   std::vector<uint8_t> buf(65536);
   bool pulled = false;
+  bool flowing = false;  // the last read found bytes: read again before waiting for more
   while (!stop_) {
     if (!port_) {
       bool due;
@@ -207,11 +208,13 @@ void VirtualPhone::Run() {
     WriteDelayedAnswers(false);
     const int waitMs = late_.empty() ? 10 : 1;
     const bool readable =
-        delayed_.empty()
-            ? port_->WaitReadable(waitMs)
-            : port_->WaitReadableUs(std::min<int64_t>(waitMs * 1000, MicrosToNextDelayed()));
+        flowing ||
+        (delayed_.empty()
+             ? port_->WaitReadable(waitMs)
+             : port_->WaitReadableUs(std::min<int64_t>(waitMs * 1000, MicrosToNextDelayed())));
     if (!readable) continue;
     const size_t n = port_->Read(buf.data(), buf.size());
+    flowing = n > 0;
     // Fed a block at a time, up to each frame's end: the byte that makes `pullAfterBytes_`
     // is counted but never fed, the cable going just before it.
     for (size_t i = 0; i < n && port_;) {
