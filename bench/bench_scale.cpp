@@ -145,6 +145,16 @@ void ResetPeakResident() {
   out << "5";
 }
 
+// Lines in a text file (0 when it cannot be read).
+size_t LineCount(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  size_t lines = 0;
+  char buf[65536];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0)
+    lines += static_cast<size_t>(std::count(buf, buf + in.gcount(), '\n'));
+  return lines;
+}
+
 std::string ProgramDir() {
   char path[4096];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -367,12 +377,15 @@ int main(int argc, char** argv) {
               "MB/s xwait", "plugCPU/p", "phoneCPU/p", "plugMiB/p", "phoneMiB/p", "slow/med",
               "eff (xwait)");
 
+  const std::string logPath = dir.File("bench_host_log.txt");
   const double limit = 60.0 + 600.0 / scale;
   bool ok = true;
   double oneRate = 0, oneTransferRate = 0;
   int nextCom = 101;
   for (size_t n : counts) {
+    const size_t linesBefore = LineCount(logPath);
     const RunFigures f = RunDownloads(n, nextCom, vphone, portTable, clock, limit);
+    const size_t logLines = LineCount(logPath) - linesBefore;
     nextCom += static_cast<int>(n);
     if (f.downloadSeconds.size() != n) {
       ok = false;
@@ -405,8 +418,8 @@ int main(int argc, char** argv) {
                 slowest / Median(f.downloadSeconds), eff);
     std::printf(
         "%6s download %.2f s median, %.2f s slowest; named waits and pauses %.2f s per "
-        "phone\n",
-        "", Median(f.downloadSeconds), slowest, f.waitingSeconds);
+        "phone; %zu plug-in log lines per download\n",
+        "", Median(f.downloadSeconds), slowest, f.waitingSeconds, logLines / n);
     std::fflush(stdout);
   }
   std::printf(
