@@ -146,6 +146,30 @@ TEST_F(PipelinedWriteTest, ImageSmallerThanAPacketGoesAsOneLastPacketOfItsRealSi
   EXPECT_EQ(Reassemble(packets), images[IMAGE_EFS_GANG]);
 }
 
+// Packets are framed straight from the image: nothing an earlier command left in the request
+// buffer shows in them, past a packet's data every byte up to 16464 is zero.
+TEST_F(PipelinedWriteTest, EarlierRequestBytesNeverShowInPackets) {
+  images[IMAGE_AMSS] = Pattern(kPacket + 1000);
+  std::fill(link.PacketBuffers().request, link.PacketBuffers().request + PhoneLink::kBufferSize,
+            0xAA);
+  PipelinePhone phone(5);
+  Use(phone);
+  ASSERT_TRUE(dload.Dl_AsyncOptimizeWrite(IMAGE_AMSS));
+  const auto requests = Requests();
+  const auto packets = Packets(requests);
+  ASSERT_EQ(packets.size(), 2u);
+  EXPECT_EQ(packets[1].size, 1000u);
+  size_t checked = 0;
+  for (const auto& r : requests) {
+    if (r.size() != 16464 || r[0] != 0x50 || r[1] != 0x10) continue;
+    const size_t size = r[6] | (r[7] << 8);
+    EXPECT_TRUE(AllZero(r, 16 + size, r.size())) << "packet of " << size << " bytes";
+    ++checked;
+  }
+  EXPECT_EQ(checked, 2u);
+  EXPECT_EQ(Reassemble(packets), images[IMAGE_AMSS]);
+}
+
 TEST_F(PipelinedWriteTest, OnePacketImageIsNotReportedWrittenWithoutItsAcknowledgement) {
   images[IMAGE_EFS_GANG] = Pattern(kPacket);
   ScopedClock fast(2000);
