@@ -8,6 +8,7 @@
 
 #include "command_fixture.h"
 #include "commands/dload_client.h"
+#include "commands/pipelined_writer.h"
 #include "support/scoped_clock.h"
 
 namespace tr52test {
@@ -341,6 +342,22 @@ TEST_F(PipelinedWriteTest, EmptySlotSendsNothing) {
   EXPECT_FALSE(dload.Dl_AsyncOptimizeWrite(IMAGE_AMSS));
   EXPECT_EQ(peer.RequestCount(), 0u);
   EXPECT_TRUE(log.Has(">>Dl_AsyncOptimizeWrite()"));
+}
+
+// A packet must fit the request's 16384-byte data area: larger packet sizes send nothing
+// (instead of reading and framing past the data area).
+TEST_F(PipelinedWriteTest, PacketSizeBeyondTheDataAreaSendsNothing) {
+  const Bytes image = Pattern(3 * kPacket);
+  PipelinePhone phone(5);
+  Use(phone);
+  PipelinedWriter writer(link, nullptr);
+  for (const uint32_t packetSize : {kPacket + 1, 2 * kPacket, 0u}) {
+    SCOPED_TRACE(packetSize);
+    EXPECT_FALSE(
+        writer.Write(image.data(), static_cast<uint32_t>(image.size()), packetSize, "AMSS"));
+  }
+  EXPECT_EQ(peer.RequestCount(), 0u);
+  EXPECT_EQ(link.noWakeFlags, 0);
 }
 
 TEST_F(PipelinedWriteTest, SilentPhoneFailsTheWriteAndFreesTheLink) {
