@@ -185,6 +185,7 @@ void VirtualPhone::Trace(const char* what, std::span<const uint8_t> bytes) {
 void VirtualPhone::Run() {
   std::vector<uint8_t> buf(65536);
   bool pulled = false;
+  bool flowing = false;  // the last read found bytes: read again before waiting for more
   while (!stop_) {
     if (!port_) {
       bool due;
@@ -207,20 +208,32 @@ void VirtualPhone::Run() {
     WriteDelayedAnswers(false);
     const int waitMs = late_.empty() ? 10 : 1;
     const bool readable =
-        delayed_.empty()
-            ? port_->WaitReadable(waitMs)
-            : port_->WaitReadableUs(std::min<int64_t>(waitMs * 1000, MicrosToNextDelayed()));
+        flowing ||
+        (delayed_.empty()
+             ? port_->WaitReadable(waitMs)
+             : port_->WaitReadableUs(std::min<int64_t>(waitMs * 1000, MicrosToNextDelayed())));
     if (!readable) continue;
-    size_t n = port_->Read(buf.data(), buf.size());
-    for (size_t i = 0; i < n && port_; ++i) {
-      ++bytesIn_;
-      if (!pulled && pullAfterBytes_ != 0 && bytesIn_ >= pullAfterBytes_) {
-        pulled = true;
-        Vanish(replugAfterMs_ >= 0, static_cast<uint64_t>(std::max<int64_t>(replugAfterMs_, 0)),
-               mode_);
-        break;
+    const size_t n = port_->Read(buf.data(), buf.size());
+    flowing = n > 0;
+    // Fed a block at a time, up to each frame's end: the byte that makes `pullAfterBytes_`
+    // is counted but never fed, the cable going just before it.
+    for (size_t i = 0; i < n && port_;) {
+      size_t span = n - i;
+      if (!pulled && pullAfterBytes_ != 0) {
+        if (bytesIn_ + 1 >= pullAfterBytes_) {
+          ++bytesIn_;
+          pulled = true;
+          Vanish(replugAfterMs_ >= 0, static_cast<uint64_t>(std::max<int64_t>(replugAfterMs_, 0)),
+                 mode_);
+          break;
+        }
+        span = std::min<uint64_t>(span, pullAfterBytes_ - 1 - bytesIn_);
       }
-      if (assembler_.Feed(buf[i])) OnFrame(assembler_.Frame(), assembler_.FrameLength());
+      const size_t taken = assembler_.FeedBytes(buf.data() + i, span);
+      i += taken;
+      bytesIn_ += taken;
+      if (taken > 0 && assembler_.FrameReady())
+        OnFrame(assembler_.Frame(), assembler_.FrameLength());
     }
   }
 }

@@ -55,14 +55,18 @@ void PipelinedWriter::ScheduleLastIfDue() {
 
 void PipelinedWriter::BuildPacket(const uint8_t* data) {
   uint8_t* req = link_.PacketBuffers().request;
-  std::memset(req, 0, kRequestLength);
+  // The packet's bytes stay in the image: the link frames them from there (bytes 16 to
+  // 16 + packet of the request buffer are not used). What follows them in the request is zero.
+  std::memset(req, 0, kHeaderLength);
+  std::memset(req + kHeaderLength + packet_, 0, kRequestLength - kHeaderLength - packet_);
   req[0] = kZumCmd;
   req[1] = kSubAsyncWrite;
   StoreU32le(req + 2, offset_);
   StoreU16le(req + 6, static_cast<uint16_t>(packet_));
   StoreU32le(req + 8, seq_);
   StoreU32le(req + 12, lastPhase_ ? kKindLast : (seq_ == 0 ? kKindFirst : kKindNext));
-  std::memcpy(req + 16, data + offset_, packet_);
+  body_ = data + offset_;
+  bodyLength_ = packet_;
 }
 
 void PipelinedWriter::Progress(uint64_t amount) {
@@ -138,7 +142,8 @@ PipelinedWriter::Examined PipelinedWriter::ExamineBatch() {
 
 bool PipelinedWriter::Write(const uint8_t* data, uint32_t size, uint32_t packetSize,
                             const char* name) {
-  if (data == nullptr || size == 0 || packetSize == 0) return false;
+  // A packet must fit the request's 16384-byte data area.
+  if (data == nullptr || size == 0 || packetSize == 0 || packetSize > kPacket) return false;
   Log("[COM%d] %s FLASHING ...", Port(), name);
   if (reporter_ != nullptr) {
     reporter_->WebDLFunction(3, "%s WRITING", name);
@@ -164,7 +169,8 @@ bool PipelinedWriter::Write(const uint8_t* data, uint32_t size, uint32_t packetS
   ScheduleLastIfDue();
 
   uint8_t* req = link_.PacketBuffers().request;
-  uint8_t* rsp = link_.PacketBuffers().response;
+  body_ = nullptr;
+  bodyLength_ = 0;
   int exceptionsInARow = 0;
   while (remaining_ > 0 && !link_.IsAborted()) {
     try {
@@ -176,7 +182,10 @@ bool PipelinedWriter::Write(const uint8_t* data, uint32_t size, uint32_t packetS
 
       int result = TXRX_FAILED;
       try {
-        result = link_.AsyncTxRx(req, rsp, kRequestLength, kTimeoutMs);
+        // A wait without sending frames the last packet again, as the engine always frames
+        // its request; nothing of it is written.
+        result = link_.AsyncTxRxSpliced(req, kRequestLength, body_, kHeaderLength, bodyLength_,
+                                        kTimeoutMs);
       } catch (...) {
         Log("Dl_AsyncWrite_New() - Exception occured while TxRx! GetLasetError %d", errno);
         if (++exceptionsInARow >= kMaxExceptionsInARow) return false;

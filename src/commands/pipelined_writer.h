@@ -14,6 +14,7 @@ class ProgressReporter;
 class PipelinedWriter {
  public:
   static constexpr int kRequestLength = 16464;
+  static constexpr uint32_t kHeaderLength = 16;  // fields before the data area
   static constexpr int kTimeoutMs = 70000;
   static constexpr uint32_t kPacket = 16384;
   static constexpr uint32_t kSmallPacket = 2112;  // MASTER ROM, ZIMAGE_RAMDISK, SYSTEM
@@ -24,7 +25,8 @@ class PipelinedWriter {
 
   PipelinedWriter(PhoneLink& link, ProgressReporter* reporter) : link_(link), reporter_(reporter) {}
 
-  // Writes `size` bytes in packets of `packetSize`; true when every byte was acknowledged.
+  // Writes `size` bytes in packets of `packetSize` (at most kPacket); true when every byte was
+  // acknowledged.
   // The link's pipelined fields are cleared on every return.
   bool Write(const uint8_t* data, uint32_t size, uint32_t packetSize, const char* name);
 
@@ -55,7 +57,9 @@ class PipelinedWriter {
   bool waiting_ = false;
   bool lastPhase_ = false;
   uint32_t lastSeq_ = 0;
-  int frames_ = 0;  // acknowledgements of the current batch
+  int frames_ = 0;                 // acknowledgements of the current batch
+  const uint8_t* body_ = nullptr;  // the last built packet's bytes, in the image
+  uint32_t bodyLength_ = 0;
 };
 
 }  // namespace tr52

@@ -5,27 +5,43 @@
 
 namespace tr52 {
 
-FrameCodec::FrameCodec() : tx_(new uint8_t[kBufferSize]()), rx_(new uint8_t[kBufferSize]()) {}
+FrameCodec::FrameCodec() : tx_(new uint8_t[kTxRoom]()), rx_(new uint8_t[kBufferSize]()) {}
 
 bool FrameCodec::ComputeTxCRC(const uint8_t* payload, size_t length) {
-  // Only the part of the buffer the previous frame used needs zeroing.
-  std::memset(tx_.get(), 0, static_cast<size_t>(txLength_));
+  const Piece whole{payload, length};
+  return ComputeTxCRC(&whole, 1);
+}
+
+bool FrameCodec::ComputeTxCRC(const Piece* pieces, size_t count) {
+  const size_t previous = static_cast<size_t>(txLength_);
   txLength_ = 0;
-  const uint16_t crc = Crc16(payload, length);
-  const uint8_t fcs[2] = {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)};
-  // Flags, payload and FCS, every byte escaped, fit as long as length <= (size - 6) / 2: then
-  // the escapes need no counting. Longer payloads are sized exactly before anything is written.
-  if (length > (kBufferSize - 6) / 2) {
-    const size_t size = 2 + length + CountEscapable(payload, length) + 2 + NeedsEscape(fcs[0]) +
-                        NeedsEscape(fcs[1]);
-    if (size > kBufferSize) return false;
+  uint16_t crc = 0xFFFF;
+  size_t length = 0;
+  for (size_t i = 0; i < count; ++i) {
+    crc = Crc16Update(crc, pieces[i].data, pieces[i].length);
+    length += pieces[i].length;
   }
+  crc ^= 0xFFFF;
+  const uint8_t fcs[2] = {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)};
   uint8_t* out = tx_.get();
+  // Flags, payload and FCS, every byte escaped, take at most 2 * length + 6 bytes, which the
+  // buffer's slack behind its 32768 bytes always holds for a payload that could fit at all: the
+  // frame is built without counting escapes first, and refused when it came out too long.
+  if (length > kBufferSize - 4) {
+    std::memset(out, 0, previous);
+    return false;
+  }
   size_t n = 0;
   out[n++] = kFrameFlag;
-  n += EscapeBody(payload, length, out + n);
+  for (size_t i = 0; i < count; ++i) n += EscapeBody(pieces[i].data, pieces[i].length, out + n);
   n += EscapeBody(fcs, sizeof fcs, out + n);
   out[n++] = kFrameFlag;
+  if (n > kBufferSize) {
+    std::memset(out, 0, std::max(n, previous));
+    return false;
+  }
+  // Past the new frame nothing of a longer previous one is left.
+  if (previous > n) std::memset(out + n, 0, previous - n);
   txLength_ = static_cast<int>(n);
   return true;
 }

@@ -20,6 +20,14 @@ class FrameCodec {
   // Builds the frame of `length` payload bytes into the tx buffer. False (tx length 0) when
   // the frame would not fit the tx buffer.
   bool ComputeTxCRC(const uint8_t* payload, size_t length);
+  // One run of payload bytes; a payload may be framed from several runs that lie apart.
+  struct Piece {
+    const uint8_t* data;
+    size_t length;
+  };
+  // As ComputeTxCRC over the runs joined in order, without joining them first: a packet whose
+  // data stay where they are is framed straight from there.
+  bool ComputeTxCRC(const Piece* pieces, size_t count);
   const uint8_t* TxBuffer() const { return tx_.get(); }
   int TxLength() const { return txLength_; }
 
@@ -44,6 +52,10 @@ class FrameCodec {
   uint64_t receiveStartTick = 0;
 
  private:
+  // The tx buffer: 32768 bytes for frames, then room for a frame that came out too long to be
+  // sent (every byte escaped) while it is being built.
+  static constexpr size_t kTxRoom = 2 * kBufferSize + 8;
+
   int txLength_ = 0;
   int rxLength_ = 0;
   size_t rxHighWater_ = 0;

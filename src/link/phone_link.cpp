@@ -314,6 +314,30 @@ int PhoneLink::AsyncTxRx(uint8_t* request, uint8_t* /*response*/, int requestLen
     Log("Exception AsyncTxRx - ComputeTxCRC Failed");
     return TXRX_FAILED;
   }
+  return Exchange(request, timeoutMs);
+}
+
+int PhoneLink::AsyncTxRxSpliced(uint8_t* request, int requestLength, const uint8_t* body,
+                                size_t bodyAt, size_t bodyLength, int timeoutMs) {
+  rxStatus_ = RX_NOK;
+  if (!IsOpen()) return TXRX_FAILED;
+  if (!request || requestLength < 0) return TXRX_FAILED;
+  const size_t length = static_cast<size_t>(requestLength);
+  if (bodyAt > length || bodyLength > length - bodyAt || (bodyLength > 0 && !body)) {
+    Log("Exception AsyncTxRx - ComputeTxCRC Failed");
+    return TXRX_FAILED;
+  }
+  const size_t tail = bodyAt + bodyLength;
+  const FrameCodec::Piece pieces[3] = {
+      {request, bodyAt}, {body, bodyLength}, {request + tail, length - tail}};
+  if (!codec_.ComputeTxCRC(pieces, 3)) {
+    Log("Exception AsyncTxRx - ComputeTxCRC Failed");
+    return TXRX_FAILED;
+  }
+  return Exchange(request, timeoutMs);
+}
+
+int PhoneLink::Exchange(const uint8_t* request, int timeoutMs) {
   if (protocolMode_ == MODE_DLOAD && noWakeFlags == 0) {
     try {
       static const uint8_t kWake[3] = {kFrameFlag, kFrameFlag, kFrameFlag};

@@ -55,6 +55,12 @@ class PhoneLink : public SerialPort {
   // Bytes of the response buffer past the received answer(s) read as zero, also after a
   // failed wait. A request whose frame would not fit 32768 bytes fails without being sent.
   int AsyncTxRx(uint8_t* request, uint8_t* response, int requestLength, int timeoutMs);
+  // As AsyncTxRx, except that request bytes [bodyAt, bodyAt + bodyLength) are taken from `body`
+  // instead of the request buffer (whose bytes there are neither read nor written): a packet
+  // whose data stand in the caller's memory is framed from there without a copy. Fails like an
+  // oversize request when the body does not lie inside the request.
+  int AsyncTxRxSpliced(uint8_t* request, int requestLength, const uint8_t* body, size_t bodyAt,
+                       size_t bodyLength, int timeoutMs);
 
   PacketBufferPair PacketBuffers() { return {request_.get(), codec_.RxBuffer()}; }
   int RxStatus() const { return rxStatus_; }
@@ -89,6 +95,8 @@ class PhoneLink : public SerialPort {
   int noWakeFlags = 0;
 
  private:
+  // The framed request in the codec's tx buffer: wake-up, attempts, waits and classification.
+  int Exchange(const uint8_t* request, int timeoutMs);
   // Receives into the response buffer (see above); called by AsyncTxRx only.
   void WaitRsp(int timeoutMs);
   // 1 accepted, 0 rejected at once, -1 attempt failed.

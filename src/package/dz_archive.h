@@ -1,6 +1,6 @@
 // Reader of the .dz firmware package: the trailer's offset table, the main header with the
-// model name, the sub headers, and the extraction of images (deciphered, inflated and checked
-// against their MD5 digests through two temporary files).
+// model name, the sub headers, and the extraction of images (deciphered into a temporary file,
+// then inflated from it straight into memory and checked against their MD5 digests).
 //
 // Every failure returns false and leaves a message in LastError(); wrapping messages embed the
 // message before them through "%s". The package is opened read-only under an exclusive lock,
@@ -83,11 +83,11 @@ class DzArchive {
   bool ReadMainHeader();
   bool ExtractInto(uint32_t offset, std::string& name, ImageBuffer& data, size_t at, uint64_t limit,
                    uint64_t& produced);
-  // Inflates into the new file `output` at `destination`; the inflated size, 0 on failure.
-  // Output that would pass `bound` bytes is not written: the inflation stops there, with
-  // `overBound` set.
-  uint64_t InflateFileTo(const std::string& source, const std::string& destination, uint64_t bound,
-                         TempFile& output, bool& overBound);
+  // Inflates `source` into `data` behind its first `at` bytes, checking the digest; the
+  // inflated size, 0 on failure (then `data` keeps only its first `at` bytes). Output that
+  // would pass `bound` bytes ends the inflation there, with `overBound` set.
+  uint64_t InflateInto(const std::string& source, uint64_t bound, ImageBuffer& data, size_t at,
+                       bool& overBound);
   void Report(const char* phase, uint64_t done, uint64_t total) {
     if (progress_) progress_(phase, done, total);
   }

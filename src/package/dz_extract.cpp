@@ -1,9 +1,10 @@
 // Taking images out of an opened package: the entry walk with split images, and the extraction
-// of one sub file through two temporary files (stored data deciphered into the first, inflated
-// into the second, checked, then read back).
+// of one sub file: its stored data deciphered into a temporary file, inflated from there
+// straight into the result and checked against the image digest on the way.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -19,7 +20,14 @@ namespace tr52 {
 
 namespace {
 
+// Inflated a block at a time straight into the result, each block's digest taken while it is
+// still in the cache; the gzip reader inflates blocks this large without its own buffer.
 constexpr unsigned kInflateBlock = 256 * 1024;
+// Stored data are copied (and deciphered) in blocks of this many bytes, a multiple of the
+// cipher's chunk.
+constexpr size_t kCopyBlock = 64 * dz::kChunkSize;
+// The most reserved for an image before a byte of it is inflated.
+constexpr uint64_t kFirstReserve = uint64_t{512} << 20;
 
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
   while (size > 0) {
@@ -27,18 +35,6 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool PreadAll(int fd, uint8_t* out, size_t size, uint64_t offset) {
-  while (size > 0) {
-    ssize_t n = ::pread(fd, out, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    out += n;
-    offset += static_cast<uint64_t>(n);
     size -= static_cast<size_t>(n);
   }
   return true;
@@ -154,26 +150,30 @@ bool DzArchive::ExtractInto(uint32_t offset, std::string& name, ImageBuffer& dat
   TempFile stored = TempFile::CreateUnique("DZ");
   if (!stored.Valid()) return false;
 
-  // Copy loop: the key stream restarts with every chunk.
+  // Copy loop: the stored data read and written in large blocks, each 16,384-byte chunk of a
+  // block deciphered from the start of the key stream.
   {
     DzDecryptor decryptor;
-    std::vector<uint8_t> chunk(dz::kChunkSize);
+    std::vector<uint8_t> block(kCopyBlock);
     uint64_t from = position_;
     uint64_t remaining = h.storedSize;
     while (remaining > 0) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining, chunk.size()));
-      if (!ReadAt(from, chunk.data(), n)) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining, block.size()));
+      if (!ReadAt(from, block.data(), n)) {
         Fail("Error Unexpected End of Sub File Data");
         return false;
       }
-      if (h.enciphered) decryptor.DecryptChunk(chunk.data(), n);
-      if (!WriteAll(stored.Fd(), chunk.data(), n)) {
+      for (size_t k = 0; k < n; k += dz::kChunkSize) {
+        const size_t chunk = std::min(dz::kChunkSize, n - k);
+        if (h.enciphered) decryptor.DecryptChunk(block.data() + k, chunk);
+        Report("copy", h.storedSize - remaining + k + chunk, h.storedSize);
+      }
+      if (!WriteAll(stored.Fd(), block.data(), n)) {
         Fail("Fail to write local temp file to save decrypted data");
         return false;
       }
       from += n;
       remaining -= n;
-      Report("copy", h.storedSize - remaining, h.storedSize);
     }
   }
   if (!stored.CloseFd()) {
@@ -182,13 +182,12 @@ bool DzArchive::ExtractInto(uint32_t offset, std::string& name, ImageBuffer& dat
   }
 
   // The inflated data may not pass the total size their sub header announces, nor, for a part
-  // of a split image, the room its earlier parts left in the image.
+  // of a split image, the room its earlier parts left in the image. They are inflated straight
+  // into the result behind its first `at` bytes.
   const uint64_t room = limit - std::min<uint64_t>(limit, at);
   const uint64_t bound = std::min<uint64_t>(h.totalSize, room);
-  TempFile inflated;
   bool overBound = false;
-  const uint64_t total = InflateFileTo(stored.Path(), stored.Path() + SafeNameSuffix(h.name), bound,
-                                       inflated, overBound);
+  const uint64_t total = InflateInto(stored.Path(), bound, data, at, overBound);
   if (overBound) {
     Fail(room < h.totalSize ? "Error Split Image Larger Than Its Total Size"
                             : "Error Image Larger Than Its Total Size");
@@ -198,78 +197,83 @@ bool DzArchive::ExtractInto(uint32_t offset, std::string& name, ImageBuffer& dat
     Wrap("Fail to decompressed Header. %s");
     return false;
   }
-  if (!data.Resize(at + total)) {
-    Fail("Error Not Enough Memory");
-    return false;
-  }
-  // Read-back in chunks straight into the result.
-  for (uint64_t done = 0; done < total;) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(total - done, dz::kChunkSize));
-    if (!PreadAll(inflated.Fd(), data.data() + at + done, n, done)) {
-      data.Resize(at);
-      Fail("Failed to read back decompressed data");
-      return false;
-    }
-    done += n;
-  }
   produced = total;
   return true;
 }
 
 uint64_t DzArchive::InflateFile(const std::string& source, const std::string& destination) {
-  TempFile output;
-  bool overTotal = false;
+  GzipFile probe;
+  if (::access(source.c_str(), W_OK) != 0 || !probe.Open(source, GzipFile::kRead)) {
+    Fail("Failed to open local temp file to be decompress");
+    return 0;
+  }
+  probe.Close();
+  // Exclusive creation: an existing file of that name is never overwritten.
+  TempFile output = TempFile::CreateExclusive(destination);
+  if (!output.Valid()) {
+    Fail("Failed to open file to write decompressed data");
+    return 0;
+  }
+  ImageBuffer inflated;
+  bool overBound = false;
   const uint64_t total =
-      InflateFileTo(source, destination, std::numeric_limits<uint64_t>::max(), output, overTotal);
-  if (total) output.Release();
+      InflateInto(source, std::numeric_limits<uint64_t>::max(), inflated, 0, overBound);
+  if (total == 0) return 0;
+  if (!WriteAll(output.Fd(), inflated.data(), inflated.size())) {
+    Fail("Failed to write decompressed data");
+    return 0;
+  }
+  output.Release();
   return total;
 }
 
-uint64_t DzArchive::InflateFileTo(const std::string& source, const std::string& destination,
-                                  uint64_t bound, TempFile& output, bool& overBound) {
+uint64_t DzArchive::InflateInto(const std::string& source, uint64_t bound, ImageBuffer& data,
+                                size_t at, bool& overBound) {
   overBound = false;
   GzipFile gz;
   if (::access(source.c_str(), W_OK) != 0 || !gz.Open(source, GzipFile::kRead)) {
     Fail("Failed to open local temp file to be decompress");
     return 0;
   }
-  // Exclusive creation: an existing file of that name is never overwritten.
-  output = TempFile::CreateExclusive(destination);
-  if (!output.Valid()) {
-    Fail("Failed to open file to write decompressed data");
+  // Whatever happens below, the result keeps only its first `at` bytes unless the whole image
+  // came out right.
+  auto failed = [&](const char* message) -> uint64_t {
+    data.Resize(at);
+    Fail(message);
     return 0;
-  }
-  std::vector<uint8_t> block(kInflateBlock);
+  };
+  // Room for the announced size (and one byte more, to see data that pass it) up to a sane
+  // limit; past that the buffer doubles. Pages not written to are never resident.
+  const uint64_t bounded = bound == std::numeric_limits<uint64_t>::max() ? 0 : bound + 1;
+  if (!data.Resize(at + static_cast<size_t>(std::min<uint64_t>(bounded, kFirstReserve))))
+    return failed("Error Not Enough Memory");
   Md5 md5;
   uint64_t total = 0;
   int n = 0;
-  while ((n = gz.Read(block.data(), kInflateBlock)) > 0) {
-    // Data that inflate past the announced size stop here, before the excess is written.
+  for (;;) {
+    // At most one byte past the bound is ever read: that byte alone shows the overrun.
+    const uint64_t left = bound - total;
+    const unsigned ask = left >= kInflateBlock ? kInflateBlock : static_cast<unsigned>(left + 1);
+    const uint64_t need = at + total + ask;
+    if (data.size() < need &&
+        !data.Resize(static_cast<size_t>(std::max<uint64_t>(need, at + 2 * total))))
+      return failed("Error Not Enough Memory");
+    uint8_t* out = data.data() + at + total;
+    n = gz.Read(out, ask);
+    if (n <= 0) break;
+    // Data that inflate past the announced size stop here.
     if (static_cast<uint64_t>(n) > bound - total) {
       overBound = true;
-      Fail("Error Image Larger Than Its Total Size");
-      return 0;
+      return failed("Error Image Larger Than Its Total Size");
     }
-    md5.Update(block.data(), static_cast<size_t>(n));
-    if (!WriteAll(output.Fd(), block.data(), static_cast<size_t>(n))) {
-      Fail("Failed to write decompressed data");
-      return 0;
-    }
+    md5.Update(out, static_cast<size_t>(n));  // while the block is still in the cache
     total += static_cast<uint64_t>(n);
-    if (total > std::numeric_limits<uint32_t>::max()) {
-      Fail("Error Image Too Large");
-      return 0;
-    }
+    if (total > std::numeric_limits<uint32_t>::max()) return failed("Error Image Too Large");
     Report("inflate", total, bound == std::numeric_limits<uint64_t>::max() ? total : bound);
   }
-  if (n < 0 || total == 0) {
-    Fail("Error Invalid Image Hash Code");
-    return 0;
-  }
-  if (md5.Final() != imageDigest_) {
-    Fail("Error Invalid Hash Code");
-    return 0;
-  }
+  if (n < 0 || total == 0) return failed("Error Invalid Image Hash Code");
+  if (md5.Final() != imageDigest_) return failed("Error Invalid Hash Code");
+  data.Resize(at + total);
   return total;
 }
 

@@ -8,6 +8,7 @@
 
 #include "command_fixture.h"
 #include "commands/dload_client.h"
+#include "commands/pipelined_writer.h"
 #include "support/scoped_clock.h"
 
 namespace tr52test {
@@ -144,6 +145,30 @@ TEST_F(PipelinedWriteTest, ImageSmallerThanAPacketGoesAsOneLastPacketOfItsRealSi
   EXPECT_EQ(packets[0].size, 1000u);
   EXPECT_TRUE(AllZero(packets[0].data, 1000, kPacket));
   EXPECT_EQ(Reassemble(packets), images[IMAGE_EFS_GANG]);
+}
+
+// Packets are framed straight from the image: nothing an earlier command left in the request
+// buffer shows in them, past a packet's data every byte up to 16464 is zero.
+TEST_F(PipelinedWriteTest, EarlierRequestBytesNeverShowInPackets) {
+  images[IMAGE_AMSS] = Pattern(kPacket + 1000);
+  std::fill(link.PacketBuffers().request, link.PacketBuffers().request + PhoneLink::kBufferSize,
+            0xAA);
+  PipelinePhone phone(5);
+  Use(phone);
+  ASSERT_TRUE(dload.Dl_AsyncOptimizeWrite(IMAGE_AMSS));
+  const auto requests = Requests();
+  const auto packets = Packets(requests);
+  ASSERT_EQ(packets.size(), 2u);
+  EXPECT_EQ(packets[1].size, 1000u);
+  size_t checked = 0;
+  for (const auto& r : requests) {
+    if (r.size() != 16464 || r[0] != 0x50 || r[1] != 0x10) continue;
+    const size_t size = r[6] | (r[7] << 8);
+    EXPECT_TRUE(AllZero(r, 16 + size, r.size())) << "packet of " << size << " bytes";
+    ++checked;
+  }
+  EXPECT_EQ(checked, 2u);
+  EXPECT_EQ(Reassemble(packets), images[IMAGE_AMSS]);
 }
 
 TEST_F(PipelinedWriteTest, OnePacketImageIsNotReportedWrittenWithoutItsAcknowledgement) {
@@ -317,6 +342,22 @@ TEST_F(PipelinedWriteTest, EmptySlotSendsNothing) {
   EXPECT_FALSE(dload.Dl_AsyncOptimizeWrite(IMAGE_AMSS));
   EXPECT_EQ(peer.RequestCount(), 0u);
   EXPECT_TRUE(log.Has(">>Dl_AsyncOptimizeWrite()"));
+}
+
+// A packet must fit the request's 16384-byte data area: larger packet sizes send nothing
+// (instead of reading and framing past the data area).
+TEST_F(PipelinedWriteTest, PacketSizeBeyondTheDataAreaSendsNothing) {
+  const Bytes image = Pattern(3 * kPacket);
+  PipelinePhone phone(5);
+  Use(phone);
+  PipelinedWriter writer(link, nullptr);
+  for (const uint32_t packetSize : {kPacket + 1, 2 * kPacket, 0u}) {
+    SCOPED_TRACE(packetSize);
+    EXPECT_FALSE(
+        writer.Write(image.data(), static_cast<uint32_t>(image.size()), packetSize, "AMSS"));
+  }
+  EXPECT_EQ(peer.RequestCount(), 0u);
+  EXPECT_EQ(link.noWakeFlags, 0);
 }
 
 TEST_F(PipelinedWriteTest, SilentPhoneFailsTheWriteAndFreesTheLink) {

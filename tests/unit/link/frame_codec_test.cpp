@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -95,6 +96,52 @@ TEST(FrameCodecBuild, OversizeFrameRefusedAndLargestFits) {
   EXPECT_EQ(codec.ComputeTxCRC(plain.data(), plain.size()), !crcNeedsEscape);
   Bytes half(16381 - 3, 0x7D);  // every byte escaped, still fits
   EXPECT_TRUE(codec.ComputeTxCRC(half.data(), half.size()));
+}
+
+// A payload framed from runs that lie apart gives the frame of the joined payload, and a
+// frame refused or shorter than the one before leaves no byte of that one behind.
+TEST(FrameCodecBuild, PiecesFrameAsTheJoinedPayload) {
+  struct Row {
+    const char* what;
+    std::vector<Bytes> pieces;
+  };
+  Bytes mixed(16384);
+  for (size_t i = 0; i < mixed.size(); ++i) mixed[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+  const Row rows[] = {
+      {"one piece", {{0x0C}}},
+      {"header, data, zero tail", {Bytes(16, 0x50), mixed, Bytes(64, 0)}},
+      {"empty pieces anywhere", {{}, {0x7E, 0x01}, {}, {0x7D}, {}}},
+      {"escapes at the joins", {{0x01, 0x7E}, {0x7D, 0x7E}, {0x7D}}},
+      {"nothing at all", {{}, {}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Bytes joined;
+    std::vector<FrameCodec::Piece> pieces;
+    for (const Bytes& p : row.pieces) {
+      joined.insert(joined.end(), p.begin(), p.end());
+      pieces.push_back({p.data(), p.size()});
+    }
+    FrameCodec codec;
+    ASSERT_TRUE(codec.ComputeTxCRC(pieces.data(), pieces.size()));
+    EXPECT_EQ(Bytes(codec.TxBuffer(), codec.TxBuffer() + codec.TxLength()), Build(joined));
+  }
+
+  FrameCodec codec;
+  const Bytes longer(3000, 0x7E);
+  ASSERT_TRUE(codec.ComputeTxCRC(longer.data(), longer.size()));
+  const FrameCodec::Piece shortOne{longer.data(), 10};
+  ASSERT_TRUE(codec.ComputeTxCRC(&shortOne, 1));
+  const size_t n = static_cast<size_t>(codec.TxLength());
+  EXPECT_EQ(std::count(codec.TxBuffer() + n, codec.TxBuffer() + FrameCodec::kBufferSize, 0),
+            static_cast<long>(FrameCodec::kBufferSize - n));
+  // Too long only once escaped: refused, and the buffer holds nothing of it or of before.
+  const Bytes allEscapes(16383, 0x7D);
+  const FrameCodec::Piece halves[2] = {{allEscapes.data(), 8000}, {allEscapes.data(), 8383}};
+  EXPECT_FALSE(codec.ComputeTxCRC(halves, 2));
+  EXPECT_EQ(codec.TxLength(), 0);
+  EXPECT_EQ(std::count(codec.TxBuffer(), codec.TxBuffer() + FrameCodec::kBufferSize, 0),
+            static_cast<long>(FrameCodec::kBufferSize));
 }
 
 TEST(FrameCodecCheck, RejectsBadFcsEvenWithPlausiblePayload) {

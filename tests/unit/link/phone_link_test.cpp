@@ -365,6 +365,30 @@ TEST_F(LinkTest, OversizeRequestFailsWithoutSendingAnything) {
   EXPECT_TRUE(peer_->RawReceived().empty());
 }
 
+// A request whose middle is taken from the caller's memory goes out as the request with that
+// middle in place; a middle that does not lie inside the request sends nothing.
+TEST_F(LinkTest, SplicedRequestSendsTheJoinedBytes) {
+  link_.SetProtocolMode(MODE_DLOAD);
+  AnswerWith({{0x02}});
+  const Bytes body{0x7E, 0x11, 0x7D, 0x22};
+  auto bufs = link_.PacketBuffers();
+  const Bytes head{0x50, 0x10, 0xAA, 0xBB, 0x99, 0x98};  // body goes over bytes 2..5
+  std::copy(head.begin(), head.end(), bufs.request);
+  EXPECT_EQ(link_.AsyncTxRxSpliced(bufs.request, 6, body.data(), 2, body.size(), 3000), 1);
+  EXPECT_EQ(Sent({0x50, 0x10, 0x7E, 0x11, 0x7D, 0x22}), 1u);
+  EXPECT_EQ(bufs.request[2], 0xAA);  // the request buffer's bytes there are left alone
+
+  const size_t before = peer_->RawReceived().size();
+  struct Bad {
+    size_t at;
+    size_t length;
+  };
+  for (const Bad& bad : {Bad{7, 0}, Bad{2, 5}, Bad{5, SIZE_MAX}}) {
+    EXPECT_EQ(link_.AsyncTxRxSpliced(bufs.request, 6, body.data(), bad.at, bad.length, 3000), 0);
+  }
+  EXPECT_EQ(peer_->RawReceived().size(), before);
+}
+
 // Pipelined mode.
 
 TEST_F(LinkTest, SendOnlyReturns26WithoutReading) {

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "package/dz_decryptor.h"
+
 #include <cstring>
+#include <numeric>
 #include <vector>
 
 namespace tr52 {
@@ -38,6 +41,30 @@ TEST(Rc4Test, KnownKeyStreamAndReset) {
   rc4.Reset();
   rc4.Apply(text, sizeof text);
   EXPECT_EQ(0, std::memcmp(text, "Plaintext", 9)) << "reset restarts the key stream";
+}
+
+}  // namespace
+}  // namespace tr52
+
+namespace tr52 {
+namespace {
+
+// The package cipher: every chunk, whatever its length and whichever came before, is XORed
+// with the key stream of RC4 keyed by MD5 of the pass phrase, from its start.
+TEST(DzDecryptorTest, EveryChunkStartsTheKeyStreamAfresh) {
+  const Md5Digest key = Md5::Of("cOrAlMoTh", 9);
+  DzDecryptor decryptor;
+  const size_t sizes[] = {0, 1, 7, 8, 9, 16384, 3, 40000, 16385, 5};  // 40000 passes a chunk
+  for (const size_t size : sizes) {
+    SCOPED_TRACE(size);
+    std::vector<uint8_t> data(size);
+    std::iota(data.begin(), data.end(), static_cast<uint8_t>(size));
+    std::vector<uint8_t> expected = data;
+    Rc4 rc4(key.data(), key.size());
+    rc4.Apply(expected.data(), expected.size());
+    decryptor.DecryptChunk(data.data(), data.size());
+    EXPECT_EQ(data, expected);
+  }
 }
 
 }  // namespace

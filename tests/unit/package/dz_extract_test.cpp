@@ -98,6 +98,23 @@ TEST_F(DzExtractTest, EncipheredSubFileOf16385BytesRestartsTheKeyStreamPerChunk)
   EXPECT_EQ(Result(), data);
 }
 
+// Stored data are copied in large blocks: whatever the size, every 16,384-byte chunk is
+// deciphered from the start of the key stream and the image comes out whole.
+TEST_F(DzExtractTest, EncipheredStoredDataOfAnySizeComeOutWhole) {
+  const size_t sizes[] = {1, 16383, 16384, (1u << 20) - 1, (1u << 20) + 16385, (3u << 20) + 7};
+  for (const size_t size : sizes) {
+    SCOPED_TRACE(size);
+    auto data = PatternData(size, static_cast<uint32_t>(size));
+    data[0] = 'x';  // not a gzip header: stored as it is, so the stored size is the image size
+    const auto written = BuildPackage(path_, {{5, "module", data, true}}, {.compressionLevel = -1});
+    ASSERT_EQ(written.size(), 1u);
+    ASSERT_EQ(written[0].storedSize, size);
+    ASSERT_TRUE(Read(5)) << archive_.LastError();
+    EXPECT_EQ(Result(), data);
+    EXPECT_TRUE(Leftovers().empty());
+  }
+}
+
 TEST_F(DzExtractTest, ImageDigestMismatchFailsNestedAndLeavesNoTemporaryFile) {
   const auto written = BuildPackage(path_, {{3, "amss.mbn", PatternData(50000, 1), true}});
   auto bytes = ReadAll(path_);

@@ -270,6 +270,27 @@ TEST_F(VirtualPhoneTest, CablePullAfterBytes) {
   EXPECT_FALSE(phone->WaitFor(true, Mode::Download, 200));
 }
 
+// Bytes are fed a block at a time, yet the cable goes exactly before the counted byte: a
+// frame that ends on the byte before it is answered, one that ends on that byte is not.
+TEST_F(VirtualPhoneTest, CablePullFallsOnTheCountedByte) {
+  struct Row {
+    int pullAfter;
+    bool answered;
+  };
+  for (const Row row : {Row{5, false}, Row{6, true}}) {
+    SCOPED_TRACE(row.pullAfter);
+    auto phone = StartPhone(Mode::Download,
+                            "phone.pull_after_bytes = " + std::to_string(row.pullAfter) + "\n");
+    RawHost host(phone->DevicePath());
+    host.Send({0x0C});  // 5 bytes, written at once
+    const auto answers = host.Receive(1, row.answered ? 2000 : 300);
+    EXPECT_EQ(answers.size(), row.answered ? 1u : 0u);
+    EXPECT_EQ(phone->RequestsSeen(), row.answered ? 1u : 0u);
+    if (row.answered) host.Send({0x0C});
+    EXPECT_TRUE(phone->WaitFor(false, Mode::Download, 2000));
+  }
+}
+
 TEST_F(VirtualPhoneTest, StateDumpShowsModeCountersAndFlash) {
   auto phone = StartPhone(Mode::Download);
   RawHost host(phone->DevicePath());
