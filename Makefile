@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets. Every target installs what it needs first.
-.PHONY: all bootstrap build test demo asan tsan fuzz bench format format-check clean
+.PHONY: all bootstrap build test demo soak asan tsan fuzz bench format format-check clean
 
 JOBS ?= $(shell nproc)
 
@@ -21,6 +21,11 @@ test: bootstrap
 # The station flashing virtual phones from a generated package.
 demo: build
 	bash scripts/demo
+
+# The station through 16 virtual phones x 50 downloads with faults (minutes; not in `make test`).
+# Other sizes and presets: make soak SOAK_ARGS="--preset tsan --phones 4 --downloads 10"
+soak: bootstrap
+	bash scripts/soak $(SOAK_ARGS)
 
 asan: bootstrap
 	cmake --preset asan-ubsan >/dev/null
