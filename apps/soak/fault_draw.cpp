@@ -8,20 +8,22 @@ namespace soak {
 namespace {
 
 // A step of a download: the request that begins it, the mode the phone is then in, which
-// occurrence of it, and whether the phone answers it in normal mode (short time-outs).
+// occurrence of it, and whether a phone that stops answering there is given up within seconds
+// (normal-mode requests with 3 s time-outs; not the phone's own NV backup and restore, whose
+// final answers are awaited for minutes).
 struct Step {
   const char* name;
   const char* at;
   const char* mode;
   int count;
-  bool normalMode;
+  bool shortWait;
 };
 
 constexpr Step kSteps[] = {
     {"unlock", "46", "normal", 1, true},
     {"off line", "29 01 00", "normal", 1, true},
     {"battery", "4B FC 04 00", "normal", 1, true},
-    {"NV backup", "80 37 00 00", "normal", 1, true},
+    {"NV backup", "80 37 00 00", "normal", 1, false},
     {"switch to download mode", "3A", "normal", 1, true},
     {"download-mode unlock", "0B", "download", 1, false},
     {"trusted mode", "48", "download", 1, false},
@@ -30,7 +32,7 @@ constexpr Step kSteps[] = {
     {"AMSS write", "50 10", "download", 3, false},
     {"reset after the flash", "0A", "download", 1, false},
     {"detect back in normal mode", "00", "normal", 2, true},
-    {"NV restore", "80 37 01 00", "normal", 1, true},
+    {"NV restore", "80 37 01 00", "normal", 1, false},
     {"final reset", "29 02 00", "normal", 1, true},
 };
 
@@ -43,9 +45,9 @@ std::string Armed(const char* kind, const Step& step) {
 // One fault for a phone that starts in normal mode (flow 1).
 void DrawFault(std::mt19937_64& rng, PlannedDownload& d) {
   auto pick = [&rng](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
-  std::vector<const Step*> normal;
+  std::vector<const Step*> quick;
   for (const Step& s : kSteps)
-    if (s.normalMode) normal.push_back(&s);
+    if (s.shortWait) quick.push_back(&s);
   switch (pick(8)) {
     case 0: {
       const Step& s = kSteps[pick(std::size(kSteps))];
@@ -66,7 +68,7 @@ void DrawFault(std::mt19937_64& rng, PlannedDownload& d) {
       break;
     }
     case 3: {
-      const Step& s = *normal[pick(normal.size())];
+      const Step& s = *quick[pick(quick.size())];
       const bool silent = pick(2) == 0;
       d.fault = std::string(silent ? "phone silent from " : "bad FCS from ") + s.name;
       d.scenario += Armed(silent ? "silent" : "bad_fcs", s);

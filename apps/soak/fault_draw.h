@@ -4,8 +4,8 @@
 // Exactly a tenth of the downloads (rounded) are drawn; each gets one fault of the virtual
 // phone's scenario keys (fault.*, pipe.*, efs.*), chosen among those that end a download within
 // seconds on the real clock: a cable pulled at any step (for good, or back three seconds later),
-// a refusal at any step, a hang or garbled answers during the normal-mode steps (whose
-// time-outs are short), a lost pipelined packet, a full EFS2, a switch into download mode that
+// a refusal at any step, a hang or garbled answers at the normal-mode steps with short
+// time-outs, a lost pipelined packet, a full EFS2, a switch into download mode that
 // never comes back, and a phone that comes back as another model.
 #pragma once
 

@@ -51,6 +51,7 @@ bool ParseNumber(const char* text, long long lo, long long hi, long long& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress lines show as they come, also in a file
   soak::SoakOptions o;
   o.seed = static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) %
            1000000007ull;

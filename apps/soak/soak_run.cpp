@@ -228,6 +228,9 @@ int RunSoak(const SoakOptions& o) {
         if (!d.faulted && code != 0)
           problems.push_back(port->name + " download " + std::to_string(port->next + 1) +
                              " without a fault ended with: " + text);
+        if (done.size() % std::max<size_t>(static_cast<size_t>(total) / 10, 1) == 0)
+          std::printf("soak: %zu/%d downloads done (%.0f s)\n", done.size(), total,
+                      std::chrono::duration<double>(SteadyClock::now() - started).count());
         // Unplug: the port vanishes; the station closes the pane and waits for the next phone.
         port->phone.reset();
         port->plugged = false;

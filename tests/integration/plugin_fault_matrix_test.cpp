@@ -1,5 +1,5 @@
 // Faults at every step of a whole download, through the plug-in's six operations: for each step
-// of flows 1 and 0, a virtual phone whose cable is pulled there (for good, or back a few seconds
+// of flows 1 and 0, a virtual phone whose cable is pulled there (for good, or back a second
 // later), that hangs there, whose answers from there on fail their check sequence, or that
 // refuses the step's request; and the faults that belong to single steps (a lost pipelined
 // packet, a full EFS2, a reboot that never returns, a phone that comes back as another model).
@@ -14,12 +14,17 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "base/process_log.h"
 #include "link/phone_link.h"
+#include "package/image_store.h"
 #include "plugin_host_fixture.h"
+#include "session/download_session.h"
+#include "session/step_context.h"
 #include "session/step_runner.h"
 #include "support/process_resources.h"
 
@@ -73,7 +78,7 @@ const char* FaultName(Fault f) {
     case Fault::Pull:
       return "cable pulled";
     case Fault::PullReplug:
-      return "cable pulled, back 3 s later";
+      return "cable pulled, back 1 s later";
     case Fault::Silent:
       return "phone silent";
     case Fault::BadFcs:
@@ -102,7 +107,7 @@ std::string FaultScenario(Fault fault, const Step& step) {
     case Fault::Pull:
       return armed("pull");
     case Fault::PullReplug:
-      return armed("pull") + "fault.replug_ms = 3000\n";
+      return armed("pull") + "fault.replug_ms = 1000\n";
     case Fault::Silent:
       return armed("silent");
     case Fault::BadFcs:
@@ -335,6 +340,104 @@ TEST_F(PluginFaultMatrix, EveryFaultAtEveryStepEndsWithItsCodeAndLeavesNothingBe
     if (s.seconds > longest) longest = s.seconds, longestRow = s.what;
   }
   std::printf("%zu rows; longest %.2f s (%s)\n", seen.size(), longest, longestRow.c_str());
+}
+
+// The working folder of the process, changed for the life of a scope: the NV backup file of a
+// download is made in it.
+class ScopedWorkingFolder {
+ public:
+  explicit ScopedWorkingFolder(const std::string& path)
+      : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(path);
+  }
+  ~ScopedWorkingFolder() {
+    std::error_code ec;
+    std::filesystem::current_path(previous_, ec);
+  }
+  ScopedWorkingFolder(const ScopedWorkingFolder&) = delete;
+  ScopedWorkingFolder& operator=(const ScopedWorkingFolder&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The NV backup file without its time of writing (bytes 20..35 of its header).
+std::string WithoutWriteTime(std::string file) {
+  if (file.size() >= 36) file.replace(20, 16, 16, '\0');
+  return file;
+}
+
+// With options that back every NV item up to a file and restore them after the flash, a fault
+// during the backup must leave the backup file of the earlier download as it was, byte for
+// byte, and a fault after it the complete new one (the same phone gives the same records, only
+// the time of writing differs). The session runs on the test's thread, without a pane.
+TEST_F(PluginFaultMatrix, AFaultNeverDamagesTheNvBackupFile) {
+  const Step kNvRead{"NV backup read", "26", "normal", 200};
+  const Step kSpc{"service programming code", "41", "normal", 1};
+  const Step kNvWrite{"NV restore write", "27", "normal", 50};
+  const struct {
+    const Step* step;
+    Fault fault;
+    int code;
+    bool renewed;  // the backup was complete before the fault: a new file
+  } rows[] = {
+      {&kNvRead, Fault::Pull, 3001, false},   {&kNvRead, Fault::PullReplug, 3001, false},
+      {&kNvRead, Fault::Silent, 3001, false}, {&kNvRead, Fault::BadFcs, 3001, false},
+      {&kSpc, Fault::Refuse, 3004, false},    {&kToDload, Fault::Pull, 6, true},
+      {&kNvWrite, Fault::Pull, 3002, true},   {&kNvWrite, Fault::Silent, 3002, true},
+  };
+  ScopedWorkingFolder folder(dir_->Path());
+  const int com = 61;
+  const std::string backupFile = "nv_backup_" + std::to_string(com) + ".nv2";
+  const auto run = [&](const std::string& scenario) {
+    auto phone = StartPhone(com, kNormal, scenario);
+    SessionParams params;
+    params.flowType = kFlowDownload;
+    params.packagePath = package_->path;
+    params.port = static_cast<uint8_t>(com);
+    params.imageMask = kPluginImageMask;
+    params.options = OPT_NV_BACKUP_FILE | OPT_NV_RESTORE;
+    params.waitScale = kWaitScale;
+    DownloadSession session(params);
+    const int code = session.Run();
+    EXPECT_FALSE(session.Runner().Link()->IsOpen()) << "port still open";
+    return code;
+  };
+
+  // As the pane does before it starts a download.
+  SetImagePaths(kPluginImageMask, package_->path);
+  // A download without a fault makes the backup file the others must keep.
+  std::filesystem::remove(backupFile);
+  ASSERT_EQ(run(""), 0);
+  std::string good = FileBytes(backupFile);
+  ASSERT_GT(good.size(), 1000u);
+
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.step->name) + ", " + FaultName(row.fault));
+    const tr52test::ResourceCount before = tr52test::CountResources();
+    EXPECT_EQ(run(FaultScenario(row.fault, *row.step)), row.code);
+    const std::string now = FileBytes(backupFile);
+    if (row.renewed) {
+      EXPECT_TRUE(WithoutWriteTime(now) == WithoutWriteTime(good)) << "the new backup differs";
+      EXPECT_FALSE(now == good) << "no new backup was written";
+      good = now;
+    } else {
+      EXPECT_TRUE(now == good) << "the earlier NV backup file changed";
+    }
+    const tr52test::ResourceCount after =
+        tr52test::SettleTo(before, std::chrono::milliseconds(2000));
+    EXPECT_EQ(after.fds, before.fds) << "descriptors left behind:\n" << tr52test::FdTargets();
+    EXPECT_EQ(after.threads, before.threads) << "threads left behind";
+  }
+  // Nothing but the backup file is left in the folder by the downloads.
+  for (const auto& entry : std::filesystem::directory_iterator(dir_->Path()))
+    EXPECT_EQ(entry.path().filename().string().rfind(".nv_backup", 0), std::string::npos)
+        << entry.path();
 }
 
 }  // namespace
