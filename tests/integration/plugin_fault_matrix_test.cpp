@@ -6,8 +6,8 @@
 //
 // Every row must end with its result code within the time the download's waits allow, with
 // exactly one result to the host, the port closed, and no thread or descriptor left behind once
-// the host has closed the pane. The clock runs 100 times faster, so a row takes well under a
-// second or two of real time.
+// the host has closed the pane. The clock runs 50 times faster and the named waits 10 times
+// shorter again, so that most rows take a fraction of a second of real time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -166,9 +166,14 @@ std::string WithCom(std::string line, int com) {
   return line;
 }
 
-// The named waits run this much shorter again than the clock (as the station's --time-scale
-// makes them), so that the rows are quick.
+// The clock runs this much faster than real time: a 3 s protocol time-out is 60 ms, enough for
+// a phone thread on a busy machine to answer in time.
+constexpr double kClockSpeed = 50;
+// The named waits run this much shorter again (as the station's --time-scale makes them), so
+// that the rows are quick: the 40 s wait takes 4 s on the clock (80 ms), while a phone is back
+// from a reboot after 0.2 s on the clock and its port's own settling (about 25 ms).
 constexpr int kWaitScale = 10;
+constexpr uint32_t kRebootDelayMs = 200;
 
 // The longest a download may take on the process clock: every named wait of flow 1 (40 s
 // "Emergency Reset", 60 s "DB Creation", 60 s "Reset") and the ten one-second tries to get the
@@ -180,12 +185,33 @@ constexpr uint64_t kRowLimitMs =
 
 class PluginFaultMatrix : public PluginHost {
  protected:
+  tr52test::ScopedClock rowClock_{kClockSpeed};  // installed over the host fixture's faster one
+
+  std::unique_ptr<vphone::VirtualPhone> StartRowPhone(int com, vphone::Mode mode,
+                                                      const std::string& scenario) {
+    vphone::PhoneOptions options;
+    options.com = com;
+    options.startMode = mode;
+    options.rebootDelayMs = kRebootDelayMs;
+    options.scenario = vphone::ParseScenario(scenario);
+    auto phone = std::make_unique<vphone::VirtualPhone>(options);
+    std::string error;
+    EXPECT_TRUE(phone->Start(&error)) << error;
+    return phone;
+  }
   tr52test::ScopedEnv waitScale_{"TR52_TIME_SCALE", std::to_string(kWaitScale)};
 
   bool SessionPortOpen(int port) {
     std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
     DownloadSession* s = SessionRegistry::Instance().FindByPort(port);
     return s != nullptr && s->Runner().Link()->IsOpen();
+  }
+  // The log lines after the first `from`, one a line, for failure messages.
+  std::string LogSince(size_t from) const {
+    const auto lines = LogLines();
+    std::string out;
+    for (size_t i = from; i < lines.size(); ++i) out += lines[i] + "\n";
+    return out;
   }
   bool LoggedAfter(size_t from, const std::string& line) const {
     const auto lines = LogLines();
@@ -295,7 +321,7 @@ TEST_F(PluginFaultMatrix, EveryFaultAtEveryStepEndsWithItsCodeAndLeavesNothingBe
     const size_t logFrom = LogLines().size();
     const uint64_t startMs = NowMs();
     const auto realStart = std::chrono::steady_clock::now();
-    auto phone = StartPhone(com, row.start, ScenarioFor(row));
+    auto phone = StartRowPhone(com, row.start, ScenarioFor(row));
     ASSERT_EQ(IsDisconnected(com), 0);
 
     const win::WPARAM result = Download(com, 20);
@@ -306,7 +332,9 @@ TEST_F(PluginFaultMatrix, EveryFaultAtEveryStepEndsWithItsCodeAndLeavesNothingBe
          std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count()});
     EXPECT_EQ(result >> 16, 1u);
     EXPECT_TRUE(row.code.Accepts(code == 1 ? 0 : code))
-        << "low word " << code << ", expected " << HostCode(row.code.code);
+        << "low word " << code << ", expected " << HostCode(row.code.code)
+        << "; the download's log:\n"
+        << LogSince(logFrom);
     EXPECT_LT(tookMs, kRowLimitMs) << "longer than the waits allow";
     if (result != kNoResult) {
       // A failed first detection leaves the port open until the host closes the pane (unless
@@ -314,7 +342,9 @@ TEST_F(PluginFaultMatrix, EveryFaultAtEveryStepEndsWithItsCodeAndLeavesNothingBe
       const bool firstDetection =
           row.step == (row.start == kNormal ? &kDetectNormal : &kDetectDload);
       EXPECT_EQ(SessionPortOpen(com),
-                firstDetection && row.fault != Fault::Pull && row.fault != Fault::PullReplug);
+                firstDetection && row.fault != Fault::Pull && row.fault != Fault::PullReplug)
+          << "the download's log:\n"
+          << LogSince(logFrom);
       if (row.logLine != nullptr) {
         EXPECT_TRUE(LoggedAfter(logFrom, WithCom(row.logLine, com))) << row.logLine;
       }
@@ -395,7 +425,7 @@ TEST_F(PluginFaultMatrix, AFaultNeverDamagesTheNvBackupFile) {
   const int com = 61;
   const std::string backupFile = "nv_backup_" + std::to_string(com) + ".nv2";
   const auto run = [&](const std::string& scenario) {
-    auto phone = StartPhone(com, kNormal, scenario);
+    auto phone = StartRowPhone(com, kNormal, scenario);
     SessionParams params;
     params.flowType = kFlowDownload;
     params.packagePath = package_->path;
