@@ -23,7 +23,8 @@ demo: build
 	bash scripts/demo
 
 # The station through 16 virtual phones x 50 downloads with faults (minutes; not in `make test`).
-# Other sizes and presets: make soak SOAK_ARGS="--preset tsan --phones 4 --downloads 10"
+# Other sizes and presets: make soak SOAK_ARGS="--preset tsan --phones 4 --downloads 10 ..."
+# (see scripts/soak)
 soak: bootstrap
 	bash scripts/soak $(SOAK_ARGS)
 

@@ -16,6 +16,7 @@ void Usage(const char* program) {
   std::printf(
       "Usage: %s [--phones N] [--downloads N] [--seed S] [--time-scale F] [--first-com N]\n"
       "          [--reboot-delay-ms N] [--timeout SECONDS] [--bin DIR] [--keep]\n"
+      "          [--max-growth P] [--unfaulted-may-fail]\n"
       "\n"
       "Runs the station (a copy of it, in a temporary folder) against N virtual phones, each\n"
       "plugged in, downloaded and unplugged --downloads times, with a fault injected into a\n"
@@ -33,6 +34,10 @@ void Usage(const char* program) {
       "  --timeout SECONDS    bound on the whole run (default 3600)\n"
       "  --bin DIR            where station and the plug-in are (default: beside this program)\n"
       "  --keep               keep the work folder (kept anyway when the soak fails)\n"
+      "  --max-growth P       resident memory growth allowed, in %% (default 10)\n"
+      "  --unfaulted-may-fail downloads without a fault may fail (they are still listed);\n"
+      "                       with --max-growth, for sanitizer builds, which slow the phones\n"
+      "                       down and keep memory of their own\n"
       "\n"
       "Exit status: 0 healthy (every download finished, every download without a fault\n"
       "succeeded, the same open fds at start and end, memory growth at most 10 %%); 1 not\n"
@@ -87,6 +92,10 @@ int main(int argc, char** argv) {
       o.timeoutSeconds = static_cast<int>(v);
     } else if (a == "--bin" && hasValue) {
       o.binDir = argv[++i];
+    } else if (a == "--max-growth" && number(0, 10000)) {
+      o.maxGrowth = static_cast<double>(v) / 100.0;
+    } else if (a == "--unfaulted-may-fail") {
+      o.unfaultedMayFail = true;
     } else if (a == "--keep") {
       o.keep = true;
     } else {
