@@ -6,8 +6,8 @@
 //
 // Every row must end with its result code within the time the download's waits allow, with
 // exactly one result to the host, the port closed, and no thread or descriptor left behind once
-// the host has closed the pane. The clock runs 50 times faster and the named waits 10 times
-// shorter again, so that most rows take a fraction of a second of real time.
+// the host has closed the pane. The clock and the named waits are those of PluginQuickHost, so
+// that most rows take a fraction of a second of real time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,7 +22,7 @@
 #include "base/process_log.h"
 #include "link/phone_link.h"
 #include "package/image_store.h"
-#include "plugin_host_fixture.h"
+#include "plugin_quick_host.h"
 #include "session/download_session.h"
 #include "session/step_context.h"
 #include "session/step_runner.h"
@@ -30,8 +30,6 @@
 
 namespace tr52 {
 namespace {
-
-using tr52test::PluginHost;
 
 constexpr vphone::Mode kNormal = vphone::Mode::Normal;
 constexpr vphone::Mode kDload = vphone::Mode::Download;
@@ -166,41 +164,17 @@ std::string WithCom(std::string line, int com) {
   return line;
 }
 
-// The clock runs this much faster than real time: a 3 s protocol time-out is 60 ms, enough for
-// a phone thread on a busy machine to answer in time.
-constexpr double kClockSpeed = 50;
-// The named waits run this much shorter again (as the station's --time-scale makes them), so
-// that the rows are quick: the 40 s wait takes 4 s on the clock (80 ms), while a phone is back
-// from a reboot after 0.2 s on the clock and its port's own settling (about 25 ms).
-constexpr int kWaitScale = 10;
-constexpr uint32_t kRebootDelayMs = 200;
-
 // The longest a download may take on the process clock: every named wait of flow 1 (40 s
 // "Emergency Reset", 60 s "DB Creation", 60 s "Reset") and the ten one-second tries to get the
 // port back, all shortened by the wait scale; the longest failing step (the partition table,
 // sent twice with three attempts of 70 s each); and a minute for the traffic of the steps that
 // succeed.
 constexpr uint64_t kRowLimitMs =
-    ((40 + 60 + 60) * 1000 + 10 * 1000) / kWaitScale + 2 * 3 * 70000 + 60 * 1000;
+    ((40 + 60 + 60) * 1000 + 10 * 1000) / tr52test::PluginQuickHost::kWaitScale + 2 * 3 * 70000 +
+    60 * 1000;
 
-class PluginFaultMatrix : public PluginHost {
+class PluginFaultMatrix : public tr52test::PluginQuickHost {
  protected:
-  tr52test::ScopedClock rowClock_{kClockSpeed};  // installed over the host fixture's faster one
-
-  std::unique_ptr<vphone::VirtualPhone> StartRowPhone(int com, vphone::Mode mode,
-                                                      const std::string& scenario) {
-    vphone::PhoneOptions options;
-    options.com = com;
-    options.startMode = mode;
-    options.rebootDelayMs = kRebootDelayMs;
-    options.scenario = vphone::ParseScenario(scenario);
-    auto phone = std::make_unique<vphone::VirtualPhone>(options);
-    std::string error;
-    EXPECT_TRUE(phone->Start(&error)) << error;
-    return phone;
-  }
-  tr52test::ScopedEnv waitScale_{"TR52_TIME_SCALE", std::to_string(kWaitScale)};
-
   bool SessionPortOpen(int port) {
     std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
     DownloadSession* s = SessionRegistry::Instance().FindByPort(port);
@@ -321,7 +295,7 @@ TEST_F(PluginFaultMatrix, EveryFaultAtEveryStepEndsWithItsCodeAndLeavesNothingBe
     const size_t logFrom = LogLines().size();
     const uint64_t startMs = NowMs();
     const auto realStart = std::chrono::steady_clock::now();
-    auto phone = StartRowPhone(com, row.start, ScenarioFor(row));
+    auto phone = StartQuickPhone(com, row.start, ScenarioFor(row));
     ASSERT_EQ(IsDisconnected(com), 0);
 
     const win::WPARAM result = Download(com, 20);
@@ -425,7 +399,7 @@ TEST_F(PluginFaultMatrix, AFaultNeverDamagesTheNvBackupFile) {
   const int com = 61;
   const std::string backupFile = "nv_backup_" + std::to_string(com) + ".nv2";
   const auto run = [&](const std::string& scenario) {
-    auto phone = StartRowPhone(com, kNormal, scenario);
+    auto phone = StartQuickPhone(com, kNormal, scenario);
     SessionParams params;
     params.flowType = kFlowDownload;
     params.packagePath = package_->path;

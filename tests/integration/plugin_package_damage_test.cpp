@@ -15,12 +15,10 @@
 
 #include "package/dz_archive.h"
 #include "package/dz_format.h"
-#include "plugin_host_fixture.h"
+#include "plugin_quick_host.h"
 
 namespace tr52 {
 namespace {
-
-using tr52test::PluginHost;
 
 enum class Damage {
   Truncated,     // the file loses its last part (the offset table at its end goes with it)
@@ -73,7 +71,7 @@ struct DamageCase {
   bool loadedBefore;
 };
 
-class PluginPackageDamage : public PluginHost {};
+class PluginPackageDamage : public tr52test::PluginQuickHost {};
 
 TEST_F(PluginPackageDamage, ADamagedPackageFailsWith501UnlessItsImagesWereLoadedBefore) {
   const DamageCase cases[] = {
@@ -96,14 +94,14 @@ TEST_F(PluginPackageDamage, ADamagedPackageFailsWith501UnlessItsImagesWereLoaded
     UsePackage(package.path);
 
     if (c.loadedBefore) {
-      auto phone = StartPhone(++com, vphone::Mode::Download, "cnv.saved = true");
+      auto phone = StartQuickPhone(++com, vphone::Mode::Download, "cnv.saved = true");
       ASSERT_EQ(Download(com), win::MAKELONG(1, 1)) << "the download before the damage";
       EXPECT_TRUE(Close());
     }
 
     const int failing = Apply(c.damage, package.path);
     const size_t logFrom = LogLines().size();
-    auto phone = StartPhone(++com, vphone::Mode::Download, "cnv.saved = true");
+    auto phone = StartQuickPhone(++com, vphone::Mode::Download, "cnv.saved = true");
     const win::WPARAM result = Download(com);
     const std::vector<std::string> lines = LogLines();
     const std::vector<std::string> logged(lines.begin() + static_cast<std::ptrdiff_t>(logFrom),
