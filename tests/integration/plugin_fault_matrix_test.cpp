@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "base/process_log.h"
 #include "link/phone_link.h"
 #include "package/image_store.h"
 #include "plugin_quick_host.h"
@@ -282,9 +281,14 @@ TEST_F(PluginFaultMatrix, EveryFaultAtEveryStepEndsWithItsCodeAndLeavesNothingBe
     return n;
   };
   const int backupsBefore = backupFiles();
-  // The process log opens on its first line and stays open: open it before counting.
-  Log("fault matrix: %zu rows", rows.size());
   const int com = 60;
+  // One download before the rows: what a process opens once and keeps (the log file, a
+  // sanitizer's own thread) is not something a row leaves behind.
+  {
+    auto phone = StartQuickPhone(com, kNormal);
+    ASSERT_EQ(Download(com), win::MAKELONG(1, 1)) << "the download before the rows";
+    EXPECT_TRUE(Close());
+  }
   for (const Row& row : rows) {
     const std::string what =
         std::string(row.start == kNormal ? "flow 1" : "flow 0") + ", " +
