@@ -1,6 +1,6 @@
 # Thin wrapper over the CMake presets. Every target installs what it needs first.
-.PHONY: all bootstrap build test demo asan tsan fuzz fuzz-targets fuzz-seeds bench format format-check clean \
-	install-udev
+.PHONY: all bootstrap build test demo soak asan tsan fuzz fuzz-targets fuzz-seeds bench format \
+	format-check clean install-udev
 
 JOBS ?= $(shell nproc)
 
@@ -22,6 +22,12 @@ test: bootstrap
 # The station flashing virtual phones from a generated package.
 demo: build
 	bash scripts/demo
+
+# The station through 16 virtual phones x 50 downloads with faults (minutes; not in `make test`).
+# Other sizes and presets: make soak SOAK_ARGS="--preset tsan --phones 4 --downloads 10 ..."
+# (see scripts/soak)
+soak: bootstrap
+	bash scripts/soak $(SOAK_ARGS)
 
 asan: bootstrap
 	cmake --preset asan-ubsan >/dev/null

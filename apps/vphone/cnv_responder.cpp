@@ -53,7 +53,7 @@ bool CnvResponder::Handle(Mode mode, std::span<const uint8_t> req, Reply& reply)
   bool ok = false;
   if (command == kBackup) {
     ++backups_;
-    ok = store_.CnvBackup();
+    ok = (efs_ == nullptr || efs_->HasRoomFor(kCopyBytes)) && store_.CnvBackup();
   } else {
     ++restores_;
     ok = store_.CnvRestore();

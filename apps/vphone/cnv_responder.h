@@ -5,11 +5,16 @@
 // final answer (status 0 = done, 1 = failed; response count 1) when the work is finished. The
 // final answer must reach the host as a frame of its own, after the first: it goes through the
 // late-answer sink that the phone installs. Without a sink both frames go in the reply.
+//
+// The phone keeps its calibration copy as a file in its EFS2: when the file system (given to
+// the constructor) has no room for it (efs.capacity), the backup fails.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <iterator>
 
+#include "vphone/efs_tree.h"
 #include "vphone/nv_store.h"
 #include "vphone/responder.h"
 
@@ -21,7 +26,10 @@ class CnvResponder : public Responder {
   using LateAnswerSink = std::function<void(Bytes frame, uint32_t delayMs)>;
   static constexpr uint32_t kDefaultWorkMs = 200;
 
-  explicit CnvResponder(NvStore& store) : store_(store) {}
+  // The calibration copy's size in the phone's EFS2.
+  static constexpr uint64_t kCopyBytes = std::size(NvStore::kCalibrationItems) * 128;
+
+  explicit CnvResponder(NvStore& store, const EfsTree* efs = nullptr) : store_(store), efs_(efs) {}
 
   void SetLateAnswerSink(LateAnswerSink sink) { sink_ = std::move(sink); }
   bool Handle(Mode mode, std::span<const uint8_t> request, Reply& reply) override;
@@ -37,6 +45,7 @@ class CnvResponder : public Responder {
 
  private:
   NvStore& store_;
+  const EfsTree* efs_;
   LateAnswerSink sink_;
   uint32_t workMs_ = kDefaultWorkMs;
   int backups_ = 0;

@@ -95,6 +95,10 @@ void EfsTree::ApplyScenario(const Scenario& s) {
   dotEntries_ = ScenarioBool(s, "efs.dot_entries", dotEntries_);
 }
 
+bool EfsTree::HasRoomFor(uint64_t bytes) const {
+  return capacity_ == 0 || DataBytes() + bytes <= capacity_;
+}
+
 uint32_t EfsTree::ForcedError(const std::string& path) const {
   auto it = errors_.find(path);
   return it == errors_.end() ? 0 : it->second;

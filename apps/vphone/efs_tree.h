@@ -93,6 +93,8 @@ class EfsTree {
   // The path an open descriptor refers to ("" when it is not open).
   std::string OpenPath(int32_t fd) const;
   uint64_t DataBytes() const;
+  // Whether `bytes` more bytes of file data fit under efs.capacity.
+  bool HasRoomFor(uint64_t bytes) const;
 
   // Files and directories dropped on reboot: open descriptors and listings.
   void DropHandles();

@@ -22,6 +22,16 @@
 //                                    turnaround; requests are still read meanwhile
 //                                    (default: PhoneOptions::answerLatencyUs)
 //
+//   fault.*    (FaultPlan: one fault armed at a chosen request; details in fault_plan.h)
+//     fault.kind = none              pull | silent | bad_fcs | refuse | reboot_never |
+//                                    other_model
+//     fault.at =                     hex bytes the arming request starts with (none: any)
+//     fault.at_mode = any            any | normal | download
+//     fault.at_count = 1             the occurrence (1-based) of that request that arms it
+//     fault.replug_ms = -1           pull: the port is back after this delay (-1: never)
+//     fault.model = TR99             other_model: the model the phone reports after a reboot
+//       e.g.  fault.kind = silent + fault.at = 29 01 00: the phone hangs at going off line
+//
 //   script.*   (ScriptedResponder; tried before everything else, in key order)
 //     script.<name> = <prefix hex> -> <action>
 //       actions: <hex> [; <hex> ...]   these frames, in one write
@@ -90,7 +100,9 @@
 //     efs.fill = default | none      the usual folders with a few files, or only the root
 //     efs.error.<path> = n           every command on that path answered with error n
 //     efs.refuse_rmdir = <path>      that directory cannot be removed (error 13)
-//     efs.capacity = 0               bytes of file data the phone holds (0: unlimited)
+//     efs.capacity = 0               bytes of file data the phone holds (0: unlimited); the
+//                                    phone's own NV backup (cnv.*) keeps a 640-byte copy
+//                                    there and fails when it does not fit
 //     efs.query = true               the phone answers the write-chunk query
 //     efs.dot_entries = false        listings start with "." and ".."
 #pragma once

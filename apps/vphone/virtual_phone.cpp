@@ -42,7 +42,7 @@ VirtualPhone::VirtualPhone(PhoneOptions options)
       script_(std::make_shared<ScriptedResponder>()),
       mode_(options_.startMode) {
   own_.push_back(std::make_shared<NvResponder>(nv_));
-  auto cnv = std::make_shared<CnvResponder>(nv_);
+  auto cnv = std::make_shared<CnvResponder>(nv_, &efs_);
   cnv->SetLateAnswerSink([this](Bytes frame, uint32_t delayMs) {
     late_.emplace_back(tr52::NowMs() + delayMs, std::move(frame));
   });
@@ -67,6 +67,7 @@ VirtualPhone::VirtualPhone(PhoneOptions options)
   answerLatencyUs_ = static_cast<uint64_t>(
       std::max<int64_t>(ScenarioInt(s, "phone.answer_latency_us", options_.answerLatencyUs), 0));
   script_->ApplyScenario(s);
+  fault_.ApplyScenario(s);
 }
 
 VirtualPhone::~VirtualPhone() {
@@ -162,6 +163,8 @@ void VirtualPhone::Vanish(bool comeBack, uint64_t delayMs, Mode nextMode) {
   }
   for (auto& r : added_) r->OnBoot(nextMode);
   for (auto& r : own_) r->OnBoot(nextMode);
+  if (auto model = fault_.ModelOnBoot())
+    for (auto& r : own_) r->ApplyScenario(*model);
   changed_.notify_all();
   if (options_.trace)
     options_.trace("COM" + std::to_string(options_.com) + " gone" +
@@ -256,6 +259,7 @@ void VirtualPhone::OnFrame(const uint8_t* bytes, size_t length) {
   }
   std::span<const uint8_t> request(codec_.RxBuffer(), codec_.RxLength() - 2);
   Mode before;
+  FaultPlan::Action fault;
   {
     std::lock_guard lock(mutex_);
     before = mode_;
@@ -263,9 +267,19 @@ void VirtualPhone::OnFrame(const uint8_t* bytes, size_t length) {
     ++perCommand_[request[0]];
     recent_.emplace_back(request.begin(), request.begin() + std::min(request.size(), kRecentBytes));
     if (recent_.size() > kRecentKept) recent_.pop_front();
-    Dispatch(request, reply);
+    fault = fault_.OnRequest(mode_, request);
+    if (fault == FaultPlan::Action::Answer)
+      Dispatch(request, reply);
+    else if (fault == FaultPlan::Action::Refuse)
+      reply.frames.push_back(mode_ == Mode::Normal ? DiagError(kDiagBadCmd, request)
+                                                   : DloadNak(0, kNakInvalidCmd));
   }
   Trace("<", request);
+  if (fault == FaultPlan::Action::Pull) {
+    const auto replug = fault_.ReplugDelayMs();
+    Vanish(replug.has_value(), replug.value_or(0), before);
+    return;
+  }
   Send(reply);
   switch (reply.next) {
     case Reply::Switch::None:
@@ -273,7 +287,7 @@ void VirtualPhone::OnFrame(const uint8_t* bytes, size_t length) {
     case Reply::Switch::ToDownload:
     case Reply::Switch::ToNormal: {
       Mode next = reply.next == Reply::Switch::ToDownload ? Mode::Download : Mode::Normal;
-      Vanish(!rebootNever_, options_.rebootDelayMs, next);
+      Vanish(!rebootNever_ && !fault_.RebootNever(), options_.rebootDelayMs, next);
       break;
     }
     case Reply::Switch::Gone:
@@ -336,11 +350,13 @@ void VirtualPhone::Send(const Reply& reply) {
     std::lock_guard lock(mutex_);
     index = ++answers_;
   }
-  if (index == silentAnswer_) return;
+  if (index == silentAnswer_ || !fault_.AnswersAllowed()) return;
+  const bool corruptAll = fault_.CorruptAnswers();
   Bytes out;
   for (size_t i = 0; i < reply.frames.size(); ++i) {
     Trace(">", reply.frames[i]);
-    bool corrupt = static_cast<int>(i) == reply.badFcsFrame || (i == 0 && index == badFcsAnswer_);
+    bool corrupt = corruptAll || static_cast<int>(i) == reply.badFcsFrame ||
+                   (i == 0 && index == badFcsAnswer_);
     Bytes f = Frame(reply.frames[i], corrupt);
     out.insert(out.end(), f.begin(), f.end());
   }

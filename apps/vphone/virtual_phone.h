@@ -29,6 +29,7 @@
 #include "link/frame_codec.h"
 #include "vphone/download_context.h"
 #include "vphone/efs_tree.h"
+#include "vphone/fault_plan.h"
 #include "vphone/flash_store.h"
 #include "vphone/nv_store.h"
 #include "vphone/responder.h"
@@ -128,6 +129,7 @@ class VirtualPhone {
   int64_t refuseCount_ = 1;
   int silentCmd_ = -1;
   uint64_t answerLatencyUs_ = 0;
+  FaultPlan fault_;  // fault.* keys; its state belongs to the phone's thread (under mutex_)
 
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
