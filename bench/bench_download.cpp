@@ -24,6 +24,7 @@
 
 #include "base/messages.h"
 #include "base/settings_file.h"
+#include "download_bench_package.h"
 #include "dz_writer.h"
 #include "frame/host_operations.h"
 #include "frame/module_entry.h"
@@ -38,6 +39,10 @@
 #include "win/window.h"
 
 namespace {
+
+using tr52bench::Package;
+using tr52bench::ResultCode;
+using tr52bench::WriteDownloadBenchPackage;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -78,42 +83,6 @@ class CountingClock : public tr52::Clock {
   mutable std::mutex mutex_;
   std::map<std::thread::id, double> sleptByThread_;
 };
-
-struct Package {
-  std::string path;
-  uint64_t imageBytes = 0;
-};
-
-// Every image of the plug-in's mask; AMSS enciphered, as a real package stores it.
-Package WritePackage(const std::string& dir, size_t amssMiB, size_t efsMiB) {
-  static std::vector<std::vector<uint8_t>> data;
-  const std::pair<int, size_t> images[] = {
-      {tr52::IMAGE_AMSS, amssMiB << 20}, {tr52::IMAGE_EFS_GANG, efsMiB << 20},
-      {tr52::IMAGE_PARTITION_TBL, 512},  {tr52::IMAGE_FLEXIBLE_LOGO, 64 << 10},
-      {tr52::IMAGE_DBL, 32 << 10},       {tr52::IMAGE_FSBL, 64 << 10},
-      {tr52::IMAGE_OSBL, 128 << 10},
-  };
-  Package package;
-  tr52::DzWriter writer;
-  for (const auto& [type, size] : images) {
-    data.push_back(tr52test::Pattern(size, static_cast<uint32_t>(type)));
-    writer.Add({static_cast<uint32_t>(type), tr52::ImageTypeName(type), type == tr52::IMAGE_AMSS,
-                data.back()});
-    package.imageBytes += size;
-  }
-  package.path = dir + "/TR52_BENCH.dz";
-  if (!writer.Write(package.path)) {
-    std::fprintf(stderr, "bench_download: cannot write the package: %s\n", writer.Error().c_str());
-    package.path.clear();
-  }
-  return package;
-}
-
-// The download's result code for the low word of a result message (1 = success = code 0).
-int ResultCode(win::WPARAM wParam) {
-  const unsigned word = win::LOWORD(wParam);
-  return word == 1 ? tr52::kResultOk : static_cast<int>(word);
-}
 
 struct RunFigures {
   std::vector<int> results;  // per phone; -1 when no result came
@@ -238,7 +207,7 @@ int main(int argc, char** argv) {
   CountingClock clock(tr52::GetClock());
   tr52::SetClock(&clock);
 
-  const Package package = WritePackage(dir.Path(), amssMiB, efsMiB);
+  const Package package = WriteDownloadBenchPackage(dir.Path() + "/TR52_BENCH.dz", amssMiB, efsMiB);
   if (package.path.empty()) return 1;
   tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, package.path);
   std::printf(

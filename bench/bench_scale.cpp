@@ -35,6 +35,7 @@
 
 #include "base/messages.h"
 #include "base/settings_file.h"
+#include "download_bench_package.h"
 #include "dz_writer.h"
 #include "frame/host_operations.h"
 #include "frame/module_entry.h"
@@ -48,6 +49,10 @@
 #include "win/window.h"
 
 namespace {
+
+using tr52bench::Package;
+using tr52bench::ResultCode;
+using tr52bench::WriteDownloadBenchPackage;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -80,42 +85,6 @@ class CountingClock : public tr52::Clock {
   std::mutex mutex_;
   double slept_ = 0;
 };
-
-struct Package {
-  std::string path;
-  uint64_t imageBytes = 0;
-};
-
-// The demo's package: every image of the plug-in's mask, AMSS (3 MiB, enciphered) and EFS GANG
-// (2 MiB) the large ones.
-Package WritePackage(const std::string& dir) {
-  static std::vector<std::vector<uint8_t>> data;
-  const std::pair<int, size_t> images[] = {
-      {tr52::IMAGE_AMSS, 3u << 20},     {tr52::IMAGE_EFS_GANG, 2u << 20},
-      {tr52::IMAGE_PARTITION_TBL, 512}, {tr52::IMAGE_FLEXIBLE_LOGO, 64 << 10},
-      {tr52::IMAGE_DBL, 32 << 10},      {tr52::IMAGE_FSBL, 64 << 10},
-      {tr52::IMAGE_OSBL, 128 << 10},
-  };
-  Package package;
-  tr52::DzWriter writer;
-  for (const auto& [type, size] : images) {
-    data.push_back(tr52test::Pattern(size, static_cast<uint32_t>(type)));
-    writer.Add({static_cast<uint32_t>(type), tr52::ImageTypeName(type), type == tr52::IMAGE_AMSS,
-                data.back()});
-    package.imageBytes += size;
-  }
-  package.path = dir + "/TR52_SCALE.dz";
-  if (!writer.Write(package.path)) {
-    std::fprintf(stderr, "bench_scale: cannot write the package: %s\n", writer.Error().c_str());
-    package.path.clear();
-  }
-  return package;
-}
-
-int ResultCode(win::WPARAM wParam) {
-  const unsigned word = win::LOWORD(wParam);
-  return word == 1 ? tr52::kResultOk : static_cast<int>(word);
-}
 
 double CpuSeconds(const timeval& user, const timeval& sys) {
   return static_cast<double>(user.tv_sec + sys.tv_sec) +
@@ -357,7 +326,7 @@ int main(int argc, char** argv) {
   CountingClock clock(tr52::GetClock());
   tr52::SetClock(&clock);
 
-  const Package package = WritePackage(dir.Path());
+  const Package package = WriteDownloadBenchPackage(dir.Path() + "/TR52_SCALE.dz", 3, 2);
   if (package.path.empty()) return 1;
   tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, package.path);
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());

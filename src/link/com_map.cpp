@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/private_dirs.h"
+
 namespace tr52 {
 namespace {
 
@@ -49,18 +51,6 @@ class MapLock {
 
 std::string ErrText(int err) {
   return std::strerror(err);
-}
-
-// Creates `dir` and its missing parents, each private to the user (0700).
-bool MakeDirs(const std::string& dir) {
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = dir.find('/', pos + 1);
-    const std::string partial = dir.substr(0, pos);
-    if (partial.empty()) continue;
-    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  return true;
 }
 
 // "COM<n>" with n a decimal number without leading zeros in the mapped range.
@@ -235,7 +225,7 @@ std::vector<std::optional<int>> AssignComNumbers(const std::string& dir,
                                                  const std::set<int>& reserved,
                                                  std::vector<std::string>& notes) {
   const std::string path = dir.empty() ? std::string() : dir + "/" + kMapFile;
-  bool usable = !dir.empty() && MakeDirs(dir);
+  bool usable = !dir.empty() && MakePrivateDirs(dir);
   if (!usable)
     notes.push_back("COM map: no folder for it" + (dir.empty() ? std::string() : " (" + dir + ")") +
                     "; COM numbers are not kept");

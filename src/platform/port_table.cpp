@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/private_dirs.h"
+
 namespace tr52 {
 namespace {
 
@@ -24,19 +26,6 @@ bool ValidText(std::string_view s, size_t maxLen) {
   if (s.empty() || s.size() > maxLen) return false;
   for (char c : s)
     if (c == '\n' || c == '\r' || c == '\0') return false;
-  return true;
-}
-
-// Creates `dir` and its missing parents, each private to the user (0700).
-bool MakeDirs(const std::string& dir) {
-  if (dir.empty()) return false;
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = dir.find('/', pos + 1);
-    const std::string partial = dir.substr(0, pos);
-    if (partial.empty()) continue;
-    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
   return true;
 }
 
@@ -226,7 +215,7 @@ bool DeclarePort(int com, const std::string& devicePath, const std::string& frie
     return false;
   }
   const std::string dir = PortTableDir();
-  if (!MakeDirs(dir)) return false;
+  if (!MakePrivateDirs(dir)) return false;
   std::string problem;
   const TableFolder folder(dir, problem);
   if (folder.Fd() < 0) return false;  // errno set by the check

@@ -285,7 +285,7 @@ TEST_F(PluginFaultMatrix, EveryFaultAtEveryStepEndsWithItsCodeAndLeavesNothingBe
   // One download before the rows: what a process opens once and keeps (the log file, a
   // sanitizer's own thread) is not something a row leaves behind.
   {
-    auto phone = StartQuickPhone(com, kNormal);
+    auto phone = StartPhone(com, kNormal);
     ASSERT_EQ(Download(com), win::MAKELONG(1, 1)) << "the download before the rows";
     EXPECT_TRUE(Close());
   }
@@ -299,7 +299,7 @@ TEST_F(PluginFaultMatrix, EveryFaultAtEveryStepEndsWithItsCodeAndLeavesNothingBe
     const size_t logFrom = LogLines().size();
     const uint64_t startMs = NowMs();
     const auto realStart = std::chrono::steady_clock::now();
-    auto phone = StartQuickPhone(com, row.start, ScenarioFor(row));
+    auto phone = StartPhone(com, row.start, ScenarioFor(row));
     ASSERT_EQ(IsDisconnected(com), 0);
 
     const win::WPARAM result = Download(com, 20);
@@ -403,7 +403,7 @@ TEST_F(PluginFaultMatrix, AFaultNeverDamagesTheNvBackupFile) {
   const int com = 61;
   const std::string backupFile = "nv_backup_" + std::to_string(com) + ".nv2";
   const auto run = [&](const std::string& scenario) {
-    auto phone = StartQuickPhone(com, kNormal, scenario);
+    auto phone = StartPhone(com, kNormal, scenario);
     SessionParams params;
     params.flowType = kFlowDownload;
     params.packagePath = package_->path;

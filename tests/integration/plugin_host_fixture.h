@@ -70,7 +70,7 @@ class PluginHost : public ::testing::Test {
   // that a loaded machine running tests side by side never misses an answer; fault rows that
   // must wait for time-outs take them 10 times shorter.
   explicit PluginHost(double clockFactor = 10)
-      : clockFactor_(clockFactor),
+      : rebootDelayMs_(static_cast<uint64_t>(10 * clockFactor)),
         clock_(clockFactor),
         waits_("TR52_TIME_SCALE", std::to_string(100.0 / clockFactor)) {
     host_ = win::CreateWindowEx(nullptr, "Host", "", 0, {},
@@ -88,8 +88,7 @@ class PluginHost : public ::testing::Test {
     vphone::PhoneOptions options;
     options.com = com;
     options.startMode = mode;
-    // A reboot takes 10 ms of real time whatever the clock.
-    options.rebootDelayMs = static_cast<uint64_t>(10 * clockFactor_);
+    options.rebootDelayMs = rebootDelayMs_;
     options.scenario = vphone::ParseScenario(scenario);
     auto phone = std::make_unique<vphone::VirtualPhone>(options);
     std::string error;
@@ -137,7 +136,8 @@ class PluginHost : public ::testing::Test {
   static TempDir* dir_;
   static ScopedEnv* table_;
   static DownloadPackage* package_;
-  double clockFactor_;
+  // How long a phone takes to reboot, on the clock: 10 ms of real time whatever the clock.
+  uint64_t rebootDelayMs_;
   ScopedClock clock_;
   ScopedEnv waits_;
   win::HWND host_ = nullptr;

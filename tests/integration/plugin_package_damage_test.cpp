@@ -94,14 +94,14 @@ TEST_F(PluginPackageDamage, ADamagedPackageFailsWith501UnlessItsImagesWereLoaded
     UsePackage(package.path);
 
     if (c.loadedBefore) {
-      auto phone = StartQuickPhone(++com, vphone::Mode::Download, "cnv.saved = true");
+      auto phone = StartPhone(++com, vphone::Mode::Download, "cnv.saved = true");
       ASSERT_EQ(Download(com), win::MAKELONG(1, 1)) << "the download before the damage";
       EXPECT_TRUE(Close());
     }
 
     const int failing = Apply(c.damage, package.path);
     const size_t logFrom = LogLines().size();
-    auto phone = StartQuickPhone(++com, vphone::Mode::Download, "cnv.saved = true");
+    auto phone = StartPhone(++com, vphone::Mode::Download, "cnv.saved = true");
     const win::WPARAM result = Download(com);
     const std::vector<std::string> lines = LogLines();
     const std::vector<std::string> logged(lines.begin() + static_cast<std::ptrdiff_t>(logFrom),

@@ -15,25 +15,11 @@ namespace tr52test {
 
 class PluginQuickHost : public PluginHost {
  public:
-  PluginQuickHost() : PluginHost(kClockSpeed) {}
+  PluginQuickHost() : PluginHost(kClockSpeed) { rebootDelayMs_ = kRebootDelayMs; }
 
   static constexpr double kClockSpeed = 50;
   static constexpr int kWaitScale = 10;
   static constexpr uint32_t kRebootDelayMs = 200;
-
- protected:
-  std::unique_ptr<vphone::VirtualPhone> StartQuickPhone(int com, vphone::Mode mode,
-                                                        const std::string& scenario = "") {
-    vphone::PhoneOptions options;
-    options.com = com;
-    options.startMode = mode;
-    options.rebootDelayMs = kRebootDelayMs;
-    options.scenario = vphone::ParseScenario(scenario);
-    auto phone = std::make_unique<vphone::VirtualPhone>(options);
-    std::string error;
-    EXPECT_TRUE(phone->Start(&error)) << error;
-    return phone;
-  }
 
  private:
   ScopedEnv waitScale_{"TR52_TIME_SCALE", std::to_string(kWaitScale)};
