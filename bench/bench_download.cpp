@@ -24,7 +24,7 @@
 
 #include "base/messages.h"
 #include "base/settings_file.h"
-#include "download_bench_package.h"
+#include "download_bench_support.h"
 #include "dz_writer.h"
 #include "frame/host_operations.h"
 #include "frame/module_entry.h"
@@ -40,49 +40,12 @@
 
 namespace {
 
+using tr52bench::CountingClock;
 using tr52bench::Package;
 using tr52bench::ResultCode;
+using tr52bench::Seconds;
+using tr52bench::SteadyClock;
 using tr52bench::WriteDownloadBenchPackage;
-
-using SteadyClock = std::chrono::steady_clock;
-
-double Seconds(SteadyClock::duration d) {
-  return std::chrono::duration<double>(d).count();
-}
-
-// The process clock the plug-in runs on, passed through, with the real time every thread spent
-// in SleepMs added up per thread.
-class CountingClock : public tr52::Clock {
- public:
-  explicit CountingClock(tr52::Clock& inner) : inner_(inner) {}
-  uint64_t NowMs() override { return inner_.NowMs(); }
-  void SleepMs(uint64_t ms) override {
-    const auto start = SteadyClock::now();
-    inner_.SleepMs(ms);
-    const double slept = Seconds(SteadyClock::now() - start);
-    std::lock_guard<std::mutex> lock(mutex_);
-    sleptByThread_[std::this_thread::get_id()] += slept;
-  }
-  double Speed() const override { return inner_.Speed(); }
-  tr52::Clock& Inner() { return inner_; }
-
-  void Reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sleptByThread_.clear();
-  }
-  // The sleep totals of the threads that slept.
-  std::vector<double> SleptPerThread() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<double> out;
-    for (const auto& [id, s] : sleptByThread_) out.push_back(s);
-    return out;
-  }
-
- private:
-  tr52::Clock& inner_;
-  mutable std::mutex mutex_;
-  std::map<std::thread::id, double> sleptByThread_;
-};
 
 struct RunFigures {
   std::vector<int> results;  // per phone; -1 when no result came

@@ -35,7 +35,7 @@
 
 #include "base/messages.h"
 #include "base/settings_file.h"
-#include "download_bench_package.h"
+#include "download_bench_support.h"
 #include "dz_writer.h"
 #include "frame/host_operations.h"
 #include "frame/module_entry.h"
@@ -50,41 +50,12 @@
 
 namespace {
 
+using tr52bench::CountingClock;
 using tr52bench::Package;
 using tr52bench::ResultCode;
+using tr52bench::Seconds;
+using tr52bench::SteadyClock;
 using tr52bench::WriteDownloadBenchPackage;
-
-using SteadyClock = std::chrono::steady_clock;
-
-double Seconds(SteadyClock::duration d) {
-  return std::chrono::duration<double>(d).count();
-}
-
-// The process clock the plug-in runs on, passed through, with the real time that every thread
-// spent in SleepMs added up.
-class CountingClock : public tr52::Clock {
- public:
-  explicit CountingClock(tr52::Clock& inner) : inner_(inner) {}
-  uint64_t NowMs() override { return inner_.NowMs(); }
-  void SleepMs(uint64_t ms) override {
-    const auto start = SteadyClock::now();
-    inner_.SleepMs(ms);
-    const double slept = Seconds(SteadyClock::now() - start);
-    std::lock_guard<std::mutex> lock(mutex_);
-    slept_ += slept;
-  }
-  double Speed() const override { return inner_.Speed(); }
-  tr52::Clock& Inner() { return inner_; }
-  double TakeSlept() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::exchange(slept_, 0.0);
-  }
-
- private:
-  tr52::Clock& inner_;
-  std::mutex mutex_;
-  double slept_ = 0;
-};
 
 double CpuSeconds(const timeval& user, const timeval& sys) {
   return static_cast<double>(user.tv_sec + sys.tv_sec) +
