@@ -245,6 +245,8 @@ TEST_F(DloadClientTest, DlWriteStopsAtAnErrorNumberOrAFailedChunk) {
     return ScriptedPeer::Answers{second ? Bytes{0x50, 0x02, 0x07, 0, 0, 0} : RamWriteDone()};
   });
   EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::kDlWriteFailed);
+  // The phone reads the last attempt on its own thread, maybe after the link gave up.
+  EXPECT_TRUE(peer.WaitForRequests(2, 2000));
   EXPECT_EQ(peer.RequestCount(), 2u);
   EXPECT_TRUE(log.Has(Com(" Dl_Write - ErrNo(7), Addr(0x00002000), Len(0x00002000)")));
 

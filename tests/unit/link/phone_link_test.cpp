@@ -204,6 +204,8 @@ TEST_F(LinkTest, Diag80WithoutSecondPacketFailsTheAttempt) {
   AnswerWith({{0x80, 1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0}});
   EXPECT_EQ(Transact({0x80, 1, 2, 3}, 300), 0);
   EXPECT_EQ(link_.RxStatus(), tr52::RX_TIMEOUT);
+  // The phone reads the last attempt on its own thread, maybe after the link gave up.
+  EXPECT_TRUE(peer_->WaitForRequests(3, 2000));
   EXPECT_EQ(peer_->RequestCount(), 3u);
 }
 
@@ -274,6 +276,8 @@ TEST_F(LinkTest, SilentPhoneTimesOutThreeTimesCountedFromTheStartOfEachWait) {
   EXPECT_EQ(Transact({0x00}, 3000), 0);
   const uint64_t elapsed = tr52::NowMs() - t0;
   EXPECT_EQ(link_.RxStatus(), tr52::RX_TIMEOUT);
+  // The phone reads the last attempt on its own thread, maybe after the link gave up.
+  EXPECT_TRUE(peer_->WaitForRequests(3, 2000));
   EXPECT_EQ(peer_->RequestCount(), 3u);
   EXPECT_EQ(log_->Count("RX TIMEOUT"), 3u);
   EXPECT_GE(log_->Count("RX Timeout : 3.0 seconds") + log_->Count("RX Timeout : 3.1 seconds"), 1u);
@@ -293,6 +297,8 @@ TEST_F(LinkTest, BadFcsIsLoggedWithRawDumpAndRetried) {
   peer_->CorruptNextAnswers(1);
   AnswerWith({{0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}});
   EXPECT_EQ(Transact({0x00}), 1);
+  // The phone reads the last attempt on its own thread, maybe after the link gave up.
+  EXPECT_TRUE(peer_->WaitForRequests(2, 2000));
   EXPECT_EQ(peer_->RequestCount(), 2u);
   EXPECT_EQ(log_->Count("CRC Error"), 1u);
   EXPECT_EQ(log_->Count("CRC ERROR"), 1u);
