@@ -96,12 +96,7 @@ RunFigures RunDownloads(const std::vector<int>& coms, CountingClock& clock, doub
     opened[i] = tr52::OpenProgress(&parents[i], coms[i], 0) == 1;
   }
   const auto deadline = start + std::chrono::duration<double>(limitSeconds);
-  auto pending = [&] {
-    for (size_t i = 0; i < n; ++i)
-      if (opened[i] && results[i] < 0) return true;
-    return false;
-  };
-  while (pending() && SteadyClock::now() < deadline) win::PumpMessages(10);
+  const bool allDone = tr52bench::PumpUntilResults(opened, results, deadline);
   figures.wallSeconds = Seconds(SteadyClock::now() - start);
 
   const auto slept = clock.SleptPerThread();
@@ -111,7 +106,7 @@ RunFigures RunDownloads(const std::vector<int>& coms, CountingClock& clock, doub
   for (const auto& phone : phones) figures.transactions += phone->RequestsSeen();
   figures.results = results;
 
-  if (pending()) {
+  if (!allDone) {
     // A download cannot be cancelled and its pane may only be closed after its result: leave
     // without tearing anything down under it.
     std::printf("bench_download: a download gave no result within %.0f s\n", limitSeconds);

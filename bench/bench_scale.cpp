@@ -227,18 +227,13 @@ RunFigures RunDownloads(size_t count, int firstCom, const std::string& vphone,
     opened[i] = tr52::OpenProgress(&parents[i], com, 0) == 1;
   }
   const auto deadline = start + std::chrono::duration<double>(limitSeconds);
-  auto pending = [&] {
-    for (size_t i = 0; i < count; ++i)
-      if (opened[i] && results[i] < 0) return true;
-    return false;
-  };
-  while (pending() && SteadyClock::now() < deadline) win::PumpMessages(10);
+  const bool allDone = tr52bench::PumpUntilResults(opened, results, deadline);
   f.wallSeconds = Seconds(SteadyClock::now() - start);
   f.pluginCpuSeconds = ProcessCpuSeconds() - cpuBefore;
   f.pluginPeakGrowthKb = static_cast<double>(std::max(0L, StatusKb("VmHWM") - rssBefore));
   f.waitingSeconds = clock.TakeSlept() / static_cast<double>(count);
 
-  if (pending()) {
+  if (!allDone) {
     // A download cannot be cancelled and its pane may only be closed after its result: leave
     // without tearing anything down under it.
     std::printf("bench_scale: a download gave no result within %.0f s\n", limitSeconds);

@@ -53,6 +53,20 @@ inline Package WriteDownloadBenchPackage(const std::string& path, size_t amssMiB
   return package;
 }
 
+// Pumps the host's messages until every opened download has a result (>= 0) or `deadline`
+// passes; true when every opened download has one.
+template <typename TimePoint>
+bool PumpUntilResults(const std::vector<bool>& opened, const std::vector<int>& results,
+                      TimePoint deadline) {
+  auto pending = [&] {
+    for (size_t i = 0; i < opened.size(); ++i)
+      if (opened[i] && results[i] < 0) return true;
+    return false;
+  };
+  while (pending() && std::chrono::steady_clock::now() < deadline) win::PumpMessages(10);
+  return !pending();
+}
+
 // The download's result code for the low word of a result message (1 = success = code 0).
 inline int ResultCode(win::WPARAM wParam) {
   const unsigned word = win::LOWORD(wParam);
