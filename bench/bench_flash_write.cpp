@@ -6,8 +6,9 @@
 // and the pipelined/classic ratio; the pipelined write is meant to run at least 3x the classic
 // write.
 //
-// Usage: bench_flash_write [MiB [runs [route]]]   (default 32 MiB, best of 3 runs, every route;
-// a route argument runs only the methods whose name contains it, e.g. "pipelined", for profiling)
+// Usage: bench_flash_write [MiB [runs [route [latency]]]]   (default 32 MiB, best of 3 runs, every
+// route, both latencies; a route argument runs only the methods whose name contains it, e.g.
+// "pipelined", and a latency argument in microseconds only that latency, for profiling)
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -98,6 +99,7 @@ int main(int argc, char** argv) {
   const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 32;
   const int reps = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
   const std::string only = argc > 3 ? argv[3] : "";
+  const long onlyLatency = argc > 4 ? std::strtol(argv[4], nullptr, 10) : -1;
   const Bytes image = Pattern(mib << 20);
   tr52test::TempDir ports;
   setenv("TR52_PORT_TABLE", ports.Path().c_str(), 1);
@@ -172,6 +174,7 @@ int main(int argc, char** argv) {
   const Latency latencies[] = {{0, "none added, pseudo-terminal turnaround only"},
                                {1000, "like a USB serial line"}};
   for (const auto& latency : latencies) {
+    if (onlyLatency >= 0 && latency.us != static_cast<uint32_t>(onlyLatency)) continue;
     std::printf("\nanswer latency %u us (%s)\n", latency.us, latency.what);
     double classicRate = 0;
     double pipelinedRate = 0;
