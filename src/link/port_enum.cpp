@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "base/process_log.h"
 #include "link/serial_ports.h"
 #include "link/udev_ports.h"
 #include "platform/serial_device.h"
@@ -65,10 +64,10 @@ void EnumPhonePorts(std::vector<SerialPortInfo>& list, bool checkOpen) {
   try {
     ports = ListSerialPorts(false, notes);
   } catch (const UdevError& e) {
-    for (const std::string& note : notes) Log("%s", note.c_str());
+    LogPortNotes(notes);
     throw PortEnumError(e.what());
   }
-  for (const std::string& note : notes) Log("%s", note.c_str());
+  LogPortNotes(notes);
   for (const ListedPort& p : ports) {
     // Declared ports go to the name filter as they are; a USB port only when the rule named it
     // and no declared port took its number.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
 
 #include "base/process_log.h"
@@ -15,6 +16,34 @@
 
 namespace tr52 {
 namespace {
+
+// The notes the latest listings had, so that a lasting one is logged once. Shared by every
+// listing of the process because they all write to the one process log.
+class NoteMemory {
+ public:
+  std::vector<std::string> Fresh(const std::vector<std::string>& notes, const std::string& scope) {
+    std::lock_guard lock(mutex_);
+    std::set<std::string> now;
+    std::vector<std::string> fresh;
+    for (const std::string& note : notes) {
+      if (note.rfind(scope, 0) != 0) continue;
+      if (now.insert(note).second && !seen_.count(note)) fresh.push_back(note);
+    }
+    for (auto it = seen_.begin(); it != seen_.end();)
+      it = it->rfind(scope, 0) == 0 ? seen_.erase(it) : std::next(it);
+    seen_.insert(now.begin(), now.end());
+    return fresh;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<std::string> seen_;
+};
+
+NoteMemory& Notes() {
+  static NoteMemory memory;
+  return memory;
+}
 
 bool IsPhoneName(const std::string& friendly) {
   for (const char* prefix : kPhonePortNames)
@@ -131,6 +160,10 @@ std::vector<ListedPort> ListSerialPorts(bool probeInUse, std::vector<std::string
   return ports;
 }
 
+void LogPortNotes(const std::vector<std::string>& notes, const std::string& scope) {
+  for (const std::string& note : Notes().Fresh(notes, scope)) Log("%s", note.c_str());
+}
+
 std::optional<std::string> DevicePathOfCom(int com) {
   for (const DeclaredPort& d : ReadPortTable().ports)
     if (d.com == com) return d.devicePath;
@@ -144,8 +177,7 @@ std::optional<std::string> DevicePathOfCom(int com) {
     Log("COM%d: serial port list failed: %s", com, e.what());
     return std::nullopt;
   }
-  for (const std::string& note : notes)
-    if (note.rfind("COM map", 0) == 0) Log("%s", note.c_str());
+  LogPortNotes(notes, "COM map");
   for (const ListedPort& p : ports)
     if (p.From() == ListedPort::Source::Usb && p.Com() == com) return p.DevicePath();
   return std::nullopt;

@@ -257,6 +257,29 @@ TEST_F(UdevPortsTest, ADamagedComMapIsRebuiltWithALogLine) {
   EXPECT_EQ(ComOf("ttyACM0"), 104);
 }
 
+// A COM map folder that cannot be made is said once, not at every poll of the host or open of a
+// port, and said again when it comes back after being fixed.
+TEST_F(UdevPortsTest, AnUnusableComMapFolderIsLoggedOnceWhileItLasts) {
+  const std::string blocker = mapDir.File("plain-file");
+  std::ofstream(blocker) << "";
+  ScopedEnv noFolder("TR52_COM_MAP_DIR", blocker + "/state");
+  Plug(NormalPhone("2", "ttyACM0"));
+  const std::string line =
+      "COM map: no folder for it (" + blocker + "/state); COM numbers are not kept";
+  LogCapture log;
+  for (int poll = 0; poll < 3; ++poll) {
+    EXPECT_EQ(PhonePorts().size(), 1u);
+    EXPECT_EQ(tr52::DevicePathOfCom(100), "/dev/ttyACM0");
+  }
+  EXPECT_EQ(log.Count(line), 1u) << ::testing::PrintToString(log.Lines());
+  {
+    ScopedEnv fixed("TR52_COM_MAP_DIR", mapDir.Path());
+    EXPECT_EQ(PhonePorts().size(), 1u);
+  }
+  EXPECT_EQ(PhonePorts().size(), 1u);
+  EXPECT_EQ(log.Count(line), 2u);
+}
+
 // Ports declared in the port table keep working beside udev's and win their numbers: a USB
 // port mapped to a declared number is not a phone port while the declaration stands, and new
 // USB positions are never given a declared number.
