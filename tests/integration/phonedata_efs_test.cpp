@@ -9,7 +9,6 @@
 #include "phonedata/efs2_client.h"
 #include "phonedata/efs2_image.h"
 #include "phonedata/efs2_image_writer.h"
-#include "support/scoped_clock.h"
 #include "support/temp_dir.h"
 #include "virtual_phone_fixture.h"
 #include "vphone/scenario.h"

@@ -8,7 +8,6 @@
 
 #include "link/phone_link.h"
 #include "phonedata/nv_client.h"
-#include "support/scoped_clock.h"
 #include "support/temp_dir.h"
 #include "virtual_phone_fixture.h"
 #include "vphone/scenario.h"
@@ -70,6 +69,7 @@ TEST_F(PhonedataNvTest, FullBackupAndRestoreLeaveTheItemsAsTheyWere) {
 }
 
 TEST_F(PhonedataNvTest, BackupOfSilentPhoneLeavesNoFile) {
+  CompressWaits(20);
   StartPhone("nv.silent_read_at = 100\n");
   const std::string path = files.File("nv_backup_62.nv2");
   EXPECT_EQ(nv.BackupNvToFile(path, tr52::kDefaultNvRanges), 4);
