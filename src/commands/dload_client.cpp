@@ -269,14 +269,21 @@ bool DloadClient::GetEmergencyModelName(std::string& name) {
   AnswerReader answer = Answer();
   const auto n = answer.U8(1);
   // The name is as long as the length byte says; an answer that ends before it is no answer.
-  const auto bytes = n ? answer.View(2, *n) : std::nullopt;
-  if (accepted && !bytes) LogShortAnswer(Port(), "GetEmergencyModelName", answer);
-  if (!accepted || !bytes) {
+  std::span<const uint8_t> bytes;
+  bool whole = false;
+  if (n) {
+    if (const auto view = answer.View(2, *n)) {
+      bytes = *view;
+      whole = true;
+    }
+  }
+  if (accepted && !whole) LogShortAnswer(Port(), "GetEmergencyModelName", answer);
+  if (!accepted || !whole) {
     Log("[COM%d] >> Get Model Name in Emergency Mode FAIL", Port());
     return false;
   }
   if (*n == 0) return false;
-  name.assign(bytes->begin(), bytes->end());
+  name.assign(bytes.begin(), bytes.end());
   Log("[COM%d]   %s", Port(), name.c_str());
   if (name.size() >= 2 && std::toupper(static_cast<unsigned char>(name[0])) == 'K' &&
       std::toupper(static_cast<unsigned char>(name[1])) == 'W') {
