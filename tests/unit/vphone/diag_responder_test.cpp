@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "vphone/scenario.h"
@@ -16,8 +17,8 @@ Reply Ask(Responder& r, Bytes req, Mode mode = Mode::Normal) {
 }
 
 Bytes PasswordRequest(std::array<uint8_t, 8> code) {
-  Bytes req{0x46};
-  req.insert(req.end(), code.begin(), code.end());
+  Bytes req(1 + code.size(), 0x46);
+  std::copy(code.begin(), code.end(), req.begin() + 1);
   return req;
 }
 
