@@ -1,7 +1,10 @@
 // Fuzz target: CEfs2Image::Attach on arbitrary bytes, then every object read back with
 // ReadObject. Any read outside the input is caught by the sanitizers; the walk must stay
 // consistent with what Attach accepted.
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -12,11 +15,16 @@
 
 namespace {
 
-// Log lines of Attach would go to a file on every run: send them nowhere.
+// Log lines of Attach would go to a file on every run: the log is opened and finished once in
+// the temporary folder (its own name per process) and the file removed, so later lines go
+// nowhere.
 bool SilenceLog() {
-  const std::string path = "/tmp/fuzz_efs_image_log.txt";
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz_efs_image-" +
+                           std::to_string(getpid()) + "_log.txt";
   tr52::ProcessLog::Instance().Open(path);
   tr52::ProcessLog::Instance().Finish();
+  std::remove(path.c_str());
   return true;
 }
 const bool kSilenced = SilenceLog();

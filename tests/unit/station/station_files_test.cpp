@@ -121,14 +121,12 @@ TEST(StationFiles, PackagePathIsSavedOnlyForAnExistingRegularFile) {
   EXPECT_EQ(settings.Read("OTHER", "KEY", ""), "1");
   EXPECT_EQ(settings.Read("TR52", "PATH_BIN", ""), dir.File("TR52.dz"));
 
-  // A settings file that cannot be written is reported, not taken as saved.
-  if (geteuid() != 0) {
-    fs::create_directory(dir.File("ro"));
-    fs::permissions(dir.File("ro"), fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_FALSE(SavePackagePath(dir.File("ro/ZUDP2.ini"), dir.File("TR52.dz"), saved, error));
-    EXPECT_NE(error.find("could not save"), std::string::npos) << error;
-    fs::permissions(dir.File("ro"), fs::perms::owner_all);
-  }
+  // A settings file that cannot be written is reported, not taken as saved (its folder is a
+  // regular file: unwritable for root too).
+  std::ofstream(dir.File("not-a-folder")) << "x";
+  EXPECT_FALSE(
+      SavePackagePath(dir.File("not-a-folder/ZUDP2.ini"), dir.File("TR52.dz"), saved, error));
+  EXPECT_NE(error.find("could not save"), std::string::npos) << error;
 }
 
 TEST(StationFiles, PackageImageSizesComeFromTheSubHeaders) {

@@ -3,16 +3,26 @@
 # rule installed in a private mount namespace, and compares the properties, group and mode the
 # rule gives each port with the expected ones, one row per device.
 #   rule_check.sh RULE_FILE
+# The namespace brings everything udevadm reads with it: an empty /run and an empty
+# /etc/udev/rules.d holding only the rule under test, so neither a rule installed on this
+# machine (an older copy of ours in /etc wins over any other) nor the state of a udev daemon
+# (/run/udev exists only where one has run) can change a row. Root makes the namespace with
+# unshare -m; any other user with a user namespace (unshare -rm).
 # Exit status 0 all rows as expected, 1 a row differs or the rule has a syntax problem, 77 the
 # check cannot run here (the reason is printed).
 set -uo pipefail
 
 rule=$1
+name=$(basename "$rule")
+installed=/etc/udev/rules.d/$name
 skip() { echo "SKIP: $*"; exit 77; }
 command -v udevadm >/dev/null || skip "udevadm is not installed"
 command -v umockdev-run >/dev/null || skip "umockdev-run is not installed"
-[ "$(id -u)" -eq 0 ] || skip "needs root for a private mount namespace over /run/udev"
-unshare -m true 2>/dev/null || skip "cannot make a private mount namespace (unshare -m)"
+[ -d /etc/udev/rules.d ] || skip "no /etc/udev/rules.d (the udev package is not installed)"
+[ -d /run ] || skip "no /run folder to mount over"
+if [ "$(id -u)" -eq 0 ]; then ns=(unshare --mount); else ns=(unshare --map-root-user --mount); fi
+"${ns[@]}" true 2>/dev/null ||
+  skip "cannot make a private mount namespace (${ns[*]}: user namespaces disabled?)"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -59,16 +69,15 @@ A: dev=166:0
 TREE
 }
 
-# udevadm test output for a tree, the rule installed under a private /run/udev.
+# udevadm test output for a tree, in a namespace whose only local rule is the one under test.
 run() {
   tree "$@" >"$work/tree.umockdev"
-  unshare -m sh -c '
-    mount -t tmpfs tmpfs /run/udev || exit 1
-    mkdir -p /run/udev/rules.d && cp "$1" /run/udev/rules.d/ || exit 1
+  "${ns[@]}" sh -c '
+    mount -t tmpfs tmpfs /run && mount -t tmpfs tmpfs /etc/udev/rules.d &&
+      cp "$1" /etc/udev/rules.d/ || exit 1
     umockdev-run -d "$2" -- udevadm test --action=add /sys/class/tty/ttyACM0' sh "$rule" "$work/tree.umockdev" 2>&1
 }
 
-name=$(basename "$rule")
 fail=0
 # vendor product interface | expected phone name (- none) | ModemManager ignore | group and mode
 rows=(
@@ -83,18 +92,21 @@ for row in "${rows[@]}"; do
   IFS='|' read -r ids want_name want_mm want_access <<<"$row"
   # shellcheck disable=SC2086
   out=$(run $ids)
-  if ! grep -q "Reading rules file: .*/$name" <<<"$out"; then
-    echo "FAIL [$ids]: udevadm did not read $name"; fail=1; continue
+  if ! grep -qxF "Reading rules file: $installed" <<<"$out"; then
+    echo "FAIL [$ids]: udevadm did not read $installed:"
+    head -n 5 <<<"$out"
+    fail=1; continue
   fi
-  if grep -i "$name" <<<"$out" | grep -Eiq "invalid|error|unknown|ignoring"; then
+  if grep -F "$installed" <<<"$out" | grep -Eiq "invalid|error|unknown|ignoring"; then
     echo "FAIL [$ids]: udevadm reports a problem in the rule:"
-    grep -i "$name" <<<"$out" | grep -Ei "invalid|error|unknown|ignoring"
+    grep -F "$installed" <<<"$out" | grep -Ei "invalid|error|unknown|ignoring"
     fail=1
   fi
   got_name=$(sed -n 's/^ID_TR52_PORT_NAME=//p' <<<"$out"); got_name=${got_name:--}
   got_mm=$(sed -n 's/^ID_MM_DEVICE_IGNORE=//p' <<<"$out"); got_mm=${got_mm:--}
   got_access=no
-  if grep -q "$name:[0-9]* GROUP" <<<"$out" && grep -q "$name:[0-9]* MODE 0660" <<<"$out" &&
+  if grep -q "^ttyACM0: $installed:[0-9]* GROUP " <<<"$out" &&
+     grep -q "^ttyACM0: $installed:[0-9]* MODE 0660$" <<<"$out" &&
      grep -q "^TAGS=.*:uaccess:" <<<"$out"; then
     got_access=yes
   fi
