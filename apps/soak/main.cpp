@@ -1,5 +1,6 @@
 // soak: the station serving virtual phones through many downloads, a tenth of them faulted,
-// and whether it stays healthy (same open fds, resident memory within 10 %).
+// and whether it stays healthy (same open fds, resident memory within 10 %); then a round
+// stopped by a signal at a random moment.
 #include <unistd.h>
 
 #include <chrono>
@@ -23,7 +24,10 @@ void Usage(const char* program) {
       "random tenth of the downloads (drawn from --seed; a seed from the clock is printed when\n"
       "none is given). Prints the downloads done, the result codes seen, the station's resident\n"
       "memory and open fds at the start (every port's first download done, all idle) and at the\n"
-      "end, and the slowest download.\n"
+      "end, and the slowest download. Then a stop round: a fresh station serving the phones\n"
+      "again gets a stop signal (SIGINT, SIGTERM or SIGHUP, drawn from the seed) at a drawn\n"
+      "moment; every download that started must end with its code, the station must leave by\n"
+      "itself with their status, and no descriptor it opened may be open at its exit (traced).\n"
       "\n"
       "  --phones N           phones, one COM port each (default 16)\n"
       "  --downloads N        downloads per phone (default 50)\n"
@@ -40,8 +44,8 @@ void Usage(const char* program) {
       "                       down and keep memory of their own\n"
       "\n"
       "Exit status: 0 healthy (every download finished, every download without a fault\n"
-      "succeeded, the same open fds at start and end, memory growth at most 10 %%); 1 not\n"
-      "healthy; 2 bad command line or the soak could not run.\n",
+      "succeeded, the same open fds at start and end, memory growth at most 10 %%, and the\n"
+      "stop round as above); 1 not healthy; 2 bad command line or the soak could not run.\n",
       program);
 }
 

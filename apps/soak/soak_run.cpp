@@ -1,5 +1,6 @@
 #include "soak/soak_run.h"
 
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -8,19 +9,19 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "dz_writer.h"
 #include "package/image_store.h"
 #include "soak/fault_draw.h"
-#include "soak/station_process.h"
-#include "vphone/scenario.h"
-#include "vphone/virtual_phone.h"
+#include "soak/soak_round.h"
 
 namespace soak {
 
@@ -57,57 +58,6 @@ bool WritePackage(const std::string& path) {
   return writer.Write(path);
 }
 
-// "<time> COM31 | text": the source and the text; nullopt for other lines.
-std::optional<std::pair<std::string, std::string>> SplitLine(const std::string& line) {
-  const size_t bar = line.find(" | ");
-  if (bar == std::string::npos) return std::nullopt;
-  const size_t space = line.rfind(' ', bar - 1);
-  const size_t from = space == std::string::npos ? 0 : space + 1;
-  return std::make_pair(line.substr(from, bar - from), line.substr(bar + 3));
-}
-
-// The code and seconds of "RESULT OK (result 0: ...) after 4.2 s"; code -1 when the line
-// carries none (an unknown step notice).
-std::pair<int, double> ParseResult(const std::string& text) {
-  int code = -1;
-  double seconds = 0;
-  if (const size_t at = text.find("(result "); at != std::string::npos)
-    code = std::atoi(text.c_str() + at + 8);
-  if (const size_t at = text.rfind(" after "); at != std::string::npos)
-    seconds = std::atof(text.c_str() + at + 7);
-  return {code, seconds};
-}
-
-std::string CodeName(const std::string& text) {
-  const size_t open = text.find("(result ");
-  const size_t close = text.rfind(") after ");
-  if (open == std::string::npos || close == std::string::npos || close < open) return text;
-  return text.substr(open + 1, close - open - 1);
-}
-
-struct Port {
-  int com = 0;
-  std::string name;
-  int next = 0;  // index of the next download on this port
-  std::unique_ptr<vphone::VirtualPhone> phone;
-  bool plugged = false;
-  bool stationWaiting = true;  // the station's last word on this port: waiting for a phone
-  SteadyClock::time_point pluggedAt;
-};
-
-struct Done {
-  int port;
-  int index;
-  int code;
-  double seconds;
-  std::string fault;
-};
-
-struct Resources {
-  long rssKiB = -1;
-  int fds = -1;
-};
-
 bool CopyBin(const std::string& from, const fs::path& to, std::string& error) {
   std::error_code ec;
   fs::create_directories(to, ec);
@@ -119,6 +69,121 @@ bool CopyBin(const std::string& from, const fs::path& to, std::string& error) {
     }
   }
   return true;
+}
+
+std::string Difference(const std::multiset<std::string>& later,
+                       const std::multiset<std::string>& earlier) {
+  std::vector<std::string> extra;
+  std::set_difference(later.begin(), later.end(), earlier.begin(), earlier.end(),
+                      std::back_inserter(extra));
+  std::string text;
+  for (const auto& e : extra) text += (text.empty() ? "" : ", ") + e;
+  return text;
+}
+
+// The station's status for the downloads of a run that a stop ended without leaving any
+// unfinished: 1 when one of them failed, else 0.
+int StatusOfDownloads(const std::vector<Done>& done) {
+  return std::any_of(done.begin(), done.end(), [](const Done& d) { return d.code != 0; }) ? 1 : 0;
+}
+
+void PrintCodes(const std::map<std::string, int>& codes) {
+  for (const auto& [name, count] : codes) std::printf("  %5d  %s\n", count, name.c_str());
+}
+
+// The stop round: a station serving the ports as before, a stop signal (drawn: SIGINT, SIGTERM
+// or SIGHUP) at a drawn moment of the busy run, then no new phones. Every download that started
+// must end with its code, the station must say which ports it waits for and leave by itself once
+// they ended, with their status, and nothing it opened meanwhile may be open at its exit.
+void RunStopRound(const SoakOptions& o, const std::vector<PlannedDownload>& plan,
+                  const SoakPaths& paths, std::vector<std::string>& problems) {
+  std::mt19937_64 draw(o.seed ^ 0x5701u);
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  const char* names[] = {"SIGINT", "SIGTERM", "SIGHUP"};
+  const size_t which = static_cast<size_t>(draw() % 3);
+  const auto delay = std::chrono::milliseconds(500 + draw() % 6000);
+  std::printf("\nsoak: stop round: %s %lld ms after every port's first download\n", names[which],
+              static_cast<long long>(delay.count()));
+
+  SoakRound round(o, plan, paths);
+  std::string error;
+  if (!round.Start("stop_round", true, error)) {
+    problems.push_back("stop round: " + error);
+    return;
+  }
+  const auto deadline = SteadyClock::now() + std::chrono::seconds(o.timeoutSeconds);
+  auto failed = [&](const std::string& why) {
+    problems.push_back("stop round: " + why);
+    round.UnplugAll();
+  };
+  // Every port's first download, then the start's descriptors.
+  while (!round.Watching() || !round.AllIdle(1)) {
+    if (SteadyClock::now() > deadline || round.Station().OutputEnded())
+      return failed("the first downloads did not end");
+    round.Read(std::chrono::milliseconds(200));
+    if (round.Watching()) round.Plug(true);
+  }
+  const std::multiset<std::string> startFds = round.Station().OpenFdTargets();
+  // Busy again until the drawn moment.
+  const auto stopAt = SteadyClock::now() + delay;
+  while (SteadyClock::now() < stopAt) {
+    round.Read(std::chrono::milliseconds(20));
+    round.Plug(false);
+  }
+  const auto stopped = SteadyClock::now();
+  round.Station().Signal(signals[which]);
+  // No more phones; the station leaves by itself once its running downloads ended.
+  while (!round.Station().OutputEnded()) {
+    if (SteadyClock::now() > deadline) return failed("the station did not leave after the stop");
+    round.Read(std::chrono::milliseconds(100));
+  }
+  const std::optional<int> status = round.Station().WaitExit(std::chrono::seconds(30));
+  const double drained = std::chrono::duration<double>(SteadyClock::now() - stopped).count();
+  round.UnplugAll();
+  for (auto& p : round.Problems()) problems.push_back("stop round: " + p);
+
+  std::printf(
+      "soak: stop round: %zu download(s) running at the stop, the station left %.1f s "
+      "later with status %d\n",
+      round.RunningAtStop().size(), drained, status.value_or(-1));
+  for (const auto& line : round.StopLines())
+    std::printf("soak: stop round: station: %s\n", line.c_str());
+  std::printf("soak: stop round: %d download(s) started, %d ended with a code:\n", round.Started(),
+              round.Ended());
+  PrintCodes(round.Codes());
+
+  if (round.Started() != round.Ended())
+    problems.push_back("stop round: " + std::to_string(round.Started()) +
+                       " downloads started, but " + std::to_string(round.Ended()) + " ended");
+  if (round.ConnectedAfterStop() > 0)
+    problems.push_back("stop round: " + std::to_string(round.ConnectedAfterStop()) +
+                       " phone(s) taken after the stop");
+  std::string expected = "interrupted (" + std::string(names[which]) + ")";
+  std::string list;
+  for (const auto& port : round.RunningAtStop()) list += (list.empty() ? "" : ", ") + port;
+  if (!list.empty()) expected += "|waiting for " + list + " to finish; Ctrl-C again to leave them";
+  std::string said;
+  for (const auto& line : round.StopLines())
+    said += (said.empty() ? "" : "|") +
+            (line.rfind("interrupted (", 0) == 0 ? line.substr(0, line.find(')') + 1) : line);
+  if (said.rfind(expected, 0) != 0)
+    problems.push_back("stop round: the station said \"" + said + "\", expected \"" + expected +
+                       "\" first");
+  const int expectedStatus = StatusOfDownloads(round.Finished());
+  if (status != expectedStatus)
+    problems.push_back("stop round: the station ended with status " +
+                       std::to_string(status.value_or(-1)) + ", expected " +
+                       std::to_string(expectedStatus));
+  const auto exitFds = round.Station().ExitFds();
+  if (!exitFds) {
+    problems.push_back("stop round: the descriptors at the station's exit were not seen (" +
+                       round.Station().ExitTraceError() + ")");
+    return;
+  }
+  const std::string left = Difference(*exitFds, startFds);
+  std::printf("soak: stop round: station fds at the start %zu, at its exit %zu, left open: %s\n",
+              startFds.size(), exitFds->size(), left.empty() ? "none" : left.c_str());
+  if (!left.empty()) problems.push_back("stop round: left open at the exit: " + left);
 }
 
 }  // namespace
@@ -137,13 +202,13 @@ int RunSoak(const SoakOptions& o) {
   const fs::path work = tmpl;
   const fs::path bin = work / "bin";
   const fs::path ports = work / "ports";
-  const fs::path package = work / "TR52_SOAK.dz";
+  const SoakPaths paths{work, bin / "station", work / "TR52_SOAK.dz"};
   std::string error;
   if (!CopyBin(o.binDir, bin, error)) {
     std::fprintf(stderr, "soak: %s\n", error.c_str());
     return 2;
   }
-  if (::mkdir(ports.c_str(), 0700) != 0 || !WritePackage(package.string())) {
+  if (::mkdir(ports.c_str(), 0700) != 0 || !WritePackage(paths.package.string())) {
     std::fprintf(stderr, "soak: cannot set up %s\n", work.c_str());
     return 2;
   }
@@ -155,130 +220,55 @@ int RunSoak(const SoakOptions& o) {
   for (const auto& d : plan) faultedCount += d.faulted ? 1 : 0;
   std::printf("soak: %d downloads with a fault\n", faultedCount);
 
-  std::vector<Port> portList(static_cast<size_t>(o.phones));
-  std::string list;
-  for (int i = 0; i < o.phones; ++i) {
-    portList[i].com = o.firstCom + i;
-    portList[i].name = "COM" + std::to_string(o.firstCom + i);
-    list += (i ? "," : "") + std::to_string(o.firstCom + i);
-  }
-
-  StationProcess station;
-  char scale[32];
-  std::snprintf(scale, sizeof scale, "%g", o.timeScale);
-  if (!station.Start((bin / "station").string(),
-                     {"--package", package.string(), "--ports", list, "--time-scale", scale,
-                      "--poll-ms", "100"},
-                     (work / "station_stderr.txt").string(), error)) {
+  SoakRound round(o, plan, paths);
+  if (!round.Start("station", false, error)) {
     std::fprintf(stderr, "soak: %s\n", error.c_str());
     return 2;
   }
 
   const auto started = SteadyClock::now();
   const auto deadline = started + std::chrono::seconds(o.timeoutSeconds);
-  bool watching = false;
-  Resources cold, start, end;
+  Resources start, end;
   bool startTaken = false;
-  std::vector<Done> done;
-  std::map<std::string, int> codes;  // "result 0: ..." -> count
   std::vector<std::string> problems;
-
-  auto sample = [&station] { return Resources{station.ResidentKiB(), station.OpenFds()}; };
-  auto portOf = [&portList](const std::string& source) -> Port* {
-    for (auto& p : portList)
-      if (p.name == source) return &p;
-    return nullptr;
-  };
-  auto allIdle = [&portList](int atLeast) {
-    return std::all_of(portList.begin(), portList.end(), [atLeast](const Port& p) {
-      return !p.plugged && p.stationWaiting && p.next >= atLeast;
-    });
-  };
+  size_t reported = 0;
+  const size_t step = std::max<size_t>(static_cast<size_t>(total) / 10, 1);
 
   for (;;) {
     if (SteadyClock::now() > deadline) {
       problems.push_back("the run took longer than " + std::to_string(o.timeoutSeconds) + " s");
       break;
     }
-    if (station.OutputEnded()) {
+    if (round.Station().OutputEnded()) {
       problems.push_back("the station ended by itself");
       break;
     }
-    // Everything the station said.
-    while (auto line = station.NextLine(std::chrono::milliseconds(watching ? 20 : 200))) {
-      const auto parts = SplitLine(*line);
-      if (!parts) continue;
-      const auto& [source, text] = *parts;
-      if (source == "station" && text.rfind("watching", 0) == 0) {
-        watching = true;
-        cold = sample();
-        continue;
-      }
-      Port* port = portOf(source);
-      if (port == nullptr) continue;
-      if (text.find("waiting for a phone") != std::string::npos) port->stationWaiting = true;
-      if (text == "phone connected") port->stationWaiting = false;
-      const bool refused = text.find("could not open the progress pane") != std::string::npos;
-      if ((text.rfind("RESULT ", 0) == 0 || refused) && port->plugged) {
-        const auto [code, seconds] = refused ? std::make_pair(-2, 0.0) : ParseResult(text);
-        const PlannedDownload& d =
-            plan[static_cast<size_t>((port->com - o.firstCom) * o.downloads + port->next)];
-        done.push_back({port->com, port->next, code, seconds, d.fault});
-        ++codes[refused ? std::string("pane refused") : CodeName(text)];
-        if (!d.faulted && code != 0)
-          std::printf("soak: %s download %d without a fault: %s\n", port->name.c_str(),
-                      port->next + 1, text.c_str());
-        if (!d.faulted && code != 0 && !o.unfaultedMayFail)
-          problems.push_back(port->name + " download " + std::to_string(port->next + 1) +
-                             " without a fault ended with: " + text);
-        if (done.size() % std::max<size_t>(static_cast<size_t>(total) / 10, 1) == 0)
-          std::printf("soak: %zu/%d downloads done (%.0f s)\n", done.size(), total,
-                      std::chrono::duration<double>(SteadyClock::now() - started).count());
-        // Unplug: the port vanishes; the station closes the pane and waits for the next phone.
-        port->phone.reset();
-        port->plugged = false;
-        ++port->next;
-      }
-    }
-    if (!watching) continue;
+    round.Read(std::chrono::milliseconds(200));
+    for (; reported + step <= round.Finished().size(); reported += step)
+      std::printf("soak: %zu/%d downloads done (%.0f s)\n", reported + step, total,
+                  std::chrono::duration<double>(SteadyClock::now() - started).count());
+    if (!round.Watching()) continue;
 
     // The warm state: every port has had its first download and is idle again.
-    if (!startTaken && allIdle(std::min(1, o.downloads))) {
-      start = sample();
+    if (!startTaken && round.AllIdle(std::min(1, o.downloads))) {
+      start = round.Sample();
       startTaken = true;
     }
-    if (allIdle(o.downloads)) break;
-
-    for (Port& port : portList) {
-      if (port.plugged || !port.stationWaiting || port.next >= o.downloads) continue;
-      if (port.next == 1 && !startTaken) continue;  // the others' first downloads first
-      const PlannedDownload& d =
-          plan[static_cast<size_t>((port.com - o.firstCom) * o.downloads + port.next)];
-      vphone::PhoneOptions options;
-      options.com = port.com;
-      options.startMode = d.downloadMode ? vphone::Mode::Download : vphone::Mode::Normal;
-      options.rebootDelayMs = o.rebootDelayMs;
-      options.scenario = vphone::ParseScenario(d.scenario);
-      auto phone = std::make_unique<vphone::VirtualPhone>(options);
-      if (!phone->Start(&error)) {
-        problems.push_back(port.name + ": the phone could not start: " + error);
-        continue;
-      }
-      port.phone = std::move(phone);
-      port.plugged = true;
-      port.stationWaiting = false;
-      port.pluggedAt = SteadyClock::now();
-    }
+    if (round.AllIdle(o.downloads)) break;
+    round.Plug(!startTaken);
   }
-  if (problems.empty() || allIdle(o.downloads)) end = sample();
-  for (Port& port : portList) port.phone.reset();
-  const int stationStatus = station.Stop(std::chrono::milliseconds(10000));
+  if (problems.empty() || round.AllIdle(o.downloads)) end = round.Sample();
+  round.UnplugAll();
+  const int stationStatus = round.Station().Stop(std::chrono::milliseconds(10000));
   const double wall = std::chrono::duration<double>(SteadyClock::now() - started).count();
+  for (auto& p : round.Problems()) problems.push_back(p);
+  const std::vector<Done>& done = round.Finished();
+  const Resources cold = round.Cold();
 
   // The figures.
   std::printf("\nsoak: %zu of %d downloads done in %.0f s\n", done.size(), total, wall);
   std::printf("soak: codes seen:\n");
-  for (const auto& [name, count] : codes) std::printf("  %5d  %s\n", count, name.c_str());
+  PrintCodes(round.Codes());
   std::printf("soak: station before any download: %ld KiB resident, %d fds\n", cold.rssKiB,
               cold.fds);
   std::printf("soak: station at the start (first downloads done, idle): %ld KiB, %d fds\n",
@@ -307,17 +297,21 @@ int RunSoak(const SoakOptions& o) {
                   start.rssKiB, end.rssKiB, o.maxGrowth * 100);
     problems.push_back(text);
   }
-  // SIGTERM ends the station with 130; anything else means it broke down on the way.
-  if (stationStatus != 130)
-    problems.push_back("the station ended with status " + std::to_string(stationStatus));
+  // SIGTERM on the idle station ends it with the status of its downloads; anything else means
+  // it broke down on the way.
+  if (stationStatus != StatusOfDownloads(done))
+    problems.push_back("the station ended with status " + std::to_string(stationStatus) +
+                       ", expected " + std::to_string(StatusOfDownloads(done)));
+
+  RunStopRound(o, plan, paths, problems);
 
   // A sanitizer build of the station reports what it found on its standard error.
-  {
-    std::ifstream in(work / "station_stderr.txt");
+  for (const char* name : {"station_stderr.txt", "stop_round_stderr.txt"}) {
+    std::ifstream in(work / name);
     std::string line;
     while (std::getline(in, line)) {
       if (line.find("Sanitizer") == std::string::npos) continue;
-      problems.push_back("the station's standard error: " + line);
+      problems.push_back(std::string(name) + ": " + line);
       break;
     }
   }

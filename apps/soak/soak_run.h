@@ -2,7 +2,8 @@
 // and a port table; the station serving `phones` ports in its interactive mode; on each port a
 // virtual phone plugged in, downloaded, unplugged, and the next one plugged in, `downloads`
 // times; a seeded tenth of the downloads with a fault. Then the figures, and whether the
-// station stayed healthy.
+// station stayed healthy; then the stop round (a station stopped by a signal at a random moment
+// of a busy run).
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,11 +16,10 @@ namespace soak {
 
 StationProcess::~StationProcess() {
   if (pid_ > 0) Stop(std::chrono::milliseconds(5000));
-  if (reader_.joinable()) reader_.join();
 }
 
 bool StationProcess::Start(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& errorFile, std::string& error) {
+                           const std::string& errorFile, bool traceExit, std::string& error) {
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
     error = std::string("pipe: ") + std::strerror(errno);
@@ -60,7 +60,86 @@ bool StationProcess::Start(const std::string& program, const std::vector<std::st
   ::close(err);
   pid_ = pid;
   reader_ = std::thread([this, fd = out[0]] { ReadOutput(fd); });
+  reaper_ = std::thread([this, traceExit] { Reap(traceExit); });
   return true;
+}
+
+void StationProcess::Reap(bool traceExit) {
+  // The tracer is this thread: it alone continues the station after each stop.
+  if (traceExit && ::ptrace(PTRACE_SEIZE, pid_, nullptr, PTRACE_O_TRACEEXIT) != 0) {
+    std::lock_guard lock(mutex_);
+    traceError_ = std::string("ptrace refused: ") + std::strerror(errno);
+  }
+  for (;;) {
+    int status = 0;
+    if (::waitpid(pid_, &status, __WALL) < 0) {
+      if (errno == EINTR) continue;
+      std::lock_guard lock(mutex_);
+      exitStatus_ = -1;
+      changed_.notify_all();
+      return;
+    }
+    if (WIFEXITED(status) || WIFSIGNALED(status)) {
+      std::lock_guard lock(mutex_);
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      changed_.notify_all();
+      return;
+    }
+    if (!WIFSTOPPED(status)) continue;
+    const int event = status >> 16;
+    long forward = 0;
+    if (event == PTRACE_EVENT_EXIT) {
+      // Everything of the station's own has run (destructors, exit handlers); the kernel
+      // closes what is left once it goes on.
+      auto fds = FdTargets(pid_);
+      std::lock_guard lock(mutex_);
+      exitFds_ = std::move(fds);
+    } else if (event == 0) {
+      forward = WSTOPSIG(status);  // a signal on its way to the station
+    }
+    ::ptrace(PTRACE_CONT, pid_, nullptr, reinterpret_cast<void*>(forward));
+  }
+}
+
+bool StationProcess::Signal(int signal) const {
+  {
+    std::lock_guard lock(mutex_);
+    if (pid_ <= 0 || exitStatus_) return false;
+  }
+  return ::kill(pid_, signal) == 0;
+}
+
+std::optional<int> StationProcess::WaitExit(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, limit, [this] { return exitStatus_.has_value(); });
+  return exitStatus_;
+}
+
+std::optional<std::multiset<std::string>> StationProcess::ExitFds() const {
+  std::lock_guard lock(mutex_);
+  return exitFds_;
+}
+
+std::string StationProcess::ExitTraceError() const {
+  std::lock_guard lock(mutex_);
+  return traceError_;
+}
+
+std::multiset<std::string> FdTargets(pid_t pid) {
+  std::multiset<std::string> targets;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end;
+       !ec && it != end; it.increment(ec)) {
+    const auto target = std::filesystem::read_symlink(it->path(), ec);
+    targets.insert(ec ? std::string("?") : target.string());
+    ec.clear();
+  }
+  return targets;
+}
+
+std::multiset<std::string> StationProcess::OpenFdTargets() const {
+  if (pid_ <= 0 || WaitExitDone()) return {};
+  return FdTargets(pid_);
 }
 
 void StationProcess::ReadOutput(int fd) {
@@ -99,8 +178,13 @@ bool StationProcess::OutputEnded() const {
   return ended_ && lines_.empty();
 }
 
+bool StationProcess::WaitExitDone() const {
+  std::lock_guard lock(mutex_);
+  return exitStatus_.has_value();
+}
+
 long StationProcess::ResidentKiB() const {
-  if (pid_ <= 0) return -1;
+  if (pid_ <= 0 || WaitExitDone()) return -1;
   std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
   std::string line;
   while (std::getline(status, line)) {
@@ -114,7 +198,7 @@ long StationProcess::ResidentKiB() const {
 }
 
 int StationProcess::OpenFds() const {
-  if (pid_ <= 0) return -1;
+  if (pid_ <= 0 || WaitExitDone()) return -1;
   std::error_code ec;
   int n = 0;
   for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid_) + "/fd", ec), end;
@@ -124,22 +208,16 @@ int StationProcess::OpenFds() const {
 }
 
 int StationProcess::Stop(std::chrono::milliseconds limit) {
-  if (pid_ <= 0) return exitStatus_;
-  ::kill(pid_, SIGTERM);
-  const auto until = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  pid_t done = 0;
-  while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 &&
-         std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  if (done == 0) {
-    ::kill(pid_, SIGKILL);
-    done = ::waitpid(pid_, &status, 0);
+  if (pid_ <= 0) return -1;
+  Signal(SIGTERM);
+  std::optional<int> status = WaitExit(limit);
+  if (!status) {
+    Signal(SIGKILL);
+    status = WaitExit(std::chrono::hours(1));
   }
-  pid_ = -1;
-  if (done > 0) exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (reaper_.joinable()) reaper_.join();
   if (reader_.joinable()) reader_.join();
-  return exitStatus_;
+  return status.value_or(-1);
 }
 
 }  // namespace soak

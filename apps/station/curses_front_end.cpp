@@ -1,9 +1,13 @@
 #include "curses_front_end.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <filesystem>
 
+#include "console.h"
 #include "pane_painter.h"
+#include "stop_control.h"
 #include "ui/dialog_templates.h"
 #include "win/controls.h"
 
@@ -44,7 +48,35 @@ CursesFrontEnd::CursesFrontEnd(std::unique_ptr<CursesScreen> screen)
 }
 
 CursesFrontEnd::~CursesFrontEnd() {
+  if (stop_) stop_->OnChange(nullptr);
   Close();
+}
+
+void CursesFrontEnd::UseStop(StopControl& stop) {
+  stop_ = &stop;
+  stop.OnChange([this] { OnStopChanged(); });
+}
+
+bool CursesFrontEnd::Stopping() const {
+  return stop_ && stop_->Stopping();
+}
+
+void CursesFrontEnd::OnStopChanged() {
+  // Boxes of the front end's own loops end here; dialogs of the window layer end with their
+  // loop, which the stop ends.
+  for (Overlay* o : overlays_) o->Cancel();
+  DropFinishedOverlays();
+  // A hang-up means the terminal is gone (or about to be): give it back now; what follows goes
+  // out as plain lines.
+  if (stop_ && stop_->Signal() == SIGHUP && screen_) screen_->Close();
+  Draw();
+}
+
+void CursesFrontEnd::Quit() {
+  if (stop_)
+    stop_->Leave();
+  else
+    win::PostQuitMessage(0);
 }
 
 void CursesFrontEnd::Close() {
@@ -84,6 +116,11 @@ win::LRESULT CursesFrontEnd::OnMessage(win::HWND hwnd, win::UINT msg, win::WPARA
 }
 
 void CursesFrontEnd::ModalDialogStarted(win::HWND dialog) {
+  if (Stopping()) {
+    // Nobody is there to answer it any more.
+    win::PostMessage(dialog, win::WM_COMMAND, win::IDCANCEL, 0);
+    return;
+  }
   if (win::GetDlgItem(dialog, tr52::IDC_PATH_EDIT)) ++configDialogs_;
   owned_.push_back(std::make_unique<DialogOverlay>(dialog));
   overlays_.push_back(owned_.back().get());
@@ -92,6 +129,12 @@ void CursesFrontEnd::ModalDialogStarted(win::HWND dialog) {
 
 int CursesFrontEnd::ShowMessageBox(win::HWND, const std::string& text, const std::string& caption,
                                    win::UINT) {
+  if (Stopping()) {
+    // A download waiting in a box would keep the stop waiting: answered at once, as in plain
+    // mode, and kept as a line.
+    Out().Line("message", (caption.empty() ? "" : caption + ": ") + text);
+    return win::IDOK;
+  }
   MessageBoxRequest r{caption, text};
   // From the owner thread the box runs at once; from a worker the worker waits for it.
   const win::HWND w = window_.load();
@@ -102,6 +145,7 @@ int CursesFrontEnd::ShowMessageBox(win::HWND, const std::string& text, const std
 
 std::optional<std::string> CursesFrontEnd::ChooseFileToOpen(win::HWND,
                                                             const win::OpenFileRequest& request) {
+  if (Stopping()) return std::nullopt;
   ChooseFileRequest r{request, std::nullopt};
   const win::HWND w = window_.load();
   if (!w) return std::nullopt;
@@ -190,16 +234,16 @@ void CursesFrontEnd::OnPaneKey(const Key& key) {
       scroll(-maxBack);
       return;
     case KeyKind::kChar:
-      if (key.ch == U'c' || key.ch == U'C') {
+      if ((key.ch == U'c' || key.ch == U'C') && !Stopping()) {
         OpenConfiguration();
       } else if (key.ch == U'q' || key.ch == U'Q') {
         if (!AnyDownloadRunning()) {
-          win::PostQuitMessage(0);
+          Quit();
         } else {
           owned_.push_back(std::make_unique<ConfirmOverlay>(
               "Downloads are still running and cannot be stopped: quitting leaves them "
               "unfinished, and those phones need downloading again. Quit anyway?",
-              [] { win::PostQuitMessage(0); }));
+              [this] { Quit(); }));
           overlays_.push_back(owned_.back().get());
         }
       }
@@ -276,10 +320,15 @@ void CursesFrontEnd::Draw() {
 
   const win::Rect header{0, 0, cols, 1};
   c.FillRect(header, bar);
-  c.DrawText(0, 0,
-             " TR52 station" + gridNote +
-                 " | c: configuration  q: quit  Tab: next pane  Up/Down PgUp/PgDn: scroll steps",
-             kFont, paper, header);
+  std::string status =
+      " | c: configuration  q: quit  Tab: next pane  Up/Down PgUp/PgDn: scroll steps";
+  if (stop_ && stop_->TimedOut())
+    status = " | time limit reached";
+  else if (stop_ && !stop_->Announcement().empty())
+    status = " | " + stop_->Announcement() + "  q: quit";
+  else if (Stopping())
+    status = " | stopping  q: quit";
+  c.DrawText(0, 0, " TR52 station" + gridNote + status, kFont, paper, header);
   if (rows > 2) {
     const win::Rect footer{0, rows - 1, cols, rows};
     c.DrawText(0, rows - 1, screen_->LastOutputLine(), kFont, win::RGB(255, 255, 255), footer);

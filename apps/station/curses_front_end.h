@@ -30,6 +30,7 @@ class CursesFrontEnd : public StationFrontEnd {
 
   int ConfigDialogsSeen() const override { return configDialogs_.load(); }
   void UsePlugin(const PluginOps& ops) override { ops_ = ops; }
+  void UseStop(StopControl& stop) override;
   void Close() override;
 
   win::BaseUnits DialogBaseUnits() override { return kCellBaseUnits; }
@@ -56,6 +57,11 @@ class CursesFrontEnd : public StationFrontEnd {
   void Draw();
   bool AnyDownloadRunning() const;
   void OpenConfiguration();
+  // Any thread: the run is stopping (boxes are answered at once, nothing new is opened).
+  bool Stopping() const;
+  // The stop changed: the boxes end; after a hang-up the terminal is given back at once.
+  void OnStopChanged();
+  void Quit();
   // Shows `overlay` on top and keeps the windows' messages flowing until it is done.
   void RunOverlay(Overlay& overlay);
   void DropFinishedOverlays();
@@ -72,6 +78,7 @@ class CursesFrontEnd : public StationFrontEnd {
   int focus_ = 0;
   int firstRow_ = 0;
   std::atomic<int> configDialogs_{0};
+  StopControl* stop_ = nullptr;
 };
 
 }  // namespace station

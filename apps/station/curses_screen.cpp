@@ -9,6 +9,8 @@
 #include <cwchar>
 #include <vector>
 
+#include "terminal_rescue.h"
+
 namespace station {
 namespace {
 
@@ -45,6 +47,17 @@ wchar_t Narrow(char32_t ch) {
   }
 }
 
+// What leaves the screen's modes, from the terminal's description: attributes off, cursor
+// shown, keypad in its normal mode, the normal screen back.
+std::string RestoreSequence() {
+  std::string sequence;
+  for (const char* capability : {"sgr0", "cnorm", "rmkx", "rmcup"}) {
+    const char* text = tigetstr(capability);
+    if (text != nullptr && text != reinterpret_cast<char*>(-1)) sequence += text;
+  }
+  return sequence;
+}
+
 // A file of its own for the captured output, gone from the file system at once.
 int CaptureFile() {
   const char* tmp = std::getenv("TMPDIR");
@@ -58,30 +71,6 @@ int CaptureFile() {
 }
 
 }  // namespace
-
-bool IsPortLine(std::string_view line) {
-  // "hh:mm:ss.mmm COM<n> | ..."
-  if (line.size() < 13 || line[2] != ':' || line[5] != ':' || line[8] != '.' || line[12] != ' ')
-    return false;
-  line.remove_prefix(13);
-  if (line.substr(0, 3) != "COM") return false;
-  size_t i = 3;
-  while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
-  return i > 3 && line.substr(i, 3) == " | ";
-}
-
-std::string WithoutPortLines(const std::string& text) {
-  std::string kept;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    end = end == std::string::npos ? text.size() : end + 1;
-    const std::string_view line(text.data() + start, end - start);
-    if (!IsPortLine(line) || line.find("| RESULT ") != std::string_view::npos) kept.append(line);
-    start = end;
-  }
-  return kept;
-}
 
 std::unique_ptr<CursesScreen> CursesScreen::Open(std::string& why) {
   if (!isatty(STDIN_FILENO)) {
@@ -101,6 +90,10 @@ std::unique_ptr<CursesScreen> CursesScreen::Open(std::string& why) {
     why = "cannot open the terminal";
     return nullptr;
   }
+  // The modes to give back should the program leave without closing the screen.
+  TerminalRestore restore;
+  restore.terminalFd = termFd;
+  restore.haveModes = tcgetattr(termFd, &restore.modes) == 0;
   s->screen_ = newterm(nullptr, s->terminal_, stdin);
   if (!s->screen_) {
     why = "curses cannot drive this terminal (TERM=" +
@@ -138,6 +131,12 @@ std::unique_ptr<CursesScreen> CursesScreen::Open(std::string& why) {
       ::dup2(s->capture_, STDERR_FILENO);
     }
   }
+  s->restoreSequence_ = RestoreSequence();
+  restore.sequence = s->restoreSequence_;
+  restore.savedOut = s->savedOut_;
+  restore.savedErr = s->savedErr_;
+  restore.capture = s->capture_;
+  ArmTerminalRescue(restore);
   return s;
 }
 
@@ -146,6 +145,9 @@ CursesScreen::~CursesScreen() {
 }
 
 void CursesScreen::Close() {
+  // From here the screen gives the terminal back itself; a rescue that ran already (it cannot
+  // return to here but from a signal on another thread) has put the descriptors back.
+  const bool mine = DisarmTerminalRescue();
   if (screen_) {
     set_term(screen_);
     endwin();
@@ -158,32 +160,11 @@ void CursesScreen::Close() {
   }
   std::fflush(stdout);
   std::fflush(stderr);
-  // What was captured goes back where it would have gone: standard output if that was the
-  // terminal, else standard error.
-  std::FILE* replay = savedOut_ >= 0 ? stdout : stderr;
-  for (auto [saved, fd] : {std::pair{&savedOut_, STDOUT_FILENO}, {&savedErr_, STDERR_FILENO}}) {
-    if (*saved < 0) continue;
-    ::dup2(*saved, fd);
-    ::close(*saved);
-    *saved = -1;
-  }
-  if (capture_ >= 0) {
-    // What was said while the screen was up, but for the ports' own lines, which the panes
-    // showed: the station's lines (start, results, summary), errors and messages remain.
-    std::string text;
-    char buf[65536];
-    ssize_t n;
-    long long at = 0;
-    while ((n = ::pread(capture_, buf, sizeof buf, at)) > 0) {
-      text.append(buf, static_cast<size_t>(n));
-      at += n;
-    }
-    const std::string kept = WithoutPortLines(text);
-    std::fwrite(kept.data(), 1, kept.size(), replay);
-    std::fflush(replay);
-    ::close(capture_);
-    capture_ = -1;
-  }
+  // What was said while the screen was up goes back where it would have gone (standard output
+  // if that was the terminal, else standard error), but for the ports' own lines, which the
+  // panes showed: the station's lines (start, results, summary), errors and messages remain.
+  if (mine) GiveBackOutput(savedOut_, savedErr_, capture_);
+  savedOut_ = savedErr_ = capture_ = -1;
 }
 
 int CursesScreen::Columns() const {

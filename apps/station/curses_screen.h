@@ -11,17 +11,13 @@
 #include <string>
 #include <string_view>
 
+#include "captured_output.h"
 #include "cell_canvas.h"
 #include "screen_key.h"
 
 struct screen;
 
 namespace station {
-
-// True for a station line of a port ("12:00:01.250 COM5 | ...").
-bool IsPortLine(std::string_view line);
-// `text` without its port lines, except the ports' RESULT lines.
-std::string WithoutPortLines(const std::string& text);
 
 class CursesScreen {
  public:
@@ -33,7 +29,8 @@ class CursesScreen {
   CursesScreen(const CursesScreen&) = delete;
   CursesScreen& operator=(const CursesScreen&) = delete;
 
-  // Ends curses and gives back standard output and error; idempotent.
+  // Ends curses and gives back standard output and error; idempotent. Until then a fatal signal,
+  // std::terminate or exit() give the terminal back in its place (terminal_rescue.h).
   void Close();
 
   int Columns() const;
@@ -58,6 +55,7 @@ class CursesScreen {
   long long captureRead_ = 0;
   std::string pending_;
   std::string lastLine_;
+  std::string restoreSequence_;  // handed to the terminal rescue
   bool colours_ = false;
   bool unicode_ = false;
 };

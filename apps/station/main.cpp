@@ -1,6 +1,5 @@
 // The station: a multi-port download host for the TR52 download plug-in.
-#include <signal.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,23 +18,10 @@
 #include "run_report.h"
 #include "station.h"
 #include "station_front_end.h"
+#include "stop_control.h"
+#include "terminal_rescue.h"
 
 namespace {
-
-volatile std::sig_atomic_t g_stop = 0;
-
-void OnSignal(int) {
-  g_stop = 1;
-}
-
-void InstallSignalHandlers() {
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = 0;  // no restart: a blocking wait returns so the loop sees the request
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-}
 
 std::string ProgramName(const char* argv0) {
   std::string name = argv0 ? argv0 : "station";
@@ -130,10 +116,20 @@ int main(int argc, char** argv) {
     setenv("TR52_TIME_SCALE", buf, 1);
   }
 
+  // Stop signals and the deadline of --timeout from here on (before the screen opens, so
+  // that curses leaves the signals to us); the terminal comes back on every way out.
+  std::optional<station::StopControl::Clock::time_point> deadline;
+  if (options->timeoutSeconds > 0)
+    deadline = station::StopControl::Clock::now() +
+               std::chrono::duration_cast<station::StopControl::Clock::duration>(
+                   std::chrono::duration<double>(options->timeoutSeconds));
+  station::StopControl stop(deadline);
+  station::InstallTerminalRescue();
+
   // Full screen on a terminal, else plain lines.
   const auto frontEnd = station::MakeFrontEnd(*options);
+  frontEnd->UseStop(stop);
   win::SetFrontEnd(frontEnd.get());
-  InstallSignalHandlers();
 
   const std::string pluginPath =
       options->pluginPath.empty() ? station::DefaultPluginPath() : options->pluginPath;
@@ -149,7 +145,7 @@ int main(int argc, char** argv) {
   if (options->info) PrintConfigInfo(plugin.Ops());
 
   int status = 0;
-  if (options->config) {
+  if (options->config && !stop.Stopping()) {
     win::CWnd owner;
     owner.m_hWnd =
         win::CreateWindowEx(nullptr, "StationMain", "station", 0, win::Rect{}, win::WndProc{});
@@ -162,13 +158,13 @@ int main(int argc, char** argv) {
     if (options->info) PrintConfigInfo(plugin.Ops());
   }
 
-  if (!options->ports.empty() && !g_stop) {
+  if (!options->ports.empty() && !stop.Stopping()) {
     bool leaveRunning = false;
     {
       station::Station st(*options, plugin.Ops(),
                           tr52::ProcessLog::LogPathFor(tr52::ExecutablePath()));
       if (!st.Init()) return station::kExitUsage;
-      status = st.Run(g_stop);
+      status = st.Run(stop);
       if (!options->jsonPath.empty()) status = WriteJsonReport(st, options->jsonPath, status);
       leaveRunning = st.AnyDownloadRunning();
       if (leaveRunning) {
@@ -184,6 +180,9 @@ int main(int argc, char** argv) {
         std::_Exit(status);
       }
     }
+  } else if (stop.Stopping()) {
+    // Stopped before (or while) the configuration dialog: nothing was served.
+    status = stop.TimedOut() ? station::kExitTimeLimit : station::kExitInterrupted;
   }
   win::SetFrontEnd(nullptr);
   return status;

@@ -229,8 +229,9 @@ Options:
   --poll-ms N          how often to ask whether a phone appeared, in ms (default 500)
   --batch              exit once every port has delivered its final result, closing each
                        port's pane at once; prints a summary (needs --ports)
-  --timeout SECONDS    overall bound: stop after this long whatever the state
-                       (default: none; 3600 in batch mode)
+  --timeout SECONDS    overall bound, counted from the start: stop after this long whatever
+                       the state, a dialog or message box open included (downloads still
+                       running are left unfinished); default: none, 3600 in batch mode
   --time-scale FACTOR  shorten the download's named waits FACTOR (>= 1) times: the 40 s
                        "Emergency Reset" and 60 s "Reset" / "DB Creation" waits and the 1 s
                        sleeps between tries to get a phone's port back (sets TR52_TIME_SCALE
@@ -267,24 +268,34 @@ Files and environment:
          R"(the plug-in's log beside this program (this program's file name with
                        "_log.txt" in place of its extension), made afresh by every run
   TR52_PORT_TABLE      the folder of the port table where virtual phones and test peers declare
-                       their COM ports (default /tmp/tr52-ports); USB serial ports are found
-                       through udev (see the README, "Real phones")
+                       their COM ports (default $XDG_RUNTIME_DIR/tr52-ports, else
+                       ${TMPDIR:-/tmp}/tr52-ports-<uid>); USB serial ports are found through
+                       udev (see the README, "Real phones")
   TR52_COM_MAP_DIR     the folder of the COM map, the COM number kept per USB position
                        (default $XDG_STATE_HOME/tr52, else ~/.local/state/tr52)
 
 In interactive mode (no --batch) a port's pane stays until its phone is unplugged; then the
 port is free for the next phone. A phone that comes back by itself after a successful download
-(it is reset at the end) is not downloaded again: unplug it first. Ctrl-C (or SIGTERM) stops
-the station; panes of ports still downloading are left alone (a download cannot be cancelled).
+(it is reset at the end) is not downloaded again: unplug it first.
+
+Stopping: Ctrl-C, SIGTERM or SIGHUP stops taking new phones and lets the running downloads
+finish (a download cannot be cancelled: one cut short leaves its phone to be downloaded again),
+saying so ("waiting for COM5, COM7 to finish; Ctrl-C again to leave them"); the station leaves
+when they have ended. A second one leaves at once and leaves them unfinished; so does q in the
+full-screen view, after asking. Dialogs and message boxes still open are closed (cancelled);
+after SIGHUP the terminal is given back at once and the rest comes as plain lines. A closed
+standard output ends the output, not the downloads.
 
 Exit status:
-  0    every download succeeded (batch mode: every port)
+  0    every download succeeded (batch mode: every port), also after a stop that let the
+       running downloads finish
   1    a port failed: a download ended with an error, or a phone could not be served
   2    bad command line, package path or settings file, or the plug-in could not be loaded
   3    the time limit (--timeout) ended the run while a download was unfinished or, in batch
        mode, a port had seen no phone
   4    the --json file could not be written
-  130  interrupted (SIGINT or SIGTERM)
+  130  a stop (Ctrl-C, SIGTERM, SIGHUP or q) left a download unfinished or, in batch mode, a
+       port that had seen no phone
 )";
 }
 

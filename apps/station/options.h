@@ -13,7 +13,7 @@ constexpr int kExitPortFailed = 1;        // a port's download failed (or its ph
 constexpr int kExitUsage = 2;             // bad command line, package or plug-in module
 constexpr int kExitTimeLimit = 3;         // the time limit ended the run with downloads unfinished
 constexpr int kExitReportNotWritten = 4;  // the --json file could not be written
-constexpr int kExitInterrupted = 130;     // SIGINT or SIGTERM
+constexpr int kExitInterrupted = 130;     // a stop left work unfinished
 
 struct Options {
   std::string pluginPath;     // empty: TR52_091117_MP.so beside the station

@@ -4,8 +4,7 @@
 
 namespace station {
 
-int RunExitStatus(const std::deque<PortSlot>& slots, bool batch, bool timedOut, bool interrupted) {
-  if (interrupted) return kExitInterrupted;
+int RunExitStatus(const std::deque<PortSlot>& slots, bool batch, bool timedOut, bool stopped) {
   bool failed = false;
   bool unfinished = false;
   for (const auto& slot : slots) {
@@ -21,6 +20,9 @@ int RunExitStatus(const std::deque<PortSlot>& slots, bool batch, bool timedOut, 
         unfinished = true;
     }
   }
+  // A stop that let every download finish keeps the run's status; one that left work undone
+  // says so (the time limit says it with its own status).
+  if (stopped && unfinished && !timedOut) return kExitInterrupted;
   if (failed) return kExitPortFailed;
   if (unfinished) return timedOut ? kExitTimeLimit : kExitPortFailed;
   return kExitOk;

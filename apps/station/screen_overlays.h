@@ -23,6 +23,9 @@ class Overlay {
   virtual void OnKey(const Key& key) = 0;
   // True once the box has its answer (or its window is gone).
   virtual bool Done() const = 0;
+  // The program is stopping: the box ends as Escape ends it (a dialog of the window layer ends
+  // with its loop instead).
+  virtual void Cancel() {}
 };
 
 // A modal dialog of the window layer. Tab and Shift-Tab (or the up and down arrows) move the
@@ -53,6 +56,7 @@ class MessageOverlay : public Overlay {
   void Paint(canvas::CellCanvas& canvas, int& cursorX, int& cursorY) override;
   void OnKey(const Key& key) override;
   bool Done() const override { return done_; }
+  void Cancel() override { done_ = true; }
 
  private:
   std::string caption_;
@@ -69,6 +73,7 @@ class BrowserOverlay : public Overlay {
   void Paint(canvas::CellCanvas& canvas, int& cursorX, int& cursorY) override;
   void OnKey(const Key& key) override;
   bool Done() const override { return done_; }
+  void Cancel() override { OnKey(Key{KeyKind::kEscape, 0}); }
   // The chosen file's path; nullopt when cancelled.
   const std::optional<std::string>& Result() const { return result_; }
 
@@ -89,6 +94,7 @@ class ConfirmOverlay : public Overlay {
   void Paint(canvas::CellCanvas& canvas, int& cursorX, int& cursorY) override;
   void OnKey(const Key& key) override;
   bool Done() const override { return done_; }
+  void Cancel() override { OnKey(Key{KeyKind::kEscape, 0}); }
 
  private:
   std::string question_;

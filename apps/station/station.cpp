@@ -258,51 +258,65 @@ void Station::CloseFinishedForExit() {
   }
 }
 
-int Station::Run(const volatile std::sig_atomic_t& stop) {
+void Station::ShowStop(StopControl& stop, StopPhase phase) {
+  if (!stopShown_ && stop.Signal() != 0) {
+    Out().Line("station", "interrupted (" + SignalName(stop.Signal()) + ")" +
+                              (AnyDownloadRunning() ? ": no new phones are taken" : ""));
+  }
+  stopShown_ = true;
+  if (phase != StopPhase::kDraining) return;
+  std::vector<std::string> running;
+  for (const auto& slot : slots_)
+    if (slot.state == PortState::Running) running.push_back(slot.name);
+  const std::string text = WaitingText(running);
+  if (text == waitingShown_) return;
+  waitingShown_ = text;
+  if (!text.empty()) Out().Line("station", text);
+  stop.Announce(text);
+}
+
+int Station::Run(StopControl& stop) {
   const auto start = Clock::now();
-  const bool bounded = options_.timeoutSeconds > 0;
-  const auto deadline =
-      start + std::chrono::duration_cast<Clock::duration>(
-                  std::chrono::duration<double>(bounded ? options_.timeoutSeconds : 0));
   std::string list;
   for (const auto& slot : slots_) list += (list.empty() ? "" : ", ") + slot.name;
   Out().Line("station", "watching " + list + (options_.batch ? " (batch mode)" : ""));
 
   auto nextPoll = start;
   bool timedOut = false;
-  bool interrupted = false;
   for (;;) {
-    if (stop) {
-      interrupted = true;
+    const StopPhase phase = stop.Phase();
+    if (phase != StopPhase::kServing) ShowStop(stop, phase);
+    if (stop.TimedOut()) {
+      timedOut = true;
       break;
     }
-    auto now = Clock::now();
-    if (now >= nextPoll) {
+    if (RunEnds(phase, AnyDownloadRunning())) break;
+    const auto now = Clock::now();
+    // A stopping station takes no new phones: the ports are not looked at any more.
+    if (phase == StopPhase::kServing && now >= nextPoll) {
       PollPorts();
       nextPoll = now + std::chrono::milliseconds(options_.pollMs);
     }
     if (options_.batch && BatchDone()) break;
-    if (bounded && now >= deadline) {
-      timedOut = true;
-      break;
-    }
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextPoll - Clock::now());
     const int waitMs = static_cast<int>(std::clamp<long long>(wait.count(), 0, kRefreshMs));
-    if (!win::PumpMessages(waitMs)) break;
+    // WM_QUIT here is the stop ending a nested loop; the stop's phase says what follows.
+    (void)win::PumpMessages(waitMs);
     CloseDueResults();
     RefreshPanes();
     if (options_.batch && BatchDone()) break;
   }
   wallSeconds_ = Seconds(Clock::now() - start);
   timedOut_ = timedOut;
-  interrupted_ = interrupted;
-  if (interrupted) Out().Line("station", "interrupted");
+  const bool stopped = stop.Phase() != StopPhase::kServing;
+  // A stop signal, or the quit key leaving downloads behind.
+  interrupted_ = stop.Signal() != 0 || (stopped && AnyDownloadRunning());
   if (timedOut) Out().Line("station", "time limit reached");
   CloseFinishedForExit();
   // Drain what the closes left queued so nothing is handled after the module unloads.
   win::PumpMessages(0);
-  PrintSummary(timedOut, interrupted);
-  return RunExitStatus(slots_, options_.batch, timedOut, interrupted);
+  PrintSummary(timedOut, interrupted_);
+  return RunExitStatus(slots_, options_.batch, timedOut, stopped);
 }
 
 void Station::PrintSummary(bool timedOut, bool interrupted) const {

@@ -2,7 +2,6 @@
 // panes, shows the panes as text, collects the final results and closes ports.
 #pragma once
 
-#include <csignal>
 #include <deque>
 #include <memory>
 
@@ -13,6 +12,7 @@
 #include "options.h"
 #include "port_slot.h"
 #include "run_report.h"
+#include "stop_control.h"
 
 namespace station {
 
@@ -26,8 +26,9 @@ class Station {
 
   // Creates the parent windows on the calling thread (which becomes the UI thread).
   bool Init();
-  // Runs until done (batch), `stop` becomes non-zero, or the timeout. Returns the exit status.
-  int Run(const volatile std::sig_atomic_t& stop);
+  // Runs until done (batch), the quit key, a stop signal and the end of the downloads it let
+  // run, a second stop signal, or the deadline (all from `stop`). Returns the exit status.
+  int Run(StopControl& stop);
   // True while some port's download has not delivered its final result.
   bool AnyDownloadRunning() const;
   // The record of the run so far, for --json: the ports' last downloads, with sizes from the
@@ -45,6 +46,7 @@ class Station {
   bool BatchDone() const;
   void CloseFinishedForExit();
   void PrintSummary(bool timedOut, bool interrupted) const;
+  void ShowStop(StopControl& stop, StopPhase phase);
   bool IsPresent(PortSlot& slot);
 
   Options options_;
@@ -53,6 +55,8 @@ class Station {
   double wallSeconds_ = 0;
   bool timedOut_ = false;
   bool interrupted_ = false;
+  bool stopShown_ = false;      // the stop was said
+  std::string waitingShown_;    // the last "waiting for ..." said
   std::deque<PortSlot> slots_;  // stable addresses: window handlers refer to them
   std::chrono::milliseconds rebootWindow_;
 };

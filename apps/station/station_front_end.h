@@ -10,12 +10,17 @@
 
 namespace station {
 
+class StopControl;
+
 class StationFrontEnd : public win::FrontEnd {
  public:
   // How many configuration dialogs (those with the package path edit) were shown.
   virtual int ConfigDialogsSeen() const = 0;
   // The plug-in, for front ends that open its configuration dialog on a key.
   virtual void UsePlugin(const PluginOps& /*ops*/) {}
+  // The run's stop (it outlives the front end's use of it): once it is stopping, boxes are
+  // answered at once and nothing new is opened for the user.
+  virtual void UseStop(StopControl& /*stop*/) {}
   // Gives the terminal back (before the program leaves without unwinding); idempotent.
   virtual void Close() {}
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 #include "station_front_end.h"
@@ -18,13 +19,18 @@ class TextFrontEnd : public StationFrontEnd {
   int ShowMessageBox(win::HWND owner, const std::string& text, const std::string& caption,
                      win::UINT type) override;
   // The configuration dialog shows its path and takes a new one from standard input (an empty
-  // line or end of input cancels); any other modal dialog is cancelled.
+  // line, end of input or a stop cancels); any other modal dialog is cancelled.
   void ModalDialogStarted(win::HWND dialog) override;
+  void UseStop(StopControl& stop) override { stop_ = &stop; }
 
   int ConfigDialogsSeen() const override { return configDialogs_.load(); }
 
  private:
+  // A line of standard input without its end; nullopt at the end of input or on a stop.
+  std::optional<std::string> ReadLine() const;
+
   std::atomic<int> configDialogs_{0};
+  StopControl* stop_ = nullptr;
 };
 
 }  // namespace station

@@ -36,7 +36,8 @@ const char kUsage[] =
     "  --trace                print every request, answer and port change\n"
     "  --help                 this text\n"
     "\n"
-    "The port table folder is $TR52_PORT_TABLE, else /tmp/tr52-ports.\n";
+    "The port table folder is $TR52_PORT_TABLE, else $XDG_RUNTIME_DIR/tr52-ports, else\n"
+    "${TMPDIR:-/tmp}/tr52-ports-<uid>.\n";
 
 int Fail(const std::string& message) {
   std::cerr << "vphone: " << message << "\n(try vphone --help)\n";

@@ -51,13 +51,19 @@ struct RunResult {
   std::string err;
 };
 
+// What a watcher of the output does next: send a signal, stop reading standard output (closes
+// its end of the pipe), or neither.
+struct OutputAction {
+  int signal = 0;
+  bool closeOutput = false;
+};
+
 // Runs `program` with `args`, extra environment and standard input text; kills it after
-// `limit`. `onOutput` sees the standard output so far and may return a signal to send once.
-RunResult RunProgram(const fs::path& program, const std::vector<std::string>& args,
-                     const std::map<std::string, std::string>& env = {},
-                     const std::string& input = "",
-                     std::chrono::seconds limit = std::chrono::seconds(60),
-                     std::function<int(const std::string&)> onOutput = {}) {
+// `limit`. `watch` sees the standard output so far after every read.
+RunResult RunProgramWatched(const fs::path& program, const std::vector<std::string>& args,
+                            const std::map<std::string, std::string>& env, const std::string& input,
+                            std::chrono::seconds limit,
+                            const std::function<OutputAction(const std::string&)>& watch) {
   RunResult result;
   int outPipe[2], errPipe[2], inPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0 || pipe(inPipe) != 0) return result;
@@ -84,7 +90,6 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
   close(inPipe[1]);
 
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  bool signalled = false;
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   int open = 2;
   while (open > 0) {
@@ -108,10 +113,13 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
       }
       (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
     }
-    if (onOutput && !signalled) {
-      if (int sig = onOutput(result.out)) {
-        kill(pid, sig);
-        signalled = true;
+    if (watch) {
+      const OutputAction action = watch(result.out);
+      if (action.signal != 0) kill(pid, action.signal);
+      if (action.closeOutput && fds[0].fd >= 0) {
+        close(fds[0].fd);
+        fds[0].fd = -1;
+        --open;
       }
     }
   }
@@ -121,6 +129,21 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
   waitpid(pid, &wstatus, 0);
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   return result;
+}
+
+// The same, where `onOutput` may return a signal to send once.
+RunResult RunProgram(const fs::path& program, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env = {},
+                     const std::string& input = "",
+                     std::chrono::seconds limit = std::chrono::seconds(60),
+                     std::function<int(const std::string&)> onOutput = {}) {
+  bool signalled = false;
+  return RunProgramWatched(program, args, env, input, limit, [&](const std::string& out) {
+    OutputAction action;
+    if (onOutput && !signalled) action.signal = onOutput(out);
+    signalled = signalled || action.signal != 0;
+    return action;
+  });
 }
 
 int Count(const std::string& text, const std::string& what) {
@@ -151,6 +174,11 @@ class StationCopy {
     args.insert(args.begin(), {"--plugin", PluginPath().string()});
     return RunProgram(Exe(), args, Env(), input, limit, std::move(onOutput));
   }
+  RunResult RunWatched(std::vector<std::string> args, std::chrono::seconds limit,
+                       const std::function<OutputAction(const std::string&)>& watch) const {
+    args.insert(args.begin(), {"--plugin", PluginPath().string()});
+    return RunProgramWatched(Exe(), args, Env(), "", limit, watch);
+  }
 
  private:
   tr52test::TempDir dir_;
@@ -167,6 +195,27 @@ TEST(StationCommandLine, HelpExplainsEveryOption) {
   for (const char* opt : {"--plugin", "--ports", "--poll-ms", "--batch", "--timeout",
                           "--time-scale", "--config", "--info", "--help", "--json", "--package"})
     EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+}
+
+// Both programs that use the port table say where it is as the code finds it: the variable,
+// else the runtime folder, else the temporary folder per user.
+TEST(StationCommandLine, HelpTextsStateThePortTableFolderTheCodeUses) {
+  const std::string rule[] = {"TR52_PORT_TABLE", "$XDG_RUNTIME_DIR/tr52-ports",
+                              "${TMPDIR:-/tmp}/tr52-ports-<uid>"};
+  for (const char* program : {"station", "vphone"}) {
+    const auto r = RunProgram(BinDir() / program, {"--help"});
+    EXPECT_EQ(r.status, 0) << program;
+    std::string help = r.out;
+    std::replace(help.begin(), help.end(), '\n', ' ');
+    std::erase(help, ' ');
+    size_t at = 0;
+    for (const std::string& part : rule) {
+      at = help.find(part, at);
+      EXPECT_NE(at, std::string::npos) << program << " does not name " << part << "\n" << r.out;
+      if (at == std::string::npos) break;
+    }
+  }
+  // (PortTableDir, which follows that rule, is tested with the port table.)
 }
 
 TEST(StationCommandLine, RejectsBadArgumentsWithAClearError) {
@@ -290,9 +339,10 @@ TEST(StationPlugin, InterruptEndsAnInteractiveWatchOfTheListedPorts) {
                                return out.find("watching ") != std::string::npos ? SIGINT : 0;
                              });
   EXPECT_FALSE(r.timedOut);
-  EXPECT_EQ(r.status, 130) << r.out << r.err;
+  // Nothing ran, so nothing was cut short.
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("watching COM23, COM25, COM26, COM27\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("interrupted"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("interrupted (SIGINT)\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("summary: 0 of 4 port(s)"), std::string::npos) << r.out;
 }
 
@@ -380,26 +430,6 @@ TEST(StationPlugin, BatchRunDrivesADeclaredPortToExactlyOneResult) {
   EXPECT_EQ(out.find("RESULT OK"), std::string::npos) << out;
   EXPECT_NE(out.find("summary: 0 of 1 port(s) succeeded"), std::string::npos) << out;
   EXPECT_EQ(r.status, 1);
-}
-
-TEST(StationPlugin, InterruptDuringADownloadLeavesAtOnceWithoutClosingItsPane) {
-  REQUIRE_PLUGIN();
-  StationCopy station;
-  ScopedPortTable table(station.PortTable());  // also where ~SilentPort withdraws the port
-  SilentPort port(38);
-  ASSERT_TRUE(port.Declare());
-  // Real time: a phone that never answers keeps the download busy for many seconds.
-  const auto r =
-      station.Run({"--ports", "38", "--poll-ms", "50"}, "", std::chrono::seconds(30),
-                  [](const std::string& out) {
-                    return out.find("COM38 | pane opened") != std::string::npos ? SIGINT : 0;
-                  });
-  EXPECT_FALSE(r.timedOut);
-  EXPECT_EQ(r.status, 130) << r.out << r.err;
-  EXPECT_NE(r.out.find("COM38: still downloading, no result"), std::string::npos) << r.out;
-  // A pane may only be closed after its result.
-  EXPECT_EQ(r.out.find("pane closed"), std::string::npos) << r.out;
-  EXPECT_EQ(Count(r.out, "RESULT "), 0) << r.out;
 }
 
 // The lines of one port, in order, without their timestamps.
@@ -678,7 +708,99 @@ TEST(StationPhones, InteractivePaneClosesWhenThePhoneGoesAndTheNextPhoneIsServed
   EXPECT_EQ(*(gone + 1), "pane closed") << r.out;
   EXPECT_NE(r.out.find("COM43: "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("(last of 2 phones, "), std::string::npos) << r.out;
-  EXPECT_EQ(r.status, 130) << r.err;
+  // The stop cut nothing: the status is the downloads'.
+  EXPECT_EQ(r.status, Count(r.out, "RESULT OK") == 2 ? 0 : 1) << r.out << r.err;
+}
+
+// Stopping in plain mode: a stop signal takes no new phone and lets the running download end
+// with its result and record as without the stop; a second one leaves it unfinished at once,
+// its pane open and the record written; a closed standard output ends the output, not the
+// download.
+TEST(StationStops, AStopLetsTheRunningDownloadFinishASecondLeavesIt) {
+  REQUIRE_PLUGIN();
+  struct Row {
+    const char* name;
+    bool answers;              // a virtual phone; else a port that never answers
+    std::vector<int> signals;  // the first once the pane is open, the next once the station waits
+    bool closeOutput;          // stop reading standard output once the pane is open
+    int status;
+    const char* outcome;  // in the record
+    std::vector<std::string> said;
+    std::vector<std::string> unsaid;
+  };
+  const std::string waiting = "waiting for COM51 to finish; Ctrl-C again to leave them\n";
+  const std::vector<Row> rows = {
+      {"SIGTERM",
+       true,
+       {SIGTERM},
+       false,
+       0,
+       "ok",
+       {"interrupted (SIGTERM): no new phones are taken\n", waiting, "COM51 | RESULT OK",
+        "summary: 1 of 1 port(s) succeeded (interrupted)"},
+       {"leaving while downloads still run"}},
+      {"SIGHUP",
+       true,
+       {SIGHUP},
+       false,
+       0,
+       "ok",
+       {"interrupted (SIGHUP): no new phones are taken\n", waiting, "COM51 | RESULT OK"},
+       {}},
+      {"SIGINT twice",
+       false,
+       {SIGINT, SIGINT},
+       false,
+       130,
+       "unfinished",
+       {waiting, "COM51: still downloading, no result", "leaving while downloads still run"},
+       {"RESULT ", "pane closed"}},
+      {"closed output", true, {}, true, 0, "ok", {}, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    StationCopy station;
+    ScopedPortTable table(station.PortTable());
+    std::unique_ptr<vphone::VirtualPhone> phone;
+    std::unique_ptr<SilentPort> silent;
+    if (row.answers) {
+      vphone::PhoneOptions options;
+      options.com = 51;
+      options.rebootDelayMs = 500;
+      phone = std::make_unique<vphone::VirtualPhone>(options);
+      std::string error;
+      ASSERT_TRUE(phone->Start(&error)) << error;
+    } else {
+      silent = std::make_unique<SilentPort>(51);
+      ASSERT_TRUE(silent->Declare());
+    }
+    tr52test::TempDir out;
+    const std::string json = out.File("run.json");
+    const TestPackage package = WriteTestPackage(out.Path());
+    size_t sent = 0;
+    const auto r = station.RunWatched(
+        {"--package", package.path, "--ports", "51", "--batch", "--timeout", "120", "--poll-ms",
+         "50", "--time-scale", "20", "--json", json},
+        std::chrono::seconds(150), [&](const std::string& text) {
+          OutputAction action;
+          const bool opened = text.find("COM51 | pane opened") != std::string::npos;
+          if (!opened) return action;
+          action.closeOutput = row.closeOutput;
+          if (sent < row.signals.size() && (sent == 0 || text.find(waiting) != std::string::npos))
+            action.signal = row.signals[sent++];
+          return action;
+        });
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(sent, row.signals.size());
+    EXPECT_EQ(r.status, row.status) << r.out << r.err;
+    for (const auto& text : row.said)
+      EXPECT_NE(r.out.find(text), std::string::npos) << text << r.out;
+    for (const auto& text : row.unsaid)
+      EXPECT_EQ(r.out.find(text), std::string::npos) << text << r.out;
+    const std::string record = ReadText(json);
+    EXPECT_EQ(Field(PortRecord(record, 51), "outcome"), "\"" + std::string(row.outcome) + "\"")
+        << record << r.out << r.err;
+  }
 }
 
 }  // namespace

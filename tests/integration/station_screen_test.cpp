@@ -4,6 +4,7 @@
 // dialog, each landing in ZUDP2.ini; a path too long for it brings the plug-in's warning as a
 // message box), and q leaving with the run's summary on the terminal.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -130,38 +131,52 @@ bool PaneFinished(const std::string& pane, int com) {
          Has(pane, "100 %") && Has(pane, ".OK ");
 }
 
+// The package: AMSS and EFS GANG of more than a hundred 4 KiB packets each, so that the bar of
+// the classic NAND write climbs to 100 % and stays there after the last image.
+bool WritePackage(const std::string& path) {
+  std::map<int, std::vector<uint8_t>> images;
+  tr52::DzWriter writer;
+  for (int type :
+       {tr52::IMAGE_AMSS, tr52::IMAGE_EFS_GANG, tr52::IMAGE_PARTITION_TBL,
+        tr52::IMAGE_FLEXIBLE_LOGO, tr52::IMAGE_DBL, tr52::IMAGE_FSBL, tr52::IMAGE_OSBL}) {
+    auto& data = images[type];
+    const bool big = type == tr52::IMAGE_AMSS || type == tr52::IMAGE_EFS_GANG;
+    data.assign(type == tr52::IMAGE_PARTITION_TBL ? 512
+                : big                             ? 480 * 1024
+                                                  : 3000,
+                static_cast<uint8_t>(type));
+    writer.Add(
+        {static_cast<uint32_t>(type), tr52::ImageTypeName(type), type == tr52::IMAGE_AMSS, data});
+  }
+  const bool written = writer.Write(path);
+  EXPECT_TRUE(written) << writer.Error();
+  return written;
+}
+
+// A folder of its own for a copy of the station (its settings file and log stay private), with
+// a port table (the test's phones declare themselves there too) and a package.
+struct StationFolder {
+  StationFolder() {
+    fs::copy_file(BinDir() / "station", folder / "station");
+    fs::create_directories(ports);
+    fs::permissions(ports, fs::perms::owner_all);
+    WritePackage(package);
+  }
+  tr52test::TempDir dir;
+  fs::path folder = dir.Path();
+  std::string ports = dir.File("ports");
+  tr52test::ScopedEnv table{"TR52_PORT_TABLE", ports};
+  std::string package = dir.File("TR52_TEST.dz");
+};
+
 TEST(StationScreen, TwoPhonesInPanesThenTheConfigurationDialogThenQuit) {
   if (!HaveTmux()) GTEST_SKIP() << "tmux is not installed: no terminal to drive the station in";
   ASSERT_TRUE(fs::exists(BinDir() / "TR52_091117_MP.so")) << "plug-in module not built";
 
-  tr52test::TempDir dir;
-  const fs::path folder = dir.Path();
-  fs::copy_file(BinDir() / "station", folder / "station");
-  const std::string ports = dir.File("ports");
-  fs::create_directories(ports);
-  fs::permissions(ports, fs::perms::owner_all);
-  tr52test::ScopedEnv table("TR52_PORT_TABLE", ports);
-
-  // The package: AMSS and EFS GANG of more than a hundred 4 KiB packets each, so that the bar
-  // of the classic NAND write climbs to 100 % and stays there after the last image.
-  const std::string package = dir.File("TR52_TEST.dz");
-  {
-    std::map<int, std::vector<uint8_t>> images;
-    tr52::DzWriter writer;
-    for (int type :
-         {tr52::IMAGE_AMSS, tr52::IMAGE_EFS_GANG, tr52::IMAGE_PARTITION_TBL,
-          tr52::IMAGE_FLEXIBLE_LOGO, tr52::IMAGE_DBL, tr52::IMAGE_FSBL, tr52::IMAGE_OSBL}) {
-      auto& data = images[type];
-      const bool big = type == tr52::IMAGE_AMSS || type == tr52::IMAGE_EFS_GANG;
-      data.assign(type == tr52::IMAGE_PARTITION_TBL ? 512
-                  : big                             ? 480 * 1024
-                                                    : 3000,
-                  static_cast<uint8_t>(type));
-      writer.Add(
-          {static_cast<uint32_t>(type), tr52::ImageTypeName(type), type == tr52::IMAGE_AMSS, data});
-    }
-    ASSERT_TRUE(writer.Write(package)) << writer.Error();
-  }
+  const StationFolder station;
+  const fs::path& folder = station.folder;
+  const std::string& ports = station.ports;
+  const std::string& package = station.package;
   // Beside it, what the file-open dialog must and must not offer.
   fs::create_directories(folder / "older");
   std::ofstream(folder / "notes.txt") << "not a package";
@@ -182,7 +197,7 @@ TEST(StationScreen, TwoPhonesInPanesThenTheConfigurationDialogThenQuit) {
       " LANG=C.UTF-8 LC_ALL=C.UTF-8 ./station --plugin " +
       Quoted((BinDir() / "TR52_091117_MP.so").string()) + " --package " + Quoted(package) +
       " --ports 61,62 --time-scale 20 --poll-ms 50; echo STATION-EXIT=$?; sleep 600";
-  Terminal term(dir.File("tmux.sock"), folder.string(), command);
+  Terminal term((folder / "tmux.sock").string(), folder.string(), command);
   ASSERT_TRUE(term.Started());
 
   // 1. Both downloads, each in its own pane: the left pane (columns 0-33) and the one beside it.
@@ -275,6 +290,140 @@ TEST(StationScreen, TwoPhonesInPanesThenTheConfigurationDialogThenQuit) {
   EXPECT_TRUE(Has(screen, "summary: 2 of 2 port(s) succeeded")) << screen;
   EXPECT_TRUE(Has(screen, "STATION-EXIT=0")) << screen;
   EXPECT_FALSE(Has(screen, "TR52 station | c:")) << "the screen was not given back\n" << screen;
+}
+
+// Every way out of the full screen, in a terminal of tmux: Ctrl-C during a download lets it
+// finish and the run ends as it would have; SIGHUP, SIGQUIT, SIGTERM with the configuration
+// dialog open and the time limit with it open all end the station without anyone closing a box.
+// Each time the terminal comes back with its settings as they were (stty) and the lines said
+// while the screen was up.
+TEST(StationScreen, EveryWayOutGivesTheTerminalBackAsItWas) {
+  if (!HaveTmux()) GTEST_SKIP() << "tmux is not installed: no terminal to drive the station in";
+  ASSERT_TRUE(fs::exists(BinDir() / "TR52_091117_MP.so")) << "plug-in module not built";
+  enum class Before { kIdle, kDownloading, kConfigKey, kConfigShown };
+  struct Row {
+    const char* name;
+    std::string args;
+    Before before;     // what is on when the stop comes
+    std::string stop;  // keys for tmux (C-c) or a signal for kill (HUP, QUIT, TERM); empty: none
+    int status;
+    std::vector<std::string> shown;  // on the terminal afterwards (the screen's footer shows
+                                     // only the latest line: these come from the replay)
+  };
+  const std::vector<Row> rows = {
+      {"Ctrl-C during a download",
+       "--ports 63 --time-scale 20 --poll-ms 50",
+       Before::kDownloading,
+       "C-c",
+       0,
+       {"interrupted (SIGINT): no new phones are taken",
+        "waiting for COM63 to finish; Ctrl-C again to leave them", "COM63 | RESULT OK",
+        "summary: 1 of 1 port(s) succeeded"}},
+      {"SIGHUP",
+       "--ports 63 --poll-ms 50",
+       Before::kIdle,
+       "HUP",
+       0,
+       {"loaded plug-in", "interrupted (SIGHUP)"}},
+      {"SIGQUIT",
+       "--ports 63 --poll-ms 50",
+       Before::kIdle,
+       "QUIT",
+       128 + SIGQUIT,
+       {"loaded plug-in"}},
+      {"SIGTERM with the configuration dialog open",
+       "--ports 63 --poll-ms 50",
+       Before::kConfigKey,
+       "TERM",
+       0,
+       {"interrupted (SIGTERM)"}},
+      {"the time limit with the configuration dialog open",
+       "--config --timeout 8",
+       Before::kConfigShown,
+       "",
+       3,
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const StationFolder station;
+    const fs::path& folder = station.folder;
+    const std::string& ports = station.ports;
+    const std::string& package = station.package;
+    std::unique_ptr<vphone::VirtualPhone> phone;
+    if (row.before == Before::kDownloading) {
+      vphone::PhoneOptions options;
+      options.com = 63;
+      options.rebootDelayMs = 500;
+      options.scenario = vphone::ParseScenario("dload.comm_mode = 1\ndload.param_flags = 0\n");
+      phone = std::make_unique<vphone::VirtualPhone>(options);
+      std::string error;
+      ASSERT_TRUE(phone->Start(&error)) << error;
+    }
+
+    // The shell runs the station as a job of its own (set -m), as a login shell would: the
+    // terminal's Ctrl-C reaches the station only.
+    const std::string run = "env TR52_PORT_TABLE=" + Quoted(ports) +
+                            " LD_LIBRARY_PATH=" + Quoted(BinDir().string()) +
+                            " LANG=C.UTF-8 LC_ALL=C.UTF-8 ./station --plugin " +
+                            Quoted((BinDir() / "TR52_091117_MP.so").string()) + " --package " +
+                            Quoted(package) + " " + row.args;
+    const std::string command = "set -m; ulimit -c 0; stty -g > stty-before; sh -c " +
+                                Quoted("echo $$ > station.pid; exec " + run) +
+                                "; echo STATION-EXIT=$?; stty -g > stty-after; sleep 600";
+    Terminal term((folder / "tmux.sock").string(), folder.string(), command);
+    ASSERT_TRUE(term.Started());
+
+    std::string screen;
+    switch (row.before) {
+      case Before::kIdle:
+        ASSERT_TRUE(term.WaitFor(
+            [](const std::string& s) { return Has(s, "TR52 station | c: configuration"); }, 30s,
+            screen))
+            << screen;
+        break;
+      case Before::kDownloading:
+        // The pane lists the phone's model: the download is under way, with seconds to go.
+        ASSERT_TRUE(term.WaitFor(
+            [](const std::string& s) {
+              const std::string pane = Columns(s, 0, 34);
+              return Has(pane, "COM 63") && Has(pane, "1.TR52");
+            },
+            60s, screen))
+            << screen;
+        break;
+      case Before::kConfigKey:
+        ASSERT_TRUE(term.WaitFor(
+            [](const std::string& s) { return Has(s, "TR52 station | c: configuration"); }, 30s,
+            screen))
+            << screen;
+        term.Keys("c");
+        [[fallthrough]];
+      case Before::kConfigShown:
+        ASSERT_TRUE(term.WaitFor(
+            [](const std::string& s) { return Has(s, "Download Configuration"); }, 30s, screen))
+            << screen;
+        break;
+    }
+    if (row.stop == "C-c") {
+      term.Keys("C-c");
+    } else if (!row.stop.empty()) {
+      const pid_t pid = std::atoi(ReadText(folder / "station.pid").c_str());
+      ASSERT_GT(pid, 0);
+      ASSERT_EQ(Shell("kill -" + row.stop + " " + std::to_string(pid)), std::string());
+    }
+    ASSERT_TRUE(
+        term.WaitFor([](const std::string& s) { return Has(s, "STATION-EXIT="); }, 60s, screen))
+        << screen;
+    EXPECT_TRUE(Has(screen, "STATION-EXIT=" + std::to_string(row.status) + "\n")) << screen;
+    for (const auto& text : row.shown) EXPECT_TRUE(Has(screen, text)) << text << "\n" << screen;
+    EXPECT_FALSE(Has(screen, "TR52 station | ")) << "the screen was not given back\n" << screen;
+    ASSERT_TRUE(term.WaitFor(
+        [&](const std::string&) { return !ReadText(folder / "stty-after").empty(); }, 10s, screen));
+    const std::string before = ReadText(folder / "stty-before");
+    EXPECT_FALSE(before.empty());
+    EXPECT_EQ(ReadText(folder / "stty-after"), before);
+  }
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ TEST(PortOutcome, ExitStatusTellsFailureFromTimeLimit) {
   struct Row {
     const char* name;
     std::vector<std::vector<Download>> ports;
-    bool batch, timedOut, interrupted;
+    bool batch, timedOut, stopped;
     int status;
   };
   using D = Download;
@@ -81,14 +81,32 @@ TEST(PortOutcome, ExitStatusTellsFailureFromTimeLimit) {
        false,
        kExitTimeLimit},
       {"running without a time limit", {{D::Running}}, true, false, false, kExitPortFailed},
-      {"interrupted wins", {{D::Failed1015}}, true, false, true, kExitInterrupted},
+      {"a stop that cut nothing keeps the run's status",
+       {{D::Failed1015}},
+       true,
+       false,
+       true,
+       kExitPortFailed},
+      {"an interactive stop after its downloads", {{D::Ok}, {}}, false, false, true, kExitOk},
+      {"a stop leaving a download",
+       {{D::Failed1015}, {D::Running}},
+       false,
+       false,
+       true,
+       kExitInterrupted},
+      {"a stop before a batch port saw a phone",
+       {{D::Ok}, {}},
+       true,
+       false,
+       true,
+       kExitInterrupted},
+      {"the time limit during a stop", {{D::Running}}, true, true, true, kExitTimeLimit},
   };
   for (const auto& row : rows) {
     std::deque<PortSlot> slots;
     int com = 1;
     for (const auto& downloads : row.ports) slots.push_back(Slot(com++, downloads));
-    EXPECT_EQ(RunExitStatus(slots, row.batch, row.timedOut, row.interrupted), row.status)
-        << row.name;
+    EXPECT_EQ(RunExitStatus(slots, row.batch, row.timedOut, row.stopped), row.status) << row.name;
   }
   std::deque<PortSlot> notOpened;
   notOpened.push_back(Slot(1, {}, true));

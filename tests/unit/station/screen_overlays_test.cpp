@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -184,6 +185,25 @@ TEST(ScreenOverlays, MessageAndQuestionBoxesAnswer) {
     EXPECT_EQ(question.Done(), k.done) << static_cast<int>(k.key.ch);
     EXPECT_EQ(yes, k.yes) << static_cast<int>(k.key.ch);
   }
+}
+
+TEST(ScreenOverlays, AStopEndsEveryBoxWithoutItsAnswer) {
+  tr52test::TempDir dir;
+  bool yes = false;
+  auto browser = std::make_unique<BrowserOverlay>("Open", FileBrowser(dir.Path(), {}, "dz"));
+  BrowserOverlay* open = browser.get();
+  std::vector<std::unique_ptr<Overlay>> boxes;
+  boxes.push_back(std::make_unique<MessageOverlay>("Download", "text"));
+  boxes.push_back(std::make_unique<ConfirmOverlay>("Quit?", [&] { yes = true; }));
+  boxes.push_back(std::move(browser));
+  open->OnKey(CharKey(U'x'));  // a name half typed
+  for (auto& box : boxes) {
+    EXPECT_FALSE(box->Done());
+    box->Cancel();
+    EXPECT_TRUE(box->Done());
+  }
+  EXPECT_FALSE(yes);
+  EXPECT_EQ(open->Result(), std::nullopt);
 }
 
 }  // namespace
