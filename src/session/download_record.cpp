@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "base/printable_text.h"
 
@@ -53,7 +54,30 @@ Json PackageJson(const LoadedPackage& package) {
           {"images", std::move(images)}};
 }
 
-// Readers of one field; a field of the wrong type throws, which rejects the record.
+// Readers of one field. A field missing or of the wrong type throws (a json::exception or
+// NotARecord), which rejects the record.
+struct NotARecord {};
+
+// A whole number that fits T (no fraction, no value out of T's range).
+template <typename T>
+T Whole(const nlohmann::json& j) {
+  if (j.is_number_unsigned()) {
+    if (const auto v = j.get<uint64_t>(); std::in_range<T>(v)) return static_cast<T>(v);
+  } else if (j.is_number_integer()) {
+    if (const auto v = j.get<int64_t>(); std::in_range<T>(v)) return static_cast<T>(v);
+  }
+  throw NotARecord{};
+}
+
+template <typename T>
+T WholeAt(const nlohmann::json& j, const char* key) {
+  return Whole<T>(j.at(key));
+}
+
+std::string TextAt(const nlohmann::json& j, const char* key) {
+  return j.at(key).get<std::string>();
+}
+
 std::optional<std::string> OptionalText(const nlohmann::json& j, const char* key) {
   const auto it = j.find(key);
   if (it == j.end() || it->is_null()) return std::nullopt;
@@ -61,33 +85,32 @@ std::optional<std::string> OptionalText(const nlohmann::json& j, const char* key
 }
 
 template <typename T>
-std::optional<T> OptionalNumber(const nlohmann::json& j, const char* key) {
+std::optional<T> OptionalWhole(const nlohmann::json& j, const char* key) {
   const auto it = j.find(key);
   if (it == j.end() || it->is_null()) return std::nullopt;
-  return it->get<T>();
+  return Whole<T>(*it);
 }
 
 ImageWrite ImageFrom(const nlohmann::json& j) {
   ImageWrite image;
-  image.type = j.at("type").get<std::string>();
+  image.type = TextAt(j, "type");
   image.name = OptionalText(j, "name").value_or("");
-  image.address = OptionalNumber<uint32_t>(j, "address");
-  image.method = j.at("method").get<std::string>();
-  image.size = j.at("size").get<uint64_t>();
-  image.md5 = j.at("md5").get<std::string>();
+  image.address = OptionalWhole<uint32_t>(j, "address");
+  image.method = TextAt(j, "method");
+  image.size = WholeAt<uint64_t>(j, "size");
+  image.md5 = TextAt(j, "md5");
   image.written = j.at("written").get<bool>();
   return image;
 }
 
 LoadedPackage PackageFrom(const nlohmann::json& j) {
   LoadedPackage package;
-  package.path = j.at("path").get<std::string>();
-  package.size = j.at("size").get<uint64_t>();
-  package.md5 = j.at("md5").get<std::string>();
+  package.path = TextAt(j, "path");
+  package.size = WholeAt<uint64_t>(j, "size");
+  package.md5 = TextAt(j, "md5");
   for (const auto& image : j.at("images"))
-    package.images.push_back({image.at("type").get<std::string>(),
-                              image.at("name").get<std::string>(), image.at("size").get<uint64_t>(),
-                              image.at("md5").get<std::string>()});
+    package.images.push_back({TextAt(image, "type"), TextAt(image, "name"),
+                              WholeAt<uint64_t>(image, "size"), TextAt(image, "md5")});
   return package;
 }
 
@@ -149,19 +172,19 @@ std::optional<DownloadRecord> ParseDownloadRecord(std::string_view line) {
   const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
   if (!j.is_object()) return std::nullopt;
   try {
-    if (j.at("record").get<int>() != kDownloadRecordVersion) return std::nullopt;
+    if (WholeAt<int>(j, "record") != kDownloadRecordVersion) return std::nullopt;
     DownloadRecord record;
-    record.hostPid = j.at("host_pid").get<unsigned>();
-    record.download = j.at("download").get<uint64_t>();
-    record.com = j.at("com").get<int>();
+    record.hostPid = WholeAt<unsigned>(j, "host_pid");
+    record.download = WholeAt<uint64_t>(j, "download");
+    record.com = WholeAt<int>(j, "com");
     record.port = OptionalText(j, "port");
-    record.started = j.at("started").get<std::string>();
-    record.ended = j.at("ended").get<std::string>();
-    record.result = j.at("result").get<int>();
-    record.resultName = j.at("result_name").get<std::string>();
+    record.started = TextAt(j, "started");
+    record.ended = TextAt(j, "ended");
+    record.result = WholeAt<int>(j, "result");
+    record.resultName = TextAt(j, "result_name");
     DownloadFacts& facts = record.facts;
-    facts.flow = OptionalNumber<int>(j, "flow");
-    facts.bootModes = j.at("boot_modes").get<std::vector<int>>();
+    facts.flow = OptionalWhole<int>(j, "flow");
+    for (const auto& mode : j.at("boot_modes")) facts.bootModes.push_back(Whole<int>(mode));
     facts.model = OptionalText(j, "model");
     facts.banner = OptionalText(j, "banner");
     for (const auto& image : j.at("images")) facts.images.push_back(ImageFrom(image));
@@ -170,6 +193,8 @@ std::optional<DownloadRecord> ParseDownloadRecord(std::string_view line) {
     facts.endStep = OptionalText(j, "end_step");
     return record;
   } catch (const nlohmann::json::exception&) {
+    return std::nullopt;
+  } catch (const NotARecord&) {
     return std::nullopt;
   }
 }

@@ -1,6 +1,7 @@
 #include "session/download_session.h"
 
 #include <atomic>
+#include <exception>
 
 #include "base/messages.h"
 #include "base/printable_text.h"
@@ -87,22 +88,29 @@ int DownloadSession::Download(bool& finalMessage) {
 }
 
 void DownloadSession::Record(int result, std::chrono::system_clock::time_point started) {
+  // Numbers the downloads of this process, so that a host tells its own records apart.
   static std::atomic<uint64_t> downloads{0};
-  DownloadRecord record;
-  record.hostPid = ProcessId();
-  record.download = ++downloads;
-  record.com = port_;
-  if (!devicePath_.empty()) record.port = devicePath_;
-  record.started = UtcTimestamp(started);
-  record.ended = UtcTimestamp(std::chrono::system_clock::now());
-  record.result = result;
-  record.resultName = ResultCodeName(result);
-  record.facts = runner_->Context().facts;
+  const uint64_t number = ++downloads;
   const std::string path = RecordPathFor(ProcessLog::Instance().Path());
   std::string error;
-  if (!AppendDownloadRecord(path, record, error))
-    Log("[COM%d] download record not written to %s: %s", port_, PrintableText(path).c_str(),
-        error.c_str());
+  try {
+    DownloadRecord record;
+    record.hostPid = ProcessId();
+    record.download = number;
+    record.com = port_;
+    if (!devicePath_.empty()) record.port = devicePath_;
+    record.started = UtcTimestamp(started);
+    record.ended = UtcTimestamp(std::chrono::system_clock::now());
+    record.result = result;
+    record.resultName = ResultCodeName(result);
+    record.facts = runner_->Context().facts;
+    if (AppendDownloadRecord(path, record, error)) return;
+  } catch (const std::exception& e) {
+    // The record never fails the download it records.
+    error = e.what();
+  }
+  Log("[COM%d] download record not written to %s: %s", port_, PrintableText(path).c_str(),
+      error.c_str());
 }
 
 int DownloadSession::Run() {

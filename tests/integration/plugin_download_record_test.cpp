@@ -39,17 +39,14 @@ std::string Hex(const std::string& bytes) {
   return out;
 }
 
-// The facts of a download that must not depend on anything but the phone and the package.
-std::string FactsOf(const DownloadRecord& r) {
-  std::string text =
-      std::to_string(r.result) + " flow " + std::to_string(r.facts.flow.value_or(-1)) + " model " +
-      r.facts.model.value_or("-") + " banner " + r.facts.banner.value_or("-") + " modes";
-  for (int mode : r.facts.bootModes) text += " " + std::to_string(mode);
-  for (const ImageWrite& i : r.facts.images)
-    text += "\n" + i.type + " " + i.name + " " + i.method + " " + std::to_string(i.size) + " " +
-            i.md5 + (i.written ? " written" : " not written");
-  text += "\npackage " + (r.facts.package ? r.facts.package->md5 : std::string("-"));
-  return text + " end " + r.facts.endStep.value_or("-");
+// The record without what differs from one download to the next (process, number, device,
+// times): what the phone and the package alone decide.
+std::string FactsOf(DownloadRecord r) {
+  r.hostPid = 0;
+  r.download = 0;
+  r.port.reset();
+  r.started = r.ended = "";
+  return DownloadRecordLine(r);
 }
 
 class PluginDownloadRecord : public tr52test::PluginQuickHost {
