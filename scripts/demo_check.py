@@ -3,8 +3,9 @@
 package's images.
 
 usage: demo_check.py WORK RUN_JSON PHONE...
-  WORK      the demo's folder: expected/<TYPE>.bin (the images the package tool extracted, blanks
-            in TYPE written as "_") and state-<COM>.txt (each phone's state dump)
+  WORK      the demo's folder: TR52_demo.dz (the package), expected/<TYPE>.bin (the images the
+            package tool extracted, blanks in TYPE written as "_") and state-<COM>.txt (each
+            phone's state dump)
   RUN_JSON  the station's --json record
   PHONE     "<com>|<start mode>|<scenario>|<what it shows>", as the demo lists its phones
 Exit status 0 when every phone passed, 1 otherwise.
@@ -16,16 +17,26 @@ work, run_json, phones = sys.argv[1], sys.argv[2], sys.argv[3:]
 images = ["AMSS", "EFS GANG", "PARTITION TBL", "FLEXIBLE LOGO", "DBL", "FSBL", "OSBL"]
 try:
     with open(run_json) as f:
-        record = {p["com"]: p for p in json.load(f)["ports"]}
+        run = json.load(f)
+    record = {p["com"]: p for p in run["ports"]}
 except (OSError, ValueError) as e:
     print(f"demo: the run record cannot be read: {e}")
-    record = {}
+    run, record = {}, {}
 
 expected = {}
 for name in images:
     with open(os.path.join(work, "expected", name.replace(" ", "_") + ".bin"), "rb") as f:
         data = f.read()
-    expected[name] = (len(data), hashlib.sha256(data).hexdigest())
+    expected[name] = (len(data), hashlib.sha256(data).hexdigest(), hashlib.md5(data).hexdigest())
+
+# The package the phones were given, as the plug-in loaded it.
+with open(os.path.join(work, "TR52_demo.dz"), "rb") as f:
+    package_md5 = hashlib.md5(f.read()).hexdigest()
+failed = 0
+if run.get("summary", {}).get("package_md5") != package_md5:
+    failed += 1
+    print(f"demo: FAIL the run record names package MD5 {run.get('summary', {}).get('package_md5')},"
+          f" the package is {package_md5}")
 
 line_re = re.compile(r'^flash "(.*)" method (\S+) start (\S+) size (\d+) sha256 ([0-9a-f]+)$')
 
@@ -52,7 +63,6 @@ def expected_methods(scenario):
 # The phone's name of a write method -> the station's.
 record_methods = {"classic": "nand", "ram": "ram", "pipelined": "pipelined",
                   "header": "partition table"}
-failed = 0
 for phone in phones:
     com, mode, scenario, what = phone.split("|")
     methods = expected_methods(scenario)
@@ -75,21 +85,25 @@ for phone in phones:
         want_flow = 0 if mode == "download" else 1
         if port["flow"] != want_flow:
             problems.append(f"flow {port['flow']}, expected {want_flow}")
-        if port["model"] != "TR52":
-            problems.append(f"model {port['model']}, expected TR52")
-        # The station's record of the images, as its log reading found them.
+        # The model as the phone first sent it: a phone in download mode gives its emergency name.
+        want_model = "KW_TR52/V10A" if mode == "download" else "TR52"
+        if port["model"] != want_model:
+            problems.append(f"model {port['model']}, expected {want_model}")
+        # The plug-in's record of the images: how each went, and the MD5 of what was sent.
         listed = {i["type"]: i for i in port["images"]}
         for name in images:
             i = listed.get(name)
             want = record_methods[methods[name]]
             if i is None:
                 problems.append(f"run record: no {name}")
-            elif (i["method"], i["size"], i["written"]) != (want, expected[name][0], True):
-                problems.append(f"run record: {name} {i['method']} {i['size']} bytes"
-                                f" written {i['written']}, expected {want} {expected[name][0]}")
+            elif (i["method"], i["size"], i["md5"], i["written"]) != (
+                    want, expected[name][0], expected[name][2], True):
+                problems.append(f"run record: {name} {i['method']} {i['size']} bytes MD5 {i['md5']}"
+                                f" written {i['written']}, expected {want} {expected[name][0]}"
+                                f" bytes MD5 {expected[name][2]}")
     placed = []
     for name in images:
-        size, digest = expected[name]
+        size, digest, _ = expected[name]
         got = flash.get(name)
         if got is None:
             problems.append(f"{name} not in flash")

@@ -6,12 +6,12 @@
 #include <optional>
 #include <string>
 
-#include "atomic_file.h"
 #include "base/process_log.h"
 #include "base/settings_file.h"
 #include "console.h"
 #include "options.h"
 #include "package_setting.h"
+#include "platform/atomic_file.h"
 #include "platform/process_info.h"
 #include "plugin_module.h"
 #include "port_listing.h"
@@ -37,16 +37,6 @@ void PrintConfigInfo(const PluginOps& ops) {
   station::Out().Raw(text + "\n");
 }
 
-// The package path the settings file holds now; nullopt when none was set.
-std::optional<std::string> ConfiguredPackage() {
-  tr52::SettingsFile settings;
-  settings.SetPath(tr52::SettingsFile::PathBesideHost());
-  const std::string path =
-      settings.Read(tr52::kSettingsSection, tr52::kPathBinKey, tr52::kSettingsDefault);
-  if (path == tr52::kSettingsDefault || path.empty()) return std::nullopt;
-  return path;
-}
-
 // Refuses a --json file whose folder does not exist before any phone is touched.
 bool JsonFolderExists(const std::string& jsonPath, std::string& error) {
   std::filesystem::path folder = std::filesystem::path(jsonPath).parent_path();
@@ -60,9 +50,9 @@ bool JsonFolderExists(const std::string& jsonPath, std::string& error) {
 // Writes the run's record; returns `status`, or kExitReportNotWritten when the file could not
 // be written.
 int WriteJsonReport(const station::Station& st, const std::string& jsonPath, int status) {
-  const std::string text = station::RunReportJson(st.Report(ConfiguredPackage()));
+  const std::string text = station::RunReportJson(st.Report());
   std::string error;
-  if (!station::WriteFileAtomically(jsonPath, text, error)) {
+  if (!tr52::ReplaceFileAtomically(jsonPath, text, error)) {
     station::Out().Error("cannot write the run record: " + error);
     return station::kExitReportNotWritten;
   }

@@ -243,9 +243,10 @@ Options:
                        anything else; a path that is not an existing regular file is refused
   --json FILE          when the run ends, write its record to FILE as JSON (needs --ports):
                        per port the COM number, outcome, result code and its name, seconds
-                       taken, model, flow (1 normal, 0 emergency), images written with their
-                       size and method (null where the plug-in's log does not tell); and a
-                       summary (ok/failed/unfinished counts, wall seconds). The file is
+                       taken, and from the plug-in's record of the download its model, flow
+                       (1 normal, 0 emergency), images written with size, method and MD5
+                       (null where no record tells); and a summary (ok/failed/unfinished
+                       counts, wall seconds, the package the phones got). The file is
                        replaced in one step (written beside it, then renamed)
   --config             show the plug-in's configuration dialog (the package path); on a
                        terminal it is a dialog box ("..." browses for a .dz file), else the

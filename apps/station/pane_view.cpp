@@ -15,7 +15,6 @@ void PaneView::Reset() {
   pane_ = nullptr;
   captionShown_ = false;
   linesShown_ = 0;
-  firstLines_.clear();
   clock_.clear();
   clockEverShown_ = false;
   progressShown_ = -1;
@@ -56,10 +55,7 @@ void PaneView::RefreshList(win::HWND list) {
   // A list that shrank was cleared: start over with its new lines.
   if (count < linesShown_) linesShown_ = 0;
   for (; linesShown_ < count; ++linesShown_) {
-    const std::string& line = state->items[linesShown_];
-    if (linesShown_ == static_cast<int>(firstLines_.size()) && firstLines_.size() < kFirstLinesKept)
-      firstLines_.push_back(line);
-    Out().Line(source_, line);
+    Out().Line(source_, state->items[linesShown_]);
   }
 }
 

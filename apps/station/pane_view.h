@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <string>
-#include <vector>
 
 #include "win/window.h"
 
@@ -30,9 +29,6 @@ class PaneView {
   const std::string& ClockText() const { return clock_; }
   // True once a pane window was found under the parent.
   bool Found() const { return pane_ != nullptr; }
-  // The pane's first list lines (at most kFirstLinesKept), as shown.
-  const std::vector<std::string>& FirstLines() const { return firstLines_; }
-  static constexpr size_t kFirstLinesKept = 2;
 
  private:
   win::HWND FindPane(win::HWND parent);
@@ -44,7 +40,6 @@ class PaneView {
   win::HWND pane_ = nullptr;
   bool captionShown_ = false;
   int linesShown_ = 0;
-  std::vector<std::string> firstLines_;
   std::string clock_;
   std::chrono::steady_clock::time_point clockShownAt_{};
   bool clockEverShown_ = false;

@@ -1,12 +1,10 @@
 #include "port_report.h"
 
-#include "port_log_facts.h"
 #include "session/result_codes.h"
 
 namespace station {
 
-PortReport MakePortReport(const PortSlot& slot, std::string_view log,
-                          const std::map<std::string, uint64_t>& imageSizes) {
+PortReport MakePortReport(const PortSlot& slot) {
   PortReport report;
   report.com = slot.port;
   report.downloads = static_cast<int>(slot.sessions.size());
@@ -32,16 +30,7 @@ PortReport MakePortReport(const PortSlot& slot, std::string_view log,
     report.seconds = std::chrono::duration<double>(session.ended - session.started).count();
   }
 
-  const std::string_view own = session.logOffset < log.size() ? log.substr(session.logOffset) : "";
-  const PortLogFacts facts = ReadPortLogFacts(own, slot.port);
-  report.model = session.paneModel ? session.paneModel : facts.model;
-  report.flow = facts.flow;
-  for (const ImageWrite& write : facts.images) {
-    ImageReport image{write.type, write.method, std::nullopt, std::nullopt};
-    if (auto it = imageSizes.find(write.type); it != imageSizes.end()) image.size = it->second;
-    if (write.followed || report.outcome == PortOutcome::Ok) image.written = true;
-    report.images.push_back(std::move(image));
-  }
+  report.record = session.record;
   return report;
 }
 

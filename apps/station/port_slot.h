@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pane_view.h"
+#include "session/download_record.h"
 #include "win/window.h"
 
 namespace station {
@@ -20,10 +21,10 @@ struct SessionRecord {
   SteadyTime started{};
   SteadyTime ended{};
   bool hasResult = false;
-  unsigned result = 0;     // low word of the result message: 1 = success, 0 = unknown step
-  bool refused = false;    // the plug-in would not open a pane for it
-  uint64_t logOffset = 0;  // size of the plug-in's log when the pane was opened
-  std::optional<std::string> paneModel;  // the model name the pane listed first
+  unsigned result = 0;   // low word of the result message: 1 = success, 0 = unknown step
+  bool refused = false;  // the plug-in would not open a pane for it
+  // The plug-in's record of the download, read when its result came; none when it wrote none.
+  std::optional<tr52::DownloadRecord> record;
 };
 
 enum class PortState {

@@ -1,82 +1,96 @@
 #include "run_report.h"
 
 #include <cmath>
-#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "base/printable_text.h"
 
 namespace station {
 namespace {
 
-// Length of the valid UTF-8 sequence at `i`, 0 when the bytes there are not one.
-size_t Utf8Length(std::string_view s, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = byte(i);
-  size_t n = 0;
-  uint32_t cp = 0;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-    cp = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    cp = c & 0x0F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    cp = c & 0x07;
-  } else {
-    return 0;
+using Json = nlohmann::ordered_json;
+
+template <typename T>
+Json OrNull(const std::optional<T>& value) {
+  return value ? Json(*value) : Json(nullptr);
+}
+
+// Text of a phone or a file, as valid UTF-8 (records read back hold it so already).
+Json Text(const std::optional<std::string>& text) {
+  return text ? Json(tr52::ValidUtf8Text(*text)) : Json(nullptr);
+}
+
+// Seconds to the millisecond; null for a value that is no number.
+Json Seconds(double seconds) {
+  return std::isfinite(seconds) ? Json(std::round(seconds * 1000) / 1000) : Json(nullptr);
+}
+
+Json ImagesJson(const std::optional<tr52::DownloadRecord>& record) {
+  Json images = Json::array();
+  if (!record) return images;
+  for (const tr52::ImageWrite& image : record->facts.images)
+    images.push_back({{"type", image.type},
+                      {"name", image.name.empty() ? Json(nullptr) : Text(image.name)},
+                      {"method", image.method},
+                      {"address", OrNull(image.address)},
+                      {"size", image.size},
+                      {"md5", image.md5},
+                      {"written", image.written}});
+  return images;
+}
+
+Json PortJson(const PortReport& p) {
+  const auto& record = p.record;
+  const auto fact = [&record](auto pick) -> Json {
+    return record ? OrNull(pick(*record)) : Json(nullptr);
+  };
+  const auto text = [&record](auto pick) -> Json {
+    return record ? Text(pick(*record)) : Json(nullptr);
+  };
+  return {
+      {"com", p.com},
+      {"outcome", PortOutcomeName(p.outcome)},
+      {"detail", p.detail},
+      {"result", OrNull(p.result)},
+      {"result_name", OrNull(p.resultName)},
+      {"seconds", p.seconds ? Seconds(*p.seconds) : Json(nullptr)},
+      {"model", text([](const auto& r) { return r.facts.model; })},
+      {"flow", fact([](const auto& r) { return r.facts.flow; })},
+      {"images", ImagesJson(record)},
+      {"downloads", p.downloads},
+      {"banner", text([](const auto& r) { return r.facts.banner; })},
+      {"boot_modes", record ? Json(record->facts.bootModes) : Json(nullptr)},
+      {"end_step", fact([](const auto& r) { return r.facts.endStep; })},
+      {"port", text([](const auto& r) { return r.port; })},
+      {"started", fact([](const auto& r) { return std::optional(r.started); })},
+      {"ended", fact([](const auto& r) { return std::optional(r.ended); })},
+  };
+}
+
+// The package the ports' last downloads name; none when none names one, or when they name
+// different files (one station loads one package, so that would be a mix-up worth a null).
+std::optional<tr52::LoadedPackage> RunPackage(const std::vector<PortReport>& ports) {
+  std::optional<tr52::LoadedPackage> found;
+  for (const PortReport& p : ports) {
+    if (!p.record || !p.record->facts.package) continue;
+    const tr52::LoadedPackage& package = *p.record->facts.package;
+    if (!found)
+      found = package;
+    else if (found->path != package.path || found->md5 != package.md5)
+      return std::nullopt;
   }
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (byte(i + k) & 0x3F);
-  }
-  // Overlong forms, surrogates and values past U+10FFFF are not valid.
-  if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-      (cp >= 0xD800 && cp <= 0xDFFF))
-    return 0;
-  return n;
+  return found;
 }
 
-std::string Number(double v) {
-  if (!std::isfinite(v)) return "null";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.3f", v);
-  return buf;
-}
-
-template <typename T, typename F>
-std::string OrNull(const std::optional<T>& v, F format) {
-  return v ? format(*v) : "null";
-}
-
-std::string Int(long long v) {
-  return std::to_string(v);
-}
-
-std::string Bool(bool v) {
-  return v ? "true" : "false";
-}
-
-std::string ImageJson(const ImageReport& image) {
-  return "{\"type\": " + JsonString(image.type) + ", \"method\": " + JsonString(image.method) +
-         ", \"size\": " + OrNull(image.size, [](uint64_t v) { return std::to_string(v); }) +
-         ", \"written\": " + OrNull(image.written, Bool) + "}";
-}
-
-std::string PortJson(const PortReport& p) {
-  std::string images;
-  for (const auto& image : p.images)
-    images += (images.empty() ? "\n        " : ",\n        ") + ImageJson(image);
-  if (!images.empty()) images += "\n      ";
-  return std::string("    {\n") + "      \"com\": " + Int(p.com) + ",\n" +
-         "      \"outcome\": " + JsonString(PortOutcomeName(p.outcome)) + ",\n" +
-         "      \"detail\": " + JsonString(p.detail) + ",\n" +
-         "      \"result\": " + OrNull(p.result, [](int v) { return Int(v); }) + ",\n" +
-         "      \"result_name\": " + OrNull(p.resultName, JsonString) + ",\n" +
-         "      \"seconds\": " + OrNull(p.seconds, Number) + ",\n" +
-         "      \"model\": " + OrNull(p.model, JsonString) + ",\n" +
-         "      \"flow\": " + OrNull(p.flow, [](int v) { return Int(v); }) + ",\n" +
-         "      \"images\": [" + images + "],\n" + "      \"downloads\": " + Int(p.downloads) +
-         "\n    }";
+Json PackageImagesJson(const std::optional<tr52::LoadedPackage>& package) {
+  if (!package) return nullptr;
+  Json images = Json::array();
+  for (const tr52::LoadedImage& image : package->images)
+    images.push_back({{"type", image.type},
+                      {"name", Text(image.name)},
+                      {"size", image.size},
+                      {"md5", image.md5}});
+  return images;
 }
 
 }  // namespace
@@ -93,60 +107,38 @@ const char* PortOutcomeName(PortOutcome outcome) {
   return "unfinished";
 }
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20 || c == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else if (c >= 0x80) {
-      const size_t n = Utf8Length(text, i);
-      if (n == 0) {
-        out += "\\ufffd";
-        ++i;
-        continue;
-      }
-      out.append(text.substr(i, n));
-      i += n;
-      continue;
-    } else {
-      out += static_cast<char>(c);
-    }
-    ++i;
-  }
-  return out + "\"";
-}
-
 std::string RunReportJson(const RunReport& report) {
   int ok = 0, failed = 0, unfinished = 0;
-  std::string ports;
+  Json ports = Json::array();
   for (const auto& p : report.ports) {
     ok += p.outcome == PortOutcome::Ok;
     failed += p.outcome == PortOutcome::Failed;
     unfinished += p.outcome == PortOutcome::Unfinished;
-    ports += (ports.empty() ? "\n" : ",\n") + PortJson(p);
+    ports.push_back(PortJson(p));
   }
-  if (!ports.empty()) ports += "\n  ";
-  return std::string("{\n") + "  \"ports\": [" + ports + "],\n" + "  \"summary\": {\n" +
-         "    \"ports\": " + Int(static_cast<long long>(report.ports.size())) + ",\n" +
-         "    \"ok\": " + Int(ok) + ",\n" + "    \"failed\": " + Int(failed) + ",\n" +
-         "    \"unfinished\": " + Int(unfinished) + ",\n" +
-         "    \"wall_seconds\": " + Number(report.wallSeconds) + ",\n" +
-         "    \"timed_out\": " + Bool(report.timedOut) + ",\n" +
-         "    \"interrupted\": " + Bool(report.interrupted) + ",\n" +
-         "    \"package\": " + OrNull(report.package, JsonString) + ",\n" +
-         "    \"log\": " + JsonString(report.log) + "\n  }\n}\n";
+  const auto package = RunPackage(report.ports);
+  const auto packageFact = [&package](auto pick) -> Json {
+    return package ? Json(pick(*package)) : Json(nullptr);
+  };
+  const Json summary = {
+      {"ports", report.ports.size()},
+      {"ok", ok},
+      {"failed", failed},
+      {"unfinished", unfinished},
+      {"wall_seconds", Seconds(report.wallSeconds)},
+      {"timed_out", report.timedOut},
+      {"interrupted", report.interrupted},
+      {"package", package ? Text(package->path) : Json(nullptr)},
+      {"log", tr52::ValidUtf8Text(report.log)},
+      {"records", tr52::ValidUtf8Text(report.records)},
+      {"package_size", packageFact([](const auto& p) { return p.size; })},
+      {"package_md5", packageFact([](const auto& p) { return p.md5; })},
+      {"package_images", PackageImagesJson(package)},
+  };
+  const Json run = {{"ports", std::move(ports)}, {"summary", summary}};
+  // The record's texts are valid UTF-8 (read from JSON); replacing stays as a guard, so that
+  // writing the report can never throw.
+  return run.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace station

@@ -1,23 +1,18 @@
-// The record of a station run that --json writes: one entry per port and a summary.
+// The record of a station run that --json writes: one entry per port and a summary. What the
+// plug-in's operations tell (results, times) comes from the station; everything else (model,
+// flow, images, package) from the plug-in's record of each port's last download.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "session/download_record.h"
 
 namespace station {
 
 enum class PortOutcome { Ok, Failed, Unfinished };
 const char* PortOutcomeName(PortOutcome outcome);  // "ok", "failed", "unfinished"
-
-struct ImageReport {
-  std::string type;
-  std::string method;
-  std::optional<uint64_t> size;  // bytes of the package's image
-  std::optional<bool> written;   // true once the log shows the write over, null when unknown
-};
 
 struct PortReport {
   int com = 0;
@@ -26,10 +21,9 @@ struct PortReport {
   std::optional<int> result;  // the download's result code, 0 = success
   std::optional<std::string> resultName;
   std::optional<double> seconds;
-  std::optional<std::string> model;
-  std::optional<int> flow;  // 1 normal-mode flow, 0 emergency flow
-  std::vector<ImageReport> images;
   int downloads = 0;  // phones downloaded on this port during the run (the record is the last)
+  // The plug-in's record of the last download; none when it wrote none.
+  std::optional<tr52::DownloadRecord> record;
 };
 
 struct RunReport {
@@ -37,15 +31,12 @@ struct RunReport {
   double wallSeconds = 0;
   bool timedOut = false;
   bool interrupted = false;
-  std::optional<std::string> package;
-  std::string log;
+  std::string log;      // the plug-in's log
+  std::string records;  // the plug-in's record file
 };
 
-// The report as one JSON object: {"ports":[...],"summary":{...}}, ending in a line feed.
+// The report as one JSON object: {"ports":[...],"summary":{...}}, ending in a line feed. A field
+// that does not apply (no result yet, no record) is null.
 std::string RunReportJson(const RunReport& report);
-
-// A JSON string literal for `text`: quotes, backslashes and control characters escaped; bytes
-// that are not valid UTF-8 become U+FFFD.
-std::string JsonString(std::string_view text);
 
 }  // namespace station

@@ -6,10 +6,7 @@
 
 #include "base/messages.h"
 #include "console.h"
-#include "package_images.h"
 #include "platform/process_info.h"
-#include "plugin_log_file.h"
-#include "port_log_facts.h"
 #include "port_report.h"
 #include "run_exit_status.h"
 #include "session/result_codes.h"
@@ -51,7 +48,11 @@ std::string DescribeResult(unsigned result) {
 }
 
 Station::Station(const Options& options, const PluginOps& ops, std::string logPath)
-    : options_(options), ops_(ops), logPath_(std::move(logPath)), rebootWindow_(0) {
+    : options_(options),
+      ops_(ops),
+      logPath_(std::move(logPath)),
+      records_(tr52::RecordPathFor(logPath_), tr52::ProcessId()),
+      rebootWindow_(0) {
   const double scale = options.timeScale > 0 ? options.timeScale : 1.0;
   rebootWindow_ = std::chrono::milliseconds(
       static_cast<long long>(std::max(2.0, kRebootSeconds / scale) * 1000.0));
@@ -179,8 +180,6 @@ void Station::StartDownload(PortSlot& slot) {
   slot.view.Reset();
   SessionRecord record;
   record.started = Clock::now();
-  // Everything the download writes to the log comes after this point.
-  record.logOffset = LogOffsetForNewDownload(logPath_, tr52::ProcessId());
   slot.sessions.push_back(record);
   if (ops_.OpenProgress(slot.window.get(), slot.port, 0) != 1) {
     // The plug-in keeps the session it registered; nothing the host can release.
@@ -207,7 +206,8 @@ void Station::OnResult(PortSlot& slot, win::WPARAM wParam) {
   session.hasResult = true;
   session.result = result;
   session.ended = Clock::now();
-  session.paneModel = ModelFromPaneLines(slot.view.FirstLines());
+  // The plug-in writes the download's record before it reports the result.
+  session.record = records_.Take(slot.port);
   Out().Line(slot.name, "RESULT " + DescribeResult(result) + " after " +
                             Fixed1(Seconds(session.ended - session.started)) + " s");
   slot.state = PortState::Finished;
@@ -351,24 +351,14 @@ void Station::PrintSummary(bool timedOut, bool interrupted) const {
   }
 }
 
-RunReport Station::Report(const std::optional<std::string>& packagePath) const {
+RunReport Station::Report() const {
   RunReport report;
   report.wallSeconds = wallSeconds_;
   report.timedOut = timedOut_;
   report.interrupted = interrupted_;
-  report.package = packagePath;
   report.log = logPath_;
-  std::map<std::string, uint64_t> sizes;
-  if (packagePath) {
-    std::string why;
-    if (auto read = PackageImageSizes(*packagePath, why))
-      sizes = std::move(*read);
-    else
-      Out().Line("station",
-                 "image sizes unknown: cannot read the package " + *packagePath + ": " + why);
-  }
-  const std::string log = ReadOwnLog(logPath_, tr52::ProcessId());
-  for (const auto& slot : slots_) report.ports.push_back(MakePortReport(slot, log, sizes));
+  report.records = records_.Path();
+  for (const auto& slot : slots_) report.ports.push_back(MakePortReport(slot));
   return report;
 }
 

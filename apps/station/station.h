@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "download_records.h"
 #include "frame/plugin_ops.h"
 #include "options.h"
 #include "port_slot.h"
@@ -18,7 +19,7 @@ namespace station {
 
 class Station {
  public:
-  // `logPath` is the plug-in's log file, read for the run's record.
+  // `logPath` is the plug-in's log file; the plug-in's download records are read beside it.
   Station(const Options& options, const PluginOps& ops, std::string logPath);
   ~Station();
   Station(const Station&) = delete;
@@ -31,9 +32,8 @@ class Station {
   int Run(StopControl& stop);
   // True while some port's download has not delivered its final result.
   bool AnyDownloadRunning() const;
-  // The record of the run so far, for --json: the ports' last downloads, with sizes from the
-  // package at `packagePath` (nullopt: unknown).
-  RunReport Report(const std::optional<std::string>& packagePath) const;
+  // The record of the run so far, for --json: the ports' last downloads.
+  RunReport Report() const;
 
  private:
   void PollPorts();
@@ -52,6 +52,7 @@ class Station {
   Options options_;
   PluginOps ops_;
   std::string logPath_;
+  DownloadRecordFeed records_;
   double wallSeconds_ = 0;
   bool timedOut_ = false;
   bool interrupted_ = false;

@@ -61,4 +61,13 @@ std::string PrintableText(std::string_view text) {
   return out;
 }
 
+std::string ValidUtf8Text(std::string_view text) {
+  for (std::string_view rest = text; !rest.empty();) {
+    const size_t n = Utf8Sequence(rest);
+    if (n == 0) return PrintableText(text);
+    rest.remove_prefix(n);
+  }
+  return std::string(text);
+}
+
 }  // namespace tr52

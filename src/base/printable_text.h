@@ -12,4 +12,9 @@ namespace tr52 {
 // byte, lower-case hex). Everything else, printable ASCII and other valid UTF-8, is kept.
 std::string PrintableText(std::string_view text);
 
+// `text` itself when it is valid UTF-8 (control characters included: a JSON writer escapes
+// them), else PrintableText(text). Text fields of machine-readable records take this form: the
+// bytes as they came whenever they can be told exactly, and always valid UTF-8.
+std::string ValidUtf8Text(std::string_view text);
+
 }  // namespace tr52

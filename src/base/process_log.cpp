@@ -149,6 +149,14 @@ bool ProcessLog::IsOpen() {
   return opened_;
 }
 
+std::string ProcessLog::Path() {
+  {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (!path_.empty()) return path_;
+  }
+  return DefaultPath();
+}
+
 void ProcessLog::EnsureOpen() {
   bool need;
   {

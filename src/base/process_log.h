@@ -39,6 +39,8 @@ class ProcessLog {
   void Open(const std::string& path);
   void EnsureOpen();
   bool IsOpen();
+  // The file the lines go to: where the log was last opened, else where it will be created.
+  std::string Path();
 
   // Writes "Log finished" and closes the file (module unload). Later lines are dropped until
   // Open is called again.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/byte_reader.h"
+#include "base/printable_text.h"
 #include "base/process_log.h"
 
 namespace tr52 {
@@ -39,7 +40,7 @@ bool DiagClient::GetModelName(std::string& text) {
       return false;
     }
   }
-  Log("[COM%d]  strModel = %s", Port(), text.c_str());
+  Log("[COM%d]  strModel = %s", Port(), PrintableText(text).c_str());
   return true;
 }
 

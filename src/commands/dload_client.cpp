@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/byte_reader.h"
+#include "base/printable_text.h"
 #include "base/process_log.h"
 #include "base/progress_reporter.h"
 #include "commands/image_type_table.h"
@@ -186,6 +187,7 @@ bool DloadClient::Dl_Init_2nd(ImageType type) {
 int DloadClient::Dl_Write(ImageType type) {
   const char* name = ImageTypeTable::Name(type);
   Log("[COM%d] %s RAM WRITING START ...", Port(), name);
+  sent_.Reset();
   if (!Attached() || !link_->IsOpen()) return kDlWriteNotOpen;
   try {
     const ImageView image = Image(type);
@@ -223,6 +225,7 @@ int DloadClient::Dl_Write(ImageType type) {
             static_cast<int>(*errorNumber), offset, chunk);
         return kDlWriteFailed;
       }
+      sent_.Add(image.data + offset, chunk);
       total -= chunk;
       offset += chunk;
       if (total < kRamChunk) chunk = total;
@@ -284,7 +287,7 @@ bool DloadClient::GetEmergencyModelName(std::string& name) {
   }
   if (*n == 0) return false;
   name.assign(bytes.begin(), bytes.end());
-  Log("[COM%d]   %s", Port(), name.c_str());
+  Log("[COM%d]   %s", Port(), PrintableText(name).c_str());
   if (name.size() >= 2 && std::toupper(static_cast<unsigned char>(name[0])) == 'K' &&
       std::toupper(static_cast<unsigned char>(name[1])) == 'W') {
     return true;
@@ -319,6 +322,7 @@ namespace tr52 {
 
 bool DloadClient::Dl_AsyncOptimizeWrite(ImageType type) {
   Log(">>Dl_AsyncOptimizeWrite()");
+  sent_.Reset();
   if (!Attached()) return false;
   const ImageView image = Image(type);
   if (image.data == nullptr || image.size == 0) return false;
@@ -327,7 +331,7 @@ bool DloadClient::Dl_AsyncOptimizeWrite(ImageType type) {
   PipelinedWriter writer(*link_, reporter_);
   return writer.Write(image.data, image.size,
                       smallPackets ? PipelinedWriter::kSmallPacket : PipelinedWriter::kPacket,
-                      ImageTypeTable::Name(type));
+                      ImageTypeTable::Name(type), &sent_);
 }
 
 }  // namespace tr52

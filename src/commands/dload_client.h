@@ -9,6 +9,7 @@
 
 #include "commands/command_client.h"
 #include "commands/image_source.h"
+#include "commands/sent_tally.h"
 
 namespace tr52 {
 
@@ -75,6 +76,11 @@ class DloadClient : public CommandClient {
   // --- pipelined flash write --------------------------------------------------------------
   bool Dl_AsyncOptimizeWrite(ImageType type);
 
+  // The image bytes the last image write (NandFlashInitWithFile, NandFlashWrite, Dl_Write,
+  // Dl_AsyncOptimizeWrite) sent, each byte once, in order: all of the image when the write
+  // succeeded, the part before the failure otherwise. Taking them starts the count over.
+  SentBytes TakeSent() { return sent_.Take(); }
+
   // --- boot-code protection ---------------------------------------------------------------
   // True = the lock is on; false = off or the question failed.
   bool CheckBcplStatus();
@@ -87,6 +93,7 @@ class DloadClient : public CommandClient {
   int commMode_ = 0;
   DloadParams params_;
   ImageSource imageSource_;
+  SentTally sent_;
 };
 
 }  // namespace tr52

@@ -75,6 +75,7 @@ bool DloadClient::SetTrustedMode(int secMode) {
 bool DloadClient::NandFlashInitWithFile(ImageType type, int flag) {
   const ImageTypeRow& row = ImageTypeTable::Row(type);
   Log("[COM%d] >>NandFlashInitWithFile(%s)", Port(), row.name);
+  sent_.Reset();
   const ImageView image = Image(type);
   if (!image.loaded || !Attached()) return false;
   const WithFileForm* form = nullptr;
@@ -99,6 +100,7 @@ bool DloadClient::NandFlashInitWithFile(ImageType type, int flag) {
     Log("[COM%d]   FAIL", Port());
     return false;
   }
+  if (image.size > 0) sent_.Add(image.data, image.size);
   return true;
 }
 
@@ -130,6 +132,7 @@ bool DloadClient::NandFlashWrite(ImageType type) {
   const char* name = row.name;
   Log("[COM%d] >>NandFlashWrite %s", Port(), name);
   const ImageView image = Image(type);
+  sent_.Reset();
   if (!image.loaded || image.data == nullptr || !row.nandWrite || !Attached()) return false;
 
   const bool masterRom = row.type == IMAGE_MASTER_ROM;
@@ -184,6 +187,7 @@ bool DloadClient::NandFlashWrite(ImageType type) {
           SleepMs(kRetryWaitMs);
         }
         if (failures > 0) Log("[COM%d] >> %s BURNING ...", Port(), name);
+        sent_.Add(image.data + source, piece);
         source += piece;
         target += piece;
         remaining -= piece;

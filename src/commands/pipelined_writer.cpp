@@ -9,6 +9,7 @@
 #include "base/messages.h"
 #include "base/process_log.h"
 #include "base/progress_reporter.h"
+#include "commands/sent_tally.h"
 #include "platform/clock.h"
 
 namespace tr52 {
@@ -67,6 +68,13 @@ void PipelinedWriter::BuildPacket(const uint8_t* data) {
   StoreU32le(req + 12, lastPhase_ ? kKindLast : (seq_ == 0 ? kKindFirst : kKindNext));
   body_ = data + offset_;
   bodyLength_ = packet_;
+}
+
+void PipelinedWriter::PacketSent() {
+  // A packet framed again after an exception is counted once.
+  const uint64_t end = static_cast<uint64_t>(offset_) + packet_;
+  if (sent_ != nullptr && end > counted_) sent_->Add(data_ + counted_, end - counted_);
+  if (end > counted_) counted_ = end;
 }
 
 void PipelinedWriter::Progress(uint64_t amount) {
@@ -141,7 +149,7 @@ PipelinedWriter::Examined PipelinedWriter::ExamineBatch() {
 }
 
 bool PipelinedWriter::Write(const uint8_t* data, uint32_t size, uint32_t packetSize,
-                            const char* name) {
+                            const char* name, SentTally* sent) {
   // A packet must fit the request's 16384-byte data area.
   if (data == nullptr || size == 0 || packetSize == 0 || packetSize > kPacket) return false;
   Log("[COM%d] %s FLASHING ...", Port(), name);
@@ -152,6 +160,9 @@ bool PipelinedWriter::Write(const uint8_t* data, uint32_t size, uint32_t packetS
   }
   PipelineFields fields(link_);
 
+  data_ = data;
+  sent_ = sent;
+  counted_ = 0;
   remaining_ = size;
   offset_ = 0;
   packet_ = packetSize;
@@ -178,7 +189,8 @@ bool PipelinedWriter::Write(const uint8_t* data, uint32_t size, uint32_t packetS
       link_.sendOnly = credit_ > 1 ? 1 : 0;
       link_.receiveOnly = credit_ == 0 ? 1 : 0;
       if (credit_ == 1) waitSeq_ = seq_;
-      if (credit_ != 0) BuildPacket(data);
+      const bool building = credit_ != 0;
+      if (building) BuildPacket(data);
 
       int result = TXRX_FAILED;
       try {
@@ -193,6 +205,7 @@ bool PipelinedWriter::Write(const uint8_t* data, uint32_t size, uint32_t packetS
         continue;
       }
       frames_ = 0;
+      if (building && (result == TXRX_ACCEPTED || result == TXRX_SENT_ONLY)) PacketSent();
       if (result == TXRX_ACCEPTED) {
         if (ExamineBatch() == Examined::Failed) return false;
       } else if (result != TXRX_SENT_ONLY) {

@@ -10,6 +10,7 @@
 namespace tr52 {
 
 class ProgressReporter;
+class SentTally;
 
 class PipelinedWriter {
  public:
@@ -26,9 +27,10 @@ class PipelinedWriter {
   PipelinedWriter(PhoneLink& link, ProgressReporter* reporter) : link_(link), reporter_(reporter) {}
 
   // Writes `size` bytes in packets of `packetSize` (at most kPacket); true when every byte was
-  // acknowledged.
+  // acknowledged. Each packet's bytes go to `sent` (when given) once the packet went out.
   // The link's pipelined fields are cleared on every return.
-  bool Write(const uint8_t* data, uint32_t size, uint32_t packetSize, const char* name);
+  bool Write(const uint8_t* data, uint32_t size, uint32_t packetSize, const char* name,
+             SentTally* sent = nullptr);
 
  private:
   enum class Examined { Good, Failed };
@@ -39,6 +41,8 @@ class PipelinedWriter {
   void BuildPacket(const uint8_t* data);
   Examined ExamineBatch();
   void Progress(uint64_t amount);
+  // The packet at the current offset went out: its bytes not counted yet go to the tally.
+  void PacketSent();
   int Port() const { return link_.PortNumber(); }
 
   PhoneLink& link_;
@@ -60,6 +64,9 @@ class PipelinedWriter {
   int frames_ = 0;                 // acknowledgements of the current batch
   const uint8_t* body_ = nullptr;  // the last built packet's bytes, in the image
   uint32_t bodyLength_ = 0;
+  const uint8_t* data_ = nullptr;  // the image
+  SentTally* sent_ = nullptr;
+  uint64_t counted_ = 0;  // bytes of the image that went to the tally
 };
 
 }  // namespace tr52

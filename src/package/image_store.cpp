@@ -8,10 +8,13 @@
 #include <cctype>
 #include <cerrno>
 #include <limits>
+#include <vector>
 
 #include "base/module_singleton.h"
+#include "base/printable_text.h"
 #include "base/process_log.h"
 #include "package/dz_archive.h"
+#include "platform/crypto.h"
 
 namespace tr52 {
 
@@ -44,6 +47,7 @@ struct Store {
   ImageSlot slots[kImageTypeCount + 1];  // the last one answers types out of range
   bool resetDone = false;
   std::atomic<bool> imagesLoaded{false};
+  std::optional<LoadedPackage> package;  // under slotLock
 };
 
 Store& TheStore() {
@@ -84,6 +88,8 @@ bool LoadPlainFile(ImageSlot& slot) {
     return false;
   }
   slot.size = static_cast<uint32_t>(length);
+  const auto slash = slot.path.rfind('/');
+  slot.name = slash == std::string::npos ? slot.path : slot.path.substr(slash + 1);
   return true;
 }
 
@@ -96,8 +102,8 @@ bool LoadFromPath(int type, ImageSlot& slot) {
   }
   slot.size = 0;
   slot.data.Clear();
-  std::string name;
-  if (!archive.ReadImage(static_cast<uint32_t>(type), name, slot.data, slot.size)) {
+  slot.name.clear();
+  if (!archive.ReadImage(static_cast<uint32_t>(type), slot.name, slot.data, slot.size)) {
     slot.data.Clear();
     slot.size = 0;
     return false;
@@ -185,25 +191,73 @@ bool LoadImage(int type) {
     slot.loaded = ok ? 1 : 0;
     path = slot.path;
   }
-  if (!ok) Log("Type : %d, Not Found : %s", type, path.c_str());
+  if (!ok) Log("Type : %d, Not Found : %s", type, PrintableText(path).c_str());
   return ok;
 }
+
+namespace {
+
+// The facts of a load that succeeded: the package file as it was opened (it must not have been
+// replaced or changed meanwhile) and the selected images as they sit in their slots.
+bool DescribeLoad(const PackageFileWatch& watch, const std::string& dzPath, uint32_t options,
+                  LoadedPackage& facts) {
+  facts.path = dzPath;
+  const bool read = watch.Digest(facts.size, facts.md5);
+  if (!read || !watch.Unchanged()) {
+    Log("DZ file %s was replaced or changed while its images were read: they are read again",
+        PrintableText(dzPath).c_str());
+    return false;
+  }
+  std::lock_guard<std::recursive_mutex> lock(ImageSlotLock());
+  for (int type : kLoadOrder) {
+    const ImageSlot& slot = GetImageSlot(type);
+    if (!(options & (1u << type)) || slot.size == 0) continue;
+    facts.images.push_back(
+        {ImageTypeName(type), slot.name, slot.size, Md5Hex(Md5::Of(slot.data.data(), slot.size))});
+  }
+  return true;
+}
+
+}  // namespace
 
 bool LoadImages(const std::string& dzPath, uint32_t options) {
   Store& s = TheStore();
   std::lock_guard<std::mutex> lock(s.loadLock);
   if (s.imagesLoaded) return true;
+  // Opened before anything is read from it, so that its digest is that of the file the images
+  // come from.
+  const PackageFileWatch watch(dzPath);
   if (!CheckDzModel(dzPath)) return false;
+  std::vector<int> loadedNow;
   bool ok = true;
   for (int type : kLoadOrder) {
     if (!(options & (1u << type))) continue;
+    const bool already = IsImageLoaded(type);
     if (!LoadImage(type)) {
       ok = false;
       break;
     }
+    if (!already) loadedNow.push_back(type);
   }
-  s.imagesLoaded = ok;
-  return ok;
+  LoadedPackage facts;
+  if (ok) ok = DescribeLoad(watch, dzPath, options, facts);
+  if (!ok) {
+    // A later call (perhaps with another package) must not find half of this one loaded.
+    for (int type : loadedNow) ReleaseImage(type);
+    return false;
+  }
+  {
+    std::lock_guard<std::recursive_mutex> hold(s.slotLock);
+    s.package = std::move(facts);
+  }
+  s.imagesLoaded = true;
+  return true;
+}
+
+std::optional<LoadedPackage> LoadedPackageFacts() {
+  Store& s = TheStore();
+  std::lock_guard<std::recursive_mutex> hold(s.slotLock);
+  return s.package;
 }
 
 bool ImagesLoaded() {
@@ -222,11 +276,12 @@ bool CheckDzModel(const std::string& dzPath) {
   }
   std::string upper = model;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string shown = PrintableText(model);
   if (upper == kModelCode) {
-    Log("DLL[%s]Model NAME match. DZ file: %s", kModelCode, model.c_str());
+    Log("DLL[%s]Model NAME match. DZ file: %s", kModelCode, shown.c_str());
     return true;
   }
-  Log("DLL[%s]Model NAME dosen't match. DZ file: %s", kModelCode, model.c_str());
+  Log("DLL[%s]Model NAME dosen't match. DZ file: %s", kModelCode, shown.c_str());
   return false;
 }
 
@@ -237,6 +292,7 @@ void ResetImageStoreForTesting() {
   for (ImageSlot& slot : s.slots) slot = ImageSlot{};
   s.resetDone = false;
   s.imagesLoaded = false;
+  s.package.reset();
 }
 
 }  // namespace tr52

@@ -8,9 +8,11 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "package/image_buffer.h"
+#include "package/loaded_package.h"
 
 namespace tr52 {
 
@@ -65,6 +67,7 @@ struct ImageSlot {
   ImageBuffer data;   // the image; empty when not loaded or not in the package
   uint32_t size = 0;  // bytes of data that hold the image
   std::string path;   // the .dz package or the plain image file it comes from
+  std::string name;   // the image's name in the package (a plain file: the file's name)
 };
 
 // Guards every slot access that changes a slot (load, release, reset, path).
@@ -99,9 +102,16 @@ void FreeImageStore();
 bool LoadImage(int type);
 
 // Once per process (under the load lock): the model check of the package at `dzPath`, then the
-// images that `options` selects (bit n = type n) in their fixed order. Later calls return true
-// at once once a call succeeded, whatever path and options they pass.
+// images that `options` selects (bit n = type n) in their fixed order, then the facts of what was
+// loaded (LoadedPackageFacts). Later calls return true at once once a call succeeded, whatever
+// path and options they pass. A call that fails empties the slots it loaded, and so does a
+// package replaced or changed on disk while it was read: the phones never get images of two
+// packages, and the next call reads them all again.
 bool LoadImages(const std::string& dzPath, uint32_t options);
+
+// The package the images of this process came from and each image as loaded; nullopt before
+// LoadImages succeeded.
+std::optional<LoadedPackage> LoadedPackageFacts();
 
 // The process-wide flag that a LoadImages call succeeded.
 bool ImagesLoaded();

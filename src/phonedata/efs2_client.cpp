@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/byte_reader.h"
+#include "base/printable_text.h"
 #include "base/process_log.h"
 #include "base/progress_reporter.h"
 #include "link/last_answer.h"
@@ -128,7 +129,7 @@ int32_t Efs2Client::OpenFile(const std::string& path, uint32_t flags, uint32_t m
   }
   const auto fd = static_cast<int32_t>(*answeredFd);
   if (TakeError(*error) != 0) {
-    Log("%sOpenFile : %s", "[ EFS2 ERROR ] ", path.c_str());
+    Log("%sOpenFile : %s", "[ EFS2 ERROR ] ", PrintableText(path).c_str());
   } else {
     lastOpened_ = path;
   }
@@ -165,14 +166,14 @@ int Efs2Client::WriteChunk(const uint8_t* data, int length, int32_t fd, uint32_t
   if (!answered) {
     Log("= Debug Log Start ======================================");
     Log("= EFS2 WriteFile");
-    Log("= FileName : %s, Fd : 0x%08X, OffSet : %d", lastOpened_.c_str(), static_cast<unsigned>(fd),
-        static_cast<int>(offset));
+    Log("= FileName : %s, Fd : 0x%08X, OffSet : %d", PrintableText(lastOpened_).c_str(),
+        static_cast<unsigned>(fd), static_cast<int>(offset));
     Log("= Debug Log End ========================================");
     return 0;
   }
   const uint32_t error = TakeError(*answeredError);
   if (error != 0) {
-    Log("   File Name             = %s ", lastOpened_.c_str());
+    Log("   File Name             = %s ", PrintableText(lastOpened_).c_str());
     Log("   nResult               = %d ", 1);
     Log("   Error : Number        = %d ", static_cast<int>(error));
     Log("   Error : bytes_written = %d ", static_cast<int>(*written));
@@ -311,11 +312,11 @@ bool Efs2Client::RemoveFile(const std::string& path) {
   }
   const uint32_t error = TakeError(*answeredError);
   if (error == kEfs2ErrorFileOpen) {
-    Log("[ File Removed %s] File already open \n", path.c_str());
+    Log("[ File Removed %s] File already open \n", PrintableText(path).c_str());
     return true;
   }
   if (error != 0) {
-    Log("[ Files Remove %s] %d", path.c_str(), static_cast<int>(error));
+    Log("[ Files Remove %s] %d", PrintableText(path).c_str(), static_cast<int>(error));
     return false;
   }
   return true;
@@ -323,18 +324,18 @@ bool Efs2Client::RemoveFile(const std::string& path) {
 
 bool Efs2Client::RemoveFiles(const std::string& path) {
   if (!Ready()) return false;
-  Log("[ EFS2_DIAG_RMFILES : %s]", path.c_str());
+  Log("[ EFS2_DIAG_RMFILES : %s]", PrintableText(path).c_str());
   const int length = PathRequest(EFS2_DIAG_RMFILES, path, 4);
   if (!length || !Transact(length, kRemoveFilesTimeoutMs)) return false;
   const auto answeredError = ErrorAnswer("RemoveFiles", 4);
   if (!answeredError) return false;
   const uint32_t error = TakeError(*answeredError);
   if (error != 0) {
-    Log("[ Files Remove Error ] %s", path.c_str());
+    Log("[ Files Remove Error ] %s", PrintableText(path).c_str());
     Log("[ Files Remove Error ] %d", static_cast<int>(error));
     return false;
   }
-  Log("[ Files Removed ] %s", path.c_str());
+  Log("[ Files Removed ] %s", PrintableText(path).c_str());
   return true;
 }
 
@@ -397,7 +398,7 @@ bool Efs2Client::UploadFile(const std::string& path, const uint8_t* data, size_t
     }
     // More than was asked for is a broken answer, not progress.
     if (static_cast<size_t>(n) > want) {
-      Log("   File Name             = %s ", path.c_str());
+      Log("   File Name             = %s ", PrintableText(path).c_str());
       Log("   Error : bytes_written = %d ", n);
       CloseFile(fd);
       return false;
@@ -406,7 +407,7 @@ bool Efs2Client::UploadFile(const std::string& path, const uint8_t* data, size_t
     if (n == 0) {
       // No answer for another reason than the time-out: send the chunk again, a few times.
       if (++retries > kMaxChunkRetries) {
-        Log("   File Name             = %s ", path.c_str());
+        Log("   File Name             = %s ", PrintableText(path).c_str());
         Log("   Chunk at %d not written after %d retries", static_cast<int>(offset),
             kMaxChunkRetries);
         CloseFile(fd);

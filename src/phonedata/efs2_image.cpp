@@ -4,6 +4,7 @@
 #include <new>
 
 #include "base/byte_reader.h"
+#include "base/printable_text.h"
 #include "base/process_log.h"
 
 namespace tr52 {
@@ -76,7 +77,8 @@ bool CEfs2Image::Attach(const uint8_t* image, size_t length) {
   if (std::memcmp(header_.data() + 28, kModel, sizeof kModel) != 0) {
     std::string model(reinterpret_cast<const char*>(header_.data() + 28), 8);
     model.resize(strnlen(model.c_str(), 8));
-    Log("ERROR Compare Model Name with phone : %s and DLL : %s is FAIL", model.c_str(), "TR52");
+    Log("ERROR Compare Model Name with phone : %s and DLL : %s is FAIL",
+        PrintableText(model).c_str(), "TR52");
     return false;
   }
   if (magic != kEfs2Magic || (kind_ != kEfs2KindMedia && kind_ != kEfs2KindModule)) return false;

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "base/messages.h"
+#include "base/printable_text.h"
 #include "base/process_log.h"
 #include "base/progress_reporter.h"
 #include "link/phone_link.h"
@@ -40,7 +41,7 @@ bool Efs2Client::PutMergeFile(const uint8_t* image, size_t length, bool protectM
       if (const uint32_t handle = OpenDir(path)) {
         CloseDir(handle);
       } else if (!link_->IsAborted() && !MakeDirectory(path)) {
-        Log("ERROR(PutMergeFile) : MakeDirectory - %s", path.c_str());
+        Log("ERROR(PutMergeFile) : MakeDirectory - %s", PrintableText(path).c_str());
         return false;
       }
     } else {
@@ -52,7 +53,7 @@ bool Efs2Client::PutMergeFile(const uint8_t* image, size_t length, bool protectM
       contents.reset();
       if (!uploaded) {
         if (link_->IsAborted()) break;
-        Log("ERROR(PutMergeFile) : Upload Failed - %s", path.c_str());
+        Log("ERROR(PutMergeFile) : Upload Failed - %s", PrintableText(path).c_str());
         return false;
       }
     }
@@ -66,7 +67,7 @@ bool Efs2Client::PutMergeFile(const uint8_t* image, size_t length, bool protectM
 }
 
 bool Efs2Client::RemoveSubDirectory(const std::string& phoneDir, bool protectMedia) {
-  Log("[COM%d] RemoveSubDirectory: %s", Port(), phoneDir.c_str());
+  Log("[COM%d] RemoveSubDirectory: %s", Port(), PrintableText(phoneDir).c_str());
   std::vector<Efs2TreeItem> items;
   ListTree(items, phoneDir, "");
   if (reporter_) reporter_->InitProgress(TYPE_WPARAM_PROGRESS_POS, static_cast<int>(items.size()));

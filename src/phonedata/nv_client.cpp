@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/byte_reader.h"
+#include "base/printable_text.h"
 #include "base/process_log.h"
 #include "base/progress_reporter.h"
 #include "link/last_answer.h"
@@ -92,7 +93,7 @@ bool NvClient::NvReadRecord(NvRecord& record, int index) {
   StoreU16le(request_ + 1, record.item);
   request_[3] = static_cast<uint8_t>(index);
   if (link_->AsyncTxRx(request_, response_, NvRecord::kSize, kRecordTimeoutMs) != TXRX_ACCEPTED) {
-    Log("[COM%d]  FAIL : %s", Port(), ItemName(item).c_str());
+    Log("[COM%d]  FAIL : %s", Port(), PrintableText(ItemName(item)).c_str());
     return false;
   }
   if (link_->RxStatus() == RX_NV_BAD_PARM) {
@@ -103,7 +104,7 @@ bool NvClient::NvReadRecord(NvRecord& record, int index) {
   const auto packet = reader.View(0, NvRecord::kSize);
   if (!packet) {
     LogShortAnswer(Port(), "NvReadRecord", reader);
-    Log("[COM%d]  FAIL : %s", Port(), ItemName(item).c_str());
+    Log("[COM%d]  FAIL : %s", Port(), PrintableText(ItemName(item)).c_str());
     return false;
   }
   const NvRecord answer = NvRecord::DecodeFrom(packet->data());
@@ -144,7 +145,8 @@ bool NvClient::NvWrite(NvRecord& record) {
   const auto answered = reader.U16(kNvStatusOffset);
   if (accepted && !answered) LogShortAnswer(Port(), "NvWrite", reader);
   if (!accepted || !answered) {
-    Log("[COM%d]    NV Write Fail : %s(%d)", Port(), ItemName(record.item).c_str(), record.item);
+    Log("[COM%d]    NV Write Fail : %s(%d)", Port(), PrintableText(ItemName(record.item)).c_str(),
+        record.item);
     return false;
   }
   const uint16_t status = *answered;
@@ -163,7 +165,7 @@ bool NvClient::GetBanner(std::string* banner) {
   if (NvReadRecord(scratch_, 0) && scratch_.status == NV_DONE_S && scratch_.IsValid()) {
     const auto* text = reinterpret_cast<const char*>(scratch_.data.data());
     std::string value(text, strnlen(text, NvRecord::kDataSize));
-    Log("[COM%d] Banner : %s", Port(), value.c_str());
+    Log("[COM%d] Banner : %s", Port(), PrintableText(value).c_str());
     if (banner) *banner = value;
     return true;
   }
@@ -200,7 +202,7 @@ int NvClient::BackupNvToFile(const std::string& path, const NvRanges& ranges) {
   if (!set_) set_ = std::make_unique<NvBackupSet>();
   if (!set_) return NV_RESULT_NO_SET;
   if (!set_->Open(path, NvBackupSet::kWrite)) {
-    Log("NV_ERROR_FILE_CREATE %s", path.c_str());
+    Log("NV_ERROR_FILE_CREATE %s", PrintableText(path).c_str());
     return NV_RESULT_FILE_CREATE;
   }
   NvRecord record;
@@ -219,14 +221,14 @@ int NvClient::BackupNvToFile(const std::string& path, const NvRanges& ranges) {
   // A backup that did not reach the disk must not pass for one that did.
   if (!set_->Flush()) {
     set_->Close();
-    Log("NV_ERROR_FILE_WRITE %s", path.c_str());
+    Log("NV_ERROR_FILE_WRITE %s", PrintableText(path).c_str());
     return NV_RESULT_FILE_CREATE;
   }
   return NV_RESULT_OK;
 }
 
 int NvClient::LoadNvBackupFile(const std::string& path) {
-  Log("[COM%d] Read Backup File : %s", Port(), path.c_str());
+  Log("[COM%d] Read Backup File : %s", Port(), PrintableText(path).c_str());
   set_.reset();
   set_ = std::make_unique<NvBackupSet>();
   if (!set_) return NV_RESULT_NO_SET;

@@ -14,11 +14,37 @@ namespace tr52 {
 
 namespace {
 
-// Ends the flow with the step's code when it is not 0.
-#define RETURN_IF_FAILED(step)                        \
-  do {                                                \
-    if (const int rc_ = (step); rc_ != 0) return rc_; \
+// Ends the flow with the step's code when it is not 0, naming the step in the download's facts
+// (the step that ended the download, for its record).
+#define RETURN_IF_FAILED(name, step)                                          \
+  do {                                                                        \
+    if (const int rc_ = (step); rc_ != 0) return ctx.facts.EndsAt(name, rc_); \
   } while (0)
+
+// The names the download's record gives the steps.
+constexpr const char kStepOpenPort[] = "open port";
+constexpr const char kStepEfsGangImage[] = "check EFS GANG image";
+constexpr const char kStepSecurityCode[] = "security code";
+constexpr const char kStepOffline[] = "off line";
+constexpr const char kStepNvBackup[] = "NV backup";
+constexpr const char kStepToDownloadMode[] = "switch to download mode";
+constexpr const char kStepDetectDownload[] = "detect in download mode";
+constexpr const char kStepDloadUnlock[] = "download-mode unlock";
+constexpr const char kStepDetectNormal[] = "detect in normal mode";
+constexpr const char kStepNvRestore[] = "NV restore";
+constexpr const char kStepEraseMedia[] = "erase media";
+constexpr const char kStepWriteMedia[] = "write media";
+constexpr const char kStepWriteModules[] = "write modules";
+constexpr const char kStepReset[] = "reset";
+constexpr const char kStepCalibration[] = "calibration restore and reset";
+constexpr const char kStepPartitionTable[] = "trusted mode and partition table";
+constexpr const char kStepCommMode[] = "communication mode";
+constexpr const char kStepEraseEfs[] = "erase EFS";
+constexpr const char kStepResetAfterFlash[] = "reset after the flash";
+
+std::string WriteStep(int imageType) {
+  return std::string("write ") + ImageTypeName(imageType);
+}
 
 constexpr int kReacquireTries = 10;
 constexpr uint64_t kReacquirePauseMs = 1000;
@@ -43,7 +69,7 @@ int InvalidBootingMode(StepContext& ctx, uint8_t mode) {
 int RedetectNormalMode(StepContext& ctx, uint8_t& mode) {
   if (!ctx.link->Open(ctx.port)) return kResultOpenPort;
   mode = BOOT_UNKNOWN;
-  RETURN_IF_FAILED(GetBootingMode(ctx, mode));
+  if (const int rc = GetBootingMode(ctx, mode); rc != 0) return rc;
   if (!IsDiagMode(mode)) return InvalidBootingMode(ctx, mode);
   return 0;
 }
@@ -78,7 +104,7 @@ int WriteAmss(StepContext& ctx) {
 
 // Calibration restore at the end of a download, then the final reset and its wait.
 int RestoreCalibrationAndReset(StepContext& ctx, uint8_t mode) {
-  RETURN_IF_FAILED(CnvRestoreAndReset(ctx, mode));
+  RETURN_IF_FAILED(kStepCalibration, CnvRestoreAndReset(ctx, mode));
   ctx.link->Close();
   Wait(ctx, kWaitReset);
   return 0;
@@ -87,21 +113,22 @@ int RestoreCalibrationAndReset(StepContext& ctx, uint8_t mode) {
 }  // namespace
 
 int RunFlashBlock(StepContext& ctx) {
-  RETURN_IF_FAILED(PreNandDownload(ctx));
+  RETURN_IF_FAILED(kStepPartitionTable, PreNandDownload(ctx));
   const bool bootCodeLocked = BootCodeStillLocked(ctx);
-  if (!ctx.dload->GetCommMode(ctx.dload->CommMode())) return kResultCommMode;
+  if (!ctx.dload->GetCommMode(ctx.dload->CommMode()))
+    return ctx.facts.EndsAt(kStepCommMode, kResultCommMode);
   if (!bootCodeLocked) {
-    if (ctx.Selects(IMAGE_DBL)) RETURN_IF_FAILED(NandDownload(ctx, IMAGE_DBL));
-    if (ctx.Selects(IMAGE_FSBL)) RETURN_IF_FAILED(NandDownload(ctx, IMAGE_FSBL));
-    if (ctx.Selects(IMAGE_OSBL)) RETURN_IF_FAILED(NandDownload(ctx, IMAGE_OSBL));
+    for (int type : {IMAGE_DBL, IMAGE_FSBL, IMAGE_OSBL})
+      if (ctx.Selects(type)) RETURN_IF_FAILED(WriteStep(type), NandDownload(ctx, type));
   }
-  if (ctx.Selects(IMAGE_FLEXIBLE_LOGO)) RETURN_IF_FAILED(NandDownload(ctx, IMAGE_FLEXIBLE_LOGO));
+  if (ctx.Selects(IMAGE_FLEXIBLE_LOGO))
+    RETURN_IF_FAILED(WriteStep(IMAGE_FLEXIBLE_LOGO), NandDownload(ctx, IMAGE_FLEXIBLE_LOGO));
   ctx.dload->GetParameters();  // kept for the write method below; a failed read offers nothing
-  if (ctx.Selects(IMAGE_AMSS)) RETURN_IF_FAILED(WriteAmss(ctx));
-  RETURN_IF_FAILED(EfsEraseStep(ctx));
-  if (ctx.Selects(IMAGE_EFS_GANG)) RETURN_IF_FAILED(WriteEfsImage(ctx, IMAGE_EFS_GANG));
-  if (ctx.Selects(IMAGE_EFS_GANG_APPS)) RETURN_IF_FAILED(WriteEfsImage(ctx, IMAGE_EFS_GANG_APPS));
-  RETURN_IF_FAILED(Reset_N_Close(ctx, true));
+  if (ctx.Selects(IMAGE_AMSS)) RETURN_IF_FAILED(WriteStep(IMAGE_AMSS), WriteAmss(ctx));
+  RETURN_IF_FAILED(kStepEraseEfs, EfsEraseStep(ctx));
+  for (int type : {IMAGE_EFS_GANG, IMAGE_EFS_GANG_APPS})
+    if (ctx.Selects(type)) RETURN_IF_FAILED(WriteStep(type), WriteEfsImage(ctx, type));
+  RETURN_IF_FAILED(kStepResetAfterFlash, Reset_N_Close(ctx, true));
   const bool efsWritten = ctx.Selects(IMAGE_EFS_GANG) || ctx.Selects(IMAGE_EFS_GANG_APPS);
   Wait(ctx, efsWritten ? kWaitDbCreation : kWaitReset);
   return 0;
@@ -110,38 +137,38 @@ int RunFlashBlock(StepContext& ctx) {
 int RunNormalFlow(StepContext& ctx) {
   uint8_t mode = BOOT_DIAG_CSW;
   ctx.bootMode = mode;
-  RETURN_IF_FAILED(CheckEfsGangImage());
-  if (!ctx.LinkOpen()) return kResultOpenPort;
-  RETURN_IF_FAILED(Unlock(ctx, mode));
-  RETURN_IF_FAILED(OfflineMode(ctx));
+  RETURN_IF_FAILED(kStepEfsGangImage, CheckEfsGangImage());
+  if (!ctx.LinkOpen()) return ctx.facts.EndsAt(kStepOpenPort, kResultOpenPort);
+  RETURN_IF_FAILED(kStepSecurityCode, Unlock(ctx, mode));
+  RETURN_IF_FAILED(kStepOffline, OfflineMode(ctx));
   CheckBatteryLevel(ctx);
   char backupFile[32];
   std::snprintf(backupFile, sizeof(backupFile), "nv_backup_%d.nv2", ctx.port);
-  RETURN_IF_FAILED(NvBackup(ctx, backupFile));
-  RETURN_IF_FAILED(DloadMode(ctx, false));
+  RETURN_IF_FAILED(kStepNvBackup, NvBackup(ctx, backupFile));
+  RETURN_IF_FAILED(kStepToDownloadMode, DloadMode(ctx, false));
   ctx.link->Close();
   Wait(ctx, kWaitEmergencyReset);
-  RETURN_IF_FAILED(ReacquireInDownloadMode(ctx, mode));
-  RETURN_IF_FAILED(Unlock(ctx, mode));
-  RETURN_IF_FAILED(RunFlashBlock(ctx));
+  RETURN_IF_FAILED(kStepDetectDownload, ReacquireInDownloadMode(ctx, mode));
+  RETURN_IF_FAILED(kStepDloadUnlock, Unlock(ctx, mode));
+  RETURN_IF_FAILED("flash", RunFlashBlock(ctx));
 
-  RETURN_IF_FAILED(RedetectNormalMode(ctx, mode));
+  RETURN_IF_FAILED(kStepDetectNormal, RedetectNormalMode(ctx, mode));
   if (!ctx.link->Open(ctx.port)) {
     Log("[COM%d] Final ZU3G_ERROR_OPEN_PORT::Port[%d]", ctx.port, ctx.port);
-    return kResultOpenPort;
+    return ctx.facts.EndsAt(kStepOpenPort, kResultOpenPort);
   }
-  RETURN_IF_FAILED(Unlock(ctx, mode));
-  RETURN_IF_FAILED(NV_Restore(ctx, nullptr));
+  RETURN_IF_FAILED(kStepSecurityCode, Unlock(ctx, mode));
+  RETURN_IF_FAILED(kStepNvRestore, NV_Restore(ctx, nullptr));
   if (ctx.Selects(IMAGE_MEDIA)) {
-    RETURN_IF_FAILED(MediaStep(ctx, false));
-    RETURN_IF_FAILED(MediaStep(ctx, true));
+    RETURN_IF_FAILED(kStepEraseMedia, MediaStep(ctx, false));
+    RETURN_IF_FAILED(kStepWriteMedia, MediaStep(ctx, true));
   }
-  if (ctx.Selects(IMAGE_MODULE)) RETURN_IF_FAILED(ModuleStep(ctx, true));
+  if (ctx.Selects(IMAGE_MODULE)) RETURN_IF_FAILED(kStepWriteModules, ModuleStep(ctx, true));
   if (ctx.Selects(IMAGE_MEDIA) || ctx.Selects(IMAGE_MODULE)) {
-    RETURN_IF_FAILED(DiagReset(ctx));
+    RETURN_IF_FAILED(kStepReset, DiagReset(ctx));
     Wait(ctx, kWaitDbCreation);
     ctx.link->Close();
-    RETURN_IF_FAILED(RedetectNormalMode(ctx, mode));
+    RETURN_IF_FAILED(kStepDetectNormal, RedetectNormalMode(ctx, mode));
   }
   if (!ctx.LinkOpen() || !ctx.Has(OPT_CNV_RESTORE)) return 0;
   return RestoreCalibrationAndReset(ctx, mode);
@@ -150,21 +177,18 @@ int RunNormalFlow(StepContext& ctx) {
 int RunEmergencyFlow(StepContext& ctx) {
   if (!ctx.link->Open(ctx.port)) {
     Log("[COM%d] Port Open Fail", ctx.port);
-    return kResultOpenPort;
+    return ctx.facts.EndsAt(kStepOpenPort, kResultOpenPort);
   }
   uint8_t mode = BOOT_DLOAD;
-  RETURN_IF_FAILED(GetBootingMode(ctx, mode));
-  if (!IsDloadMode(mode)) return kResultWrongBootMode;
-  RETURN_IF_FAILED(CheckEfsGangImage());
-  if (!ctx.LinkOpen()) return kResultOpenPort;
-  RETURN_IF_FAILED(Unlock(ctx, mode));
-  RETURN_IF_FAILED(RunFlashBlock(ctx));
+  RETURN_IF_FAILED(kStepDetectDownload, GetBootingMode(ctx, mode));
+  if (!IsDloadMode(mode)) return ctx.facts.EndsAt(kStepDetectDownload, kResultWrongBootMode);
+  RETURN_IF_FAILED(kStepEfsGangImage, CheckEfsGangImage());
+  if (!ctx.LinkOpen()) return ctx.facts.EndsAt(kStepOpenPort, kResultOpenPort);
+  RETURN_IF_FAILED(kStepDloadUnlock, Unlock(ctx, mode));
+  RETURN_IF_FAILED("flash", RunFlashBlock(ctx));
   if (!ctx.Has(OPT_CNV_RESTORE)) return 0;
 
-  if (!ctx.link->Open(ctx.port)) return kResultOpenPort;
-  mode = BOOT_UNKNOWN;
-  RETURN_IF_FAILED(GetBootingMode(ctx, mode));
-  if (!IsDiagMode(mode)) return InvalidBootingMode(ctx, mode);
+  RETURN_IF_FAILED(kStepDetectNormal, RedetectNormalMode(ctx, mode));
   return RestoreCalibrationAndReset(ctx, mode);
 }
 
@@ -176,7 +200,7 @@ int RunDownloadFlow(StepContext& ctx) {
       return RunEmergencyFlow(ctx);
     default:
       Log("[COM%d] __DownloadThread :: no download flow %d", ctx.port, ctx.flowType);
-      return kResultNoSuchFlow;
+      return ctx.facts.EndsAt("download flow", kResultNoSuchFlow);
   }
 }
 

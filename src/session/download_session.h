@@ -2,6 +2,7 @@
 // worker thread (Run).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,8 +44,9 @@ class DownloadSession {
 
   // Takes a complete parameter record and configures the runner with it.
   void Start(const SessionParams& params);
-  // The download (worker thread): port open, booting mode, image load, flow, port close and the
-  // final step message. Returns the result code (0 = success).
+  // The download (worker thread): port open, booting mode, image load, flow, port close, the
+  // download's record (beside the process log) and the final step message. Returns the result
+  // code (0 = success). An exception from the download is recorded as code 500 and passed on.
   int Run();
 
   // Opens the COM port through the link (IsConnected); true when open.
@@ -64,6 +66,10 @@ class DownloadSession {
   void ConfigureRunner();
   // Posts TYPE_WPARAM_UPGRADE_ERROR with `code` to the dialog and logs it (when there is one).
   void ReportError(int code);
+  // Run up to its final message: the result code; `finalMessage` says whether one is due.
+  int Download(bool& finalMessage);
+  // Writes the download's record; a record that cannot be written is logged, nothing more.
+  void Record(int result, std::chrono::system_clock::time_point started);
 
   std::unique_ptr<StepRunner> runner_;
   int flowType_ = kFlowDownload;
@@ -74,6 +80,7 @@ class DownloadSession {
   uint32_t options_ = 0;
   unsigned notifyMsg_ = 0;
   double waitScale_ = 1.0;
+  std::string devicePath_;  // of the port, once the download opened it
 };
 
 }  // namespace tr52

@@ -15,7 +15,8 @@ namespace tr52 {
 
 // --- detection and unlock (steps_detect.cpp) ----------------------------------------------
 // Detects how the phone answers (mode in/out: 0 unknown, 1/5 normal, 2/6 download) and checks
-// its model name. 0, 502 (no phone) or 503 (another model). Stores the mode in ctx.bootMode.
+// its model name. 0, 502 (no phone) or 503 (another model). Stores the mode in ctx.bootMode;
+// notes the mode, and the first model name and banner the phone sent, in ctx.facts.
 int GetBootingMode(StepContext& ctx, uint8_t& mode);
 // Security code (modes 1, 5: 508 on refusal) or download-mode unlock (modes 2, 6: 1014).
 int Unlock(StepContext& ctx, uint8_t mode);
@@ -38,6 +39,7 @@ int NV_Restore(StepContext& ctx, const char* fileName);
 int CnvRestoreAndReset(StepContext& ctx, uint8_t mode);
 
 // --- flash steps (steps_flash.cpp) --------------------------------------------------------
+// Each image write is noted in ctx.facts: what was sent, how, and whether it was written.
 int PreNandDownload(StepContext& ctx);  // trusted mode and partition table
 // Checks the boot-code lock and tries to release it; true when it is still on (the boot
 // loaders must then not be written). Never fails the download by itself.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "session/download_facts.h"
 #include "win/window.h"
 
 namespace tr52 {
@@ -57,6 +58,8 @@ struct StepContext {
   // How much faster than real time the named waits and the port re-acquisition pauses run
   // (1 on a real line). Protocol time-outs never scale: a phone's late answer keeps its meaning.
   double waitScale = 1.0;
+  // What this download saw and did so far, for its record (the session starts it afresh).
+  DownloadFacts facts;
 
   bool Selects(int imageType) const { return (imageMask >> imageType) & 1u; }
   bool Has(uint32_t option) const { return (options & option) != 0; }

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/printable_text.h"
 #include "base/process_log.h"
 #include "base/progress_reporter.h"
 #include "commands/diag_client.h"
@@ -36,12 +37,15 @@ std::string StripEmergencyName(const std::string& name) {
 
 int GetBootingMode(StepContext& ctx, uint8_t& mode) {
   std::string name;
+  DownloadFacts& facts = ctx.facts;
   if (ctx.diag && IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DIAG, BOOT_DIAG_CSW})) {
     if (ctx.diag->GetModelName(name)) {
+      if (!facts.model) facts.model = name;
       mode = BOOT_DIAG;
       std::string banner;
       if (ctx.nv && ctx.nv->GetBanner(&banner)) {
-        Log("Banner : %s", banner.c_str());
+        if (!facts.banner) facts.banner = banner;
+        Log("Banner : %s", PrintableText(banner).c_str());
         if (banner.find("CSW") != std::string::npos) mode = BOOT_DIAG_CSW;
       }
     } else {
@@ -56,25 +60,27 @@ int GetBootingMode(StepContext& ctx, uint8_t& mode) {
       Log("[COM%d] GetEmergencyModelName - FAIL (No Phone)", ctx.port);
       return kResultNoPhone;
     }
+    if (!facts.model) facts.model = name;
     if (!name.empty() && name.back() == 'C') mode = BOOT_DLOAD_C;
     if (StartsWithKw(name)) {
       name = StripEmergencyName(name);
-      Log("DLOAD_VERRSP_F : %s", name.c_str());
+      Log("DLOAD_VERRSP_F : %s", PrintableText(name).c_str());
     }
   }
+  facts.bootModes.push_back(mode);
 
   if (ctx.diag &&
       IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DIAG, BOOT_DLOAD, BOOT_DIAG_CSW, BOOT_DLOAD_C})) {
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     if (name != kModelCode) {
-      Log("[COM%d] Compare Model Name FAIL...Phone %s vs Dll %s", ctx.port, name.c_str(),
-          kModelCode);
+      Log("[COM%d] Compare Model Name FAIL...Phone %s vs Dll %s", ctx.port,
+          PrintableText(name).c_str(), kModelCode);
       return kResultModelMismatch;
     }
   }
 
-  ctx.reporter->WebDLFunction(0, "%s", name.c_str());
+  ctx.reporter->WebDLFunction(0, "%s", PrintableText(name).c_str());
   ctx.bootMode = mode;
   return 0;
 }

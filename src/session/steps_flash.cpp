@@ -1,10 +1,13 @@
 // Flash steps on a phone in download mode: trusted mode and partition table, the boot-code
 // lock, the three ways of writing an image (NAND programmer, RAM download, pipelined write),
 // the EFS erase and the reset at the end.
+#include <string_view>
+
 #include "base/messages.h"
 #include "base/process_log.h"
 #include "base/progress_reporter.h"
 #include "commands/dload_client.h"
+#include "commands/image_type_table.h"
 #include "link/phone_link.h"
 #include "package/image_store.h"
 #include "platform/clock.h"
@@ -43,16 +46,35 @@ bool HasImageData(int imageType) {
   return IsImageLoaded(imageType) && ImageData(imageType) != nullptr && ImageSize(imageType) > 0;
 }
 
+// Notes the image write that just ended in the download's facts, with the bytes it sent.
+void NoteImageWrite(StepContext& ctx, int imageType, const char* method, bool written) {
+  const SentBytes sent = ctx.dload->TakeSent();
+  ImageWrite image;
+  image.type = ImageTypeName(imageType);
+  if (ctx.facts.package) {
+    for (const LoadedImage& loaded : ctx.facts.package->images)
+      if (loaded.type == image.type) image.name = loaded.name;
+  }
+  // Addresses 0 and 1 of the table mean "where the phone puts it", not a NAND address.
+  const uint32_t start = ImageTypeTable::Row(imageType).nandStart;
+  if (std::string_view(method) == kMethodNand && start > 1) image.address = start;
+  image.method = method;
+  image.size = sent.count;
+  image.md5 = Md5Hex(sent.md5);
+  image.written = written;
+  ctx.facts.images.push_back(std::move(image));
+}
+
 }  // namespace
 
 int PreNandDownload(StepContext& ctx) {
   Log("[COM%d] Pre Nand Download", ctx.port);
   if (!ctx.LinkOpen()) return kResultOpenPort;
   if (!ctx.dload->SetTrustedMode(1)) return kResultTrustedMode;
-  if (!ctx.dload->NandFlashInitWithFile(IMAGE_PARTITION_TBL, 0) &&
-      !ctx.dload->NandFlashInitWithFile(IMAGE_PARTITION_TBL, 1))
-    return kResultPartitionTable;
-  return 0;
+  const bool sent = ctx.dload->NandFlashInitWithFile(IMAGE_PARTITION_TBL, 0) ||
+                    ctx.dload->NandFlashInitWithFile(IMAGE_PARTITION_TBL, 1);
+  NoteImageWrite(ctx, IMAGE_PARTITION_TBL, kMethodPartitionTable, sent);
+  return sent ? 0 : kResultPartitionTable;
 }
 
 bool BootCodeStillLocked(StepContext& ctx) {
@@ -83,11 +105,14 @@ int NandDownload(StepContext& ctx, int imageType) {
     if (!ctx.dload->NandFlashImageInit(static_cast<ImageType>(imageType))) return initFailure;
   }
   ctx.PointProgressAt(TYPE_WPARAM_WRITE_TO_FLASH);
-  if (!ctx.dload->NandFlashWrite(static_cast<ImageType>(imageType))) {
+  const bool sent = ctx.dload->NandFlashWrite(static_cast<ImageType>(imageType));
+  const bool finalized = sent && ctx.dload->NandFlashFinalize();
+  NoteImageWrite(ctx, imageType, kMethodNand, finalized);
+  if (!sent) {
     Log("[COM%d] ERROR :  NandFlashWrite(%s)", ctx.port, name);
     return kResultNandWrite;
   }
-  if (!ctx.dload->NandFlashFinalize()) {
+  if (!finalized) {
     Log("[COM%d] ERROR :  NandFlashFinalize(%s)", ctx.port, name);
     return kResultNandFinalize;
   }
@@ -136,16 +161,22 @@ int RamDownloadAmss(StepContext& ctx) {
   Log("[COM%d] >>Dl_Write(IMAGE_AMSS)", ctx.port);
   const int written = ctx.dload->Dl_Write(IMAGE_AMSS);
   if (written == kDlWriteFailed) {
+    NoteImageWrite(ctx, IMAGE_AMSS, kMethodRam, false);
     Log("[COM%d] ERROR Dl_Write() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_SDRAM", ctx.port);
     return kResultRamWrite;
   }
   // A port that closed under the write cannot be programmed from RAM.
-  if (written == kDlWriteNotOpen) return kResultOpenPort;
+  if (written == kDlWriteNotOpen) {
+    NoteImageWrite(ctx, IMAGE_AMSS, kMethodRam, false);
+    return kResultOpenPort;
+  }
 
   ctx.Announce(TYPE_WPARAM_WRITE_TO_FLASH, 0, "TYPE_WPARAM_WRITE_TO_FLASH %d",
                TYPE_WPARAM_WRITE_TO_FLASH);
   Log("[COM%d] >>Dl_Program()", ctx.port);
-  if (!ctx.dload->Dl_Program()) {
+  const bool programmed = ctx.dload->Dl_Program();
+  NoteImageWrite(ctx, IMAGE_AMSS, kMethodRam, programmed);
+  if (!programmed) {
     Log("[COM%d] ERROR Dl_Program() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_SDRAM", ctx.port);
     return kResultRamProgram;
   }
@@ -184,7 +215,9 @@ int AsyncWrite(StepContext& ctx, int imageType) {
     default:
       break;
   }
-  if (ctx.dload->Dl_AsyncOptimizeWrite(type)) return 0;
+  const bool written = ctx.dload->Dl_AsyncOptimizeWrite(type);
+  NoteImageWrite(ctx, imageType, kMethodPipelined, written);
+  if (written) return 0;
   Log("[COM%d] ERROR Dl_AsyncOptimizeWrite() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_FLASH", ctx.port);
   return TimeoutOr(ctx, kResultAsyncWrite);
 }

@@ -297,6 +297,7 @@ TEST_F(PluginFaultMatrix, EveryFaultAtEveryStepEndsWithItsCodeAndLeavesNothingBe
     SCOPED_TRACE(what);
     const tr52test::ResourceCount before = tr52test::CountResources();
     const size_t logFrom = LogLines().size();
+    const size_t recordsBefore = Records().size();
     const uint64_t startMs = NowMs();
     const auto realStart = std::chrono::steady_clock::now();
     auto phone = StartPhone(com, row.start, ScenarioFor(row));
@@ -326,6 +327,14 @@ TEST_F(PluginFaultMatrix, EveryFaultAtEveryStepEndsWithItsCodeAndLeavesNothingBe
       if (row.logLine != nullptr) {
         EXPECT_TRUE(LoggedAfter(logFrom, WithCom(row.logLine, com))) << row.logLine;
       }
+      // One record of the download, written before the result: the same code, and for a
+      // failure the step that ended the download.
+      const auto records = Records();
+      ASSERT_EQ(records.size(), recordsBefore + 1);
+      EXPECT_EQ(records.back().com, com);
+      EXPECT_EQ(records.back().result, code == 1 ? 0 : code);
+      EXPECT_EQ(records.back().facts.endStep.has_value(), code != 1)
+          << records.back().facts.endStep.value_or("");
     }
     EXPECT_TRUE(Close());
     win::PumpMessages(30);

@@ -10,6 +10,8 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@
 #include "frame/module_entry.h"
 #include "package/image_store.h"
 #include "platform/process_info.h"
+#include "session/download_record.h"
 #include "session/download_session.h"
 #include "session/session_registry.h"
 #include "support/download_package.h"
@@ -80,6 +83,7 @@ class PluginHost : public ::testing::Test {
                                 });
     parent_.m_hWnd = host_;
     logStart_ = LogText().size();
+    recordStart_ = RecordText().size();
   }
   ~PluginHost() override { win::DestroyWindow(host_); }
 
@@ -133,6 +137,26 @@ class PluginHost : public ::testing::Test {
     return false;
   }
 
+  // The download records written since the test started, in order (a line that is no record
+  // fails the test).
+  std::vector<tr52::DownloadRecord> Records() const {
+    std::vector<tr52::DownloadRecord> records;
+    std::istringstream lines(RecordText().substr(recordStart_));
+    for (std::string line; std::getline(lines, line);) {
+      auto record = tr52::ParseDownloadRecord(line);
+      EXPECT_TRUE(record.has_value()) << line;
+      if (record) records.push_back(std::move(*record));
+    }
+    return records;
+  }
+  // The record of the last download of `com` since the test started.
+  std::optional<tr52::DownloadRecord> LastRecord(int com) const {
+    std::optional<tr52::DownloadRecord> last;
+    for (auto& record : Records())
+      if (record.com == com) last = std::move(record);
+    return last;
+  }
+
   static TempDir* dir_;
   static ScopedEnv* table_;
   static DownloadPackage* package_;
@@ -145,11 +169,16 @@ class PluginHost : public ::testing::Test {
   std::vector<win::WPARAM> results_;
 
  private:
-  static std::string LogText() {
-    std::ifstream in(tr52::ProcessLog::DefaultPath(), std::ios::binary);
+  static std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
+  static std::string LogText() { return FileText(tr52::ProcessLog::DefaultPath()); }
+  static std::string RecordText() {
+    return FileText(tr52::RecordPathFor(tr52::ProcessLog::DefaultPath()));
+  }
   size_t logStart_ = 0;
+  size_t recordStart_ = 0;
 };
 
 inline TempDir* PluginHost::dir_ = nullptr;

@@ -17,14 +17,18 @@
 #include <map>
 #include <memory>
 #include <ostream>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "dz_writer.h"
 #include "package/image_store.h"
+#include "platform/crypto.h"
 #include "platform/port_table.h"
+#include "session/download_record.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "vphone/scenario.h"
@@ -514,43 +518,6 @@ std::string ReadText(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The JSON object of one port in the run record ("com": <n> up to the end of its object).
-std::string PortRecord(const std::string& json, int com) {
-  const auto at = json.find("\"com\": " + std::to_string(com) + ",");
-  if (at == std::string::npos) return "";
-  return json.substr(at, json.find("\n    }", at) - at);
-}
-
-// The value of the first `"key": value` in `json` as written: a number, null, true/false or a
-// quoted string; "" when the key is missing.
-std::string Field(const std::string& json, const std::string& key) {
-  const std::string tag = "\"" + key + "\": ";
-  const auto at = json.find(tag);
-  if (at == std::string::npos) return "";
-  const auto from = at + tag.size();
-  return json.substr(from, json.find_first_of(",\n", from) - from);
-}
-
-// An image as a port's record tells it, or as the test expects it.
-struct ImageFact {
-  std::string method;
-  std::string size;
-  std::string written;
-  bool operator==(const ImageFact&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const ImageFact& f) {
-  return os << f.method << " " << f.size << " bytes, written " << f.written;
-}
-
-std::map<std::string, ImageFact> ImageFacts(const std::string& portRecord) {
-  static const std::regex image(
-      R"re(\{"type": "([^"]*)", "method": "([^"]*)", "size": (\w+), "written": (\w+)\})re");
-  std::map<std::string, ImageFact> facts;
-  for (std::sregex_iterator it(portRecord.begin(), portRecord.end(), image), end; it != end; ++it)
-    facts[(*it)[1]] = {(*it)[2], (*it)[3], (*it)[4]};
-  return facts;
-}
-
 // The station's name of the way a virtual phone's flash received an image.
 std::string MethodName(vphone::FlashMethod method) {
   switch (method) {
@@ -564,6 +531,10 @@ std::string MethodName(vphone::FlashMethod method) {
       return "partition table";
   }
   return "?";
+}
+
+std::string Md5Of(const uint8_t* data, size_t size) {
+  return tr52::Md5Hex(tr52::Md5::Of(data, size));
 }
 
 // Four phones at once, each taking another road: the normal-mode flow with the classic NAND
@@ -606,50 +577,83 @@ TEST(StationPhones, RunRecordTellsModelFlowAndResultOfEachPort) {
     ASSERT_TRUE(phones.back()->Start(&error)) << c.com << ": " << error;
   }
 
-  // The log of an earlier run, longer than this run's and with lines that would mislead: the
-  // plug-in re-creates the log, and the record must read only this run's.
+  // Records of an earlier run and a broken line beside the station: the station reads only
+  // the records its own downloads append.
+  const fs::path recordFile = station.Exe().parent_path() / "station_downloads.jsonl";
   {
-    std::ofstream stale(station.Exe().parent_path() / "station_log.txt", std::ios::binary);
-    stale << "[07:00:00:000]  : =============================================\r\n"
-             "[07:00:00:000]  : Log is started on 08.12.2026, at 07:00:00:000, \r\n"
-             "executable: /x/station (ProcID: 0x00000001), \r\ncompile time : x\r\n";
-    for (int i = 0; i < 5000; ++i) stale << "[07:00:01:000]  : [COM45] _DloadMode()\r\n";
+    tr52::DownloadRecord stale;
+    stale.hostPid = 1;
+    stale.com = 45;
+    stale.facts.model = "STALE";
+    std::ofstream(recordFile, std::ios::binary) << tr52::DownloadRecordLine(stale) << "{broken\n";
   }
-  const std::string json = fw.File("run.json");
+  const std::string jsonPath = fw.File("run.json");
   const auto r = station.Run({"--package", package.path, "--ports", "44-47", "--batch", "--timeout",
-                              "120", "--poll-ms", "50", "--time-scale", "20", "--json", json},
+                              "120", "--poll-ms", "50", "--time-scale", "20", "--json", jsonPath},
                              "", std::chrono::seconds(150));
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  ASSERT_TRUE(fs::exists(json)) << r.out << r.err;
-  const std::string record = ReadText(json);
+  ASSERT_TRUE(fs::exists(jsonPath)) << r.out << r.err;
+  const auto run = nlohmann::json::parse(ReadText(jsonPath));
+  // The records of this run, as the plug-in wrote them.
+  std::map<int, nlohmann::json> records;
+  std::istringstream lines(ReadText(recordFile));
+  for (std::string line; std::getline(lines, line);) {
+    const auto record = nlohmann::json::parse(line, nullptr, false);
+    if (!record.is_discarded() && record["host_pid"] != 1)
+      records[record["com"].get<int>()] = record;
+  }
+  ASSERT_EQ(records.size(), cases.size());
 
+  std::map<int, nlohmann::json> ports;
+  for (const auto& port : run["ports"]) ports[port["com"].get<int>()] = port;
   for (size_t i = 0; i < cases.size(); ++i) {
     const PhoneCase& c = cases[i];
     SCOPED_TRACE("COM" + std::to_string(c.com));
-    const std::string port = PortRecord(record, c.com);
-    ASSERT_FALSE(port.empty()) << record;
-    EXPECT_EQ(Field(port, "result"), "0") << port;
-    EXPECT_EQ(Field(port, "outcome"), "\"ok\"") << port;
-    EXPECT_EQ(Field(port, "model"), "\"TR52\"") << port;
-    EXPECT_EQ(Field(port, "flow"), std::to_string(c.flow)) << port;
+    ASSERT_TRUE(ports.count(c.com)) << run.dump(2);
+    const nlohmann::json& port = ports[c.com];
+    const nlohmann::json& record = records[c.com];
+    EXPECT_EQ(port["result"], 0) << port.dump(2);
+    EXPECT_EQ(port["outcome"], "ok");
+    EXPECT_EQ(port["flow"], c.flow);
+    // The model as the phone first sent it: its normal-mode name, or its download-mode name.
+    EXPECT_EQ(port["model"], c.mode == vphone::Mode::Normal ? "TR52" : "KW_TR52/V10A");
+    EXPECT_EQ(port["end_step"], nullptr);
+    // Field by field, what the record of the download says.
+    for (const char* key :
+         {"model", "flow", "banner", "boot_modes", "end_step", "port", "started", "ended"})
+      EXPECT_EQ(port[key], record[key]) << key;
+    const auto& images = port["images"];
+    ASSERT_EQ(images.size(), record["images"].size());
+    for (size_t k = 0; k < images.size(); ++k)
+      for (const char* key : {"type", "name", "method", "address", "size", "md5", "written"})
+        EXPECT_EQ(images[k][key], record["images"][k][key]) << key;
 
-    std::map<std::string, ImageFact> expected;
-    for (const auto& [type, data] : package.images)
-      expected[type] = {"nand", std::to_string(data.size()), "true"};
-    expected["PARTITION TBL"].method = "partition table";
-    expected["AMSS"].method = c.amss;
-    expected["EFS GANG"].method = c.efs;
-    EXPECT_EQ(ImageFacts(port), expected) << port;
-
-    // The record tells what the phone itself received: each image whole, by that method.
-    for (const auto& [type, fact] : expected) {
+    // And what the phone itself received: each image of the package, whole, by the method the
+    // record names, where it says.
+    std::map<std::string, std::string> expected;
+    for (const auto& [type, data] : package.images) expected[type] = "nand";
+    expected["PARTITION TBL"] = "partition table";
+    expected["AMSS"] = c.amss;
+    expected["EFS GANG"] = c.efs;
+    std::map<std::string, std::string> listed;
+    for (const auto& image : images) {
+      const std::string type = image["type"].get<std::string>();
+      listed[type] = image["method"].get<std::string>();
       const auto flashed = phones[i]->Flash().Find(type);
       ASSERT_TRUE(flashed.has_value()) << type;
-      EXPECT_EQ(MethodName(flashed->method), fact.method) << type;
-      EXPECT_TRUE(flashed->data == package.images.at(type))
-          << type << ": " << flashed->data.size() << " bytes";
+      const std::vector<uint8_t>& data = package.images.at(type);
+      EXPECT_EQ(MethodName(flashed->method), image["method"]) << type;
+      EXPECT_EQ(image["size"], data.size()) << type;
+      EXPECT_EQ(image["md5"], Md5Of(data.data(), data.size())) << type;
+      ASSERT_GE(flashed->data.size(), data.size()) << type;
+      EXPECT_EQ(image["md5"], Md5Of(flashed->data.data(), data.size())) << type << " in flash";
+      EXPECT_EQ(image["written"], true) << type;
+      if (!image["address"].is_null()) {
+        EXPECT_EQ(image["address"], flashed->start) << type;
+      }
     }
+    EXPECT_EQ(listed, expected);
 
     // The plain summary names the port's result code with its name.
     const auto at = r.out.find("station |   COM" + std::to_string(c.com) + ": ");
@@ -657,12 +661,23 @@ TEST(StationPhones, RunRecordTellsModelFlowAndResultOfEachPort) {
     const std::string line = r.out.substr(at, r.out.find('\n', at) - at);
     EXPECT_NE(line.find("(result 0: "), std::string::npos) << line;
   }
-  const std::string summary = record.substr(std::min(record.find("\"summary\""), record.size()));
-  EXPECT_EQ(Field(summary, "ports"), "4") << record;
-  EXPECT_EQ(Field(summary, "ok"), "4") << record;
-  EXPECT_EQ(Field(summary, "failed"), "0") << record;
-  EXPECT_EQ(Field(summary, "unfinished"), "0") << record;
-  EXPECT_EQ(Field(summary, "package"), "\"" + package.path + "\"") << record;
+  const auto& summary = run["summary"];
+  EXPECT_EQ(summary["ports"], 4);
+  EXPECT_EQ(summary["ok"], 4);
+  EXPECT_EQ(summary["failed"], 0);
+  EXPECT_EQ(summary["unfinished"], 0);
+  EXPECT_EQ(summary["records"], recordFile.string());
+  // The package the phones got, as the plug-in loaded it.
+  const std::string file = ReadText(package.path);
+  EXPECT_EQ(summary["package"], package.path);
+  EXPECT_EQ(summary["package_size"], file.size());
+  EXPECT_EQ(summary["package_md5"],
+            Md5Of(reinterpret_cast<const uint8_t*>(file.data()), file.size()));
+  ASSERT_EQ(summary["package_images"].size(), package.images.size());
+  for (const auto& image : summary["package_images"]) {
+    const auto& data = package.images.at(image["type"].get<std::string>());
+    EXPECT_EQ(image["md5"], Md5Of(data.data(), data.size())) << image["type"];
+  }
 }
 
 TEST(StationPhones, InteractivePaneClosesWhenThePhoneGoesAndTheNextPhoneIsServed) {

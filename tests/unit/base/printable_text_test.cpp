@@ -34,4 +34,21 @@ TEST(PrintableText, EscapesControlsAndInvalidUtf8AndKeepsTheRest) {
   for (const Row& row : rows) EXPECT_EQ(tr52::PrintableText(row.in), row.out) << row.in;
 }
 
+TEST(ValidUtf8Text, KeepsValidUtf8WholeAndEscapesTextThatIsNot) {
+  struct Row {
+    std::string in;
+    std::string out;
+  };
+  const Row rows[] = {
+      {"TR52", "TR52"},
+      {"X\r\n[12:00:00:000]  : [COM5] x\x1b", "X\r\n[12:00:00:000]  : [COM5] x\x1b"},
+      {std::string("a\0b", 3), std::string("a\0b", 3)},
+      {"caf\xc3\xa9 \xc2\x85", "caf\xc3\xa9 \xc2\x85"},
+      // One bad byte: the whole text as the log shows it.
+      {"TR52\r\xff", "TR52\\x0d\\xff"},
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(tr52::ValidUtf8Text(row.in), row.out) << row.in;
+}
+
 }  // namespace

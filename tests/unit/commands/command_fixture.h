@@ -137,6 +137,12 @@ class CommandTest : public ::testing::Test {
     peer.SetHandler([](const Bytes&) { return ScriptedPeer::Answers{}; });
   }
   std::vector<Bytes> Requests() const { return peer.Requests(); }
+  // The last image write sent exactly the first `count` bytes of `image`, in order.
+  void ExpectSent(const Bytes& image, size_t count) {
+    const tr52::SentBytes sent = dload.TakeSent();
+    EXPECT_EQ(sent.count, count);
+    EXPECT_EQ(tr52::Md5Hex(sent.md5), tr52::Md5Hex(tr52::Md5::Of(image.data(), count)));
+  }
 
   LogCapture log;
   ScriptedPeer peer;

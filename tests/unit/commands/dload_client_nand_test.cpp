@@ -92,12 +92,14 @@ TEST_F(NandTest, InitWithFileForms) {
   EXPECT_EQ(r[4][0], 0x49);
   EXPECT_TRUE(AllZero(r[4], 1, 9));
   EXPECT_EQ(Bytes(r[4].begin() + 9, r[4].end()), images[IMAGE_MASTER_ROM]);
+  ExpectSent(images[IMAGE_MASTER_ROM], 256);
   EXPECT_TRUE(log.Has(Com(" >>NandFlashInitWithFile(PARTITION TBL)")));
 }
 
 TEST_F(NandTest, InitWithFileSendsNothingForMissingOversizedOrOtherImages) {
   AckAll();
   EXPECT_FALSE(dload.NandFlashInitWithFile(IMAGE_PARTITION_TBL, 0));  // not loaded
+  ExpectSent({}, 0);
   images[IMAGE_PARTITION_TBL] = Pattern(513);
   images[IMAGE_MASTER_ROM] = Pattern(257);
   images[IMAGE_DBL] = Pattern(10);
@@ -169,6 +171,7 @@ TEST_F(NandTest, ClassicWriteOfAShortLastPacketPadsItButProgramsTheRealSize) {
   EXPECT_EQ(w.programs[0].address, 0x00010000u);
   EXPECT_EQ(w.programs[0].size, 5000u);
   EXPECT_EQ(w.flash.at(0x00010000u), images[IMAGE_FLEXIBLE_LOGO]);
+  ExpectSent(images[IMAGE_FLEXIBLE_LOGO], 5000);
 }
 
 TEST_F(NandTest, ClassicWriteOfMasterRomUsesItsOwnGeometry) {
@@ -241,6 +244,7 @@ TEST_F(NandTest, ARamPacketFailingThreeTimesEndsTheWrite) {
   EXPECT_EQ(log.Count("  Ram Writing"), 3u);
   EXPECT_FALSE(log.Has(">> RETRY(3)"));
   EXPECT_EQ(Decode(Requests()).programs.size(), 0u);
+  ExpectSent(images[IMAGE_DBL], 4096);  // the packet the phone took, not the refused one
 }
 
 TEST_F(NandTest, AFailedProgramRequestEndsTheWriteAtOnce) {

@@ -204,6 +204,7 @@ TEST_F(DloadClientTest, DlWriteOfAMultipleOf8192GoesInFullChunks) {
     joined.insert(joined.end(), requests[i].begin() + 8, requests[i].end());
   }
   EXPECT_EQ(joined, images[IMAGE_AMSS]);
+  ExpectSent(images[IMAGE_AMSS], 3 * 8192);
   // Init at 0 and one step per chunk.
   EXPECT_EQ(window.Positions(), (std::vector<int>{0, 1, 2, 3}));
   EXPECT_TRUE(log.Has(Com(" ProgreassiveBar Init wParam lParam(pos)=0 - Max3")));
@@ -249,6 +250,7 @@ TEST_F(DloadClientTest, DlWriteStopsAtAnErrorNumberOrAFailedChunk) {
   EXPECT_TRUE(peer.WaitForRequests(2, 2000));
   EXPECT_EQ(peer.RequestCount(), 2u);
   EXPECT_TRUE(log.Has(Com(" Dl_Write - ErrNo(7), Addr(0x00002000), Len(0x00002000)")));
+  ExpectSent(images[IMAGE_AMSS], 8192);
 
   AnswerAlways({0x03, 0x00, 0x07});
   EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::kDlWriteFailed);

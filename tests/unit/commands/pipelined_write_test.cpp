@@ -201,6 +201,7 @@ TEST_P(PipelinedIntervalTest, LongImageArrivesWholeInOrder) {
   }
   EXPECT_EQ(packets[40].size, 1234u);
   EXPECT_EQ(Reassemble(packets), images[IMAGE_AMSS]);
+  ExpectSent(images[IMAGE_AMSS], 40 * kPacket + 1234);
   const auto positions = window.Positions();
   ASSERT_FALSE(positions.empty());
   EXPECT_EQ(positions.front(), 0);
@@ -274,6 +275,7 @@ TEST_F(PipelinedWriteTest, LostPacketReportAnywhereInTheBatchFailsTheWrite) {
   EXPECT_TRUE(log.Has("if(bPktLost == TRUE)"));
   ExpectLinkBackToNormal();
   EXPECT_EQ(Packets(Requests()).size(), 15u);  // a lost packet is not sent again
+  ExpectSent(images[IMAGE_AMSS], 15 * kPacket);
 }
 
 TEST_F(PipelinedWriteTest, WriteErrorInAnAcknowledgementFailsWithItsDetails) {

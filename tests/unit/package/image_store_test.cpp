@@ -4,11 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <functional>
 #include <thread>
+#include <tuple>
 
 #include "base/process_log.h"
 #include "package_test_util.h"
+#include "platform/crypto.h"
 #include "platform/process_info.h"
 #include "support/temp_dir.h"
 
@@ -217,6 +224,85 @@ TEST_F(ImageStoreTest, LoadImagesRefusesAPackageOfAnotherModel) {
   EXPECT_FALSE(LoadImages(pkg_, kDownloadImageMask));
   EXPECT_FALSE(ImagesLoaded());
   EXPECT_FALSE(IsImageLoaded(IMAGE_AMSS));
+}
+
+std::string Md5Of(const std::vector<uint8_t>& bytes) {
+  return Md5Hex(Md5::Of(bytes.data(), bytes.size()));
+}
+
+TEST_F(ImageStoreTest, LoadImagesTellsWhatWasLoadedFromWhichFile) {
+  EXPECT_FALSE(LoadedPackageFacts().has_value());
+  SetImagePaths(kDownloadImageMask, pkg_);
+  ASSERT_TRUE(LoadImages(pkg_, kDownloadImageMask));
+  const auto facts = LoadedPackageFacts();
+  ASSERT_TRUE(facts.has_value());
+  const auto file = ReadAll(pkg_);
+  EXPECT_EQ(facts->path, pkg_);
+  EXPECT_EQ(facts->size, file.size());
+  EXPECT_EQ(facts->md5, Md5Of(file));
+  // Only the images the package has, in load order.
+  ASSERT_EQ(facts->images.size(), 2u);
+  EXPECT_EQ(
+      std::tie(facts->images[0].type, facts->images[0].name, facts->images[0].size),
+      std::make_tuple(std::string("PARTITION TBL"), std::string("partition.mbn"), uint64_t{512}));
+  EXPECT_EQ(facts->images[0].md5, Md5Of(ptbl_));
+  EXPECT_EQ(facts->images[1].name, "amss.mbn");
+  EXPECT_EQ(facts->images[1].md5, Md5Of(amss_));
+
+  // The file replaced afterwards changes nothing of what was loaded.
+  BuildPackage(pkg_, {{IMAGE_AMSS, "other.mbn", PatternData(100, 9)}});
+  EXPECT_TRUE(LoadImages(pkg_, kDownloadImageMask));
+  EXPECT_EQ(LoadedPackageFacts()->md5, Md5Of(file));
+}
+
+TEST_F(ImageStoreTest, FailedLoadImagesLeavesNothingHalfLoadedForTheNextPackage) {
+  SetImagePaths(kDownloadImageMask, pkg_);
+  // EFS GANG comes after the partition table and AMSS, which load.
+  SetImagePath(IMAGE_EFS_GANG, dir_.File("nowhere.mbn"));
+  EXPECT_FALSE(LoadImages(pkg_, kDownloadImageMask));
+  EXPECT_FALSE(IsImageLoaded(IMAGE_AMSS));
+  EXPECT_FALSE(LoadedPackageFacts().has_value());
+
+  // Another package chosen for the next try: the phones get its images, all of them.
+  const std::string other = dir_.File("other.dz");
+  const auto otherAmss = PatternData(30000, 5);
+  BuildPackage(other, {{IMAGE_AMSS, "amss2.mbn", otherAmss}});
+  SetImagePaths(kDownloadImageMask, other);
+  ASSERT_TRUE(LoadImages(other, kDownloadImageMask));
+  EXPECT_EQ(SlotBytes(IMAGE_AMSS), otherAmss);
+  EXPECT_EQ(ImageSize(IMAGE_PARTITION_TBL), 0u) << "the first package's table stays behind";
+  EXPECT_EQ(LoadedPackageFacts()->path, other);
+}
+
+TEST_F(ImageStoreTest, PackageFileWatchSeesAReplacedOrChangedFile) {
+  const auto original = ReadAll(pkg_);
+  const std::string other = dir_.File("other.dz");
+  const std::pair<const char*, std::function<void()>> rows[] = {
+      {"untouched", [] {}},
+      {"renamed over",
+       [&] {
+         WriteAll(other, {1, 2});
+         std::rename(other.c_str(), pkg_.c_str());
+       }},
+      {"written in place", [&] { std::ofstream(pkg_, std::ios::app) << "x"; }},
+      {"removed", [&] { unlink(pkg_.c_str()); }},
+  };
+  for (const auto& [name, change] : rows) {
+    SCOPED_TRACE(name);
+    WriteAll(pkg_, original);
+    const PackageFileWatch watch(pkg_);
+    ASSERT_TRUE(watch.IsOpen());
+    change();
+    EXPECT_EQ(watch.Unchanged(), std::string(name) == "untouched");
+    // The digest is that of the file that was opened.
+    uint64_t size = 0;
+    std::string md5;
+    ASSERT_TRUE(watch.Digest(size, md5));
+    if (std::string(name) != "written in place") {
+      EXPECT_EQ(md5, Md5Of(original));
+    }
+  }
+  EXPECT_FALSE(PackageFileWatch(dir_.Path()).IsOpen()) << "a folder";
 }
 
 TEST_F(ImageStoreTest, NvItemNamesComeFromTheTableBesideTheHostExecutable) {

@@ -114,14 +114,7 @@ TEST(PortOutcome, ExitStatusTellsFailureFromTimeLimit) {
   EXPECT_EQ(RunExitStatus(notOpened, false, true, false), kExitOk);
 }
 
-TEST(PortOutcome, ReportOfAPortNamesItsResultAndMarksWritesTheLogShowsOver) {
-  const std::string log =
-      "[07:00:00:000]  : [COM4] _NandDownload(DBL)\r\n"
-      "[07:00:00:000]  : [COM5]  strModel = TR52\r\n"
-      "[07:00:00:001]  : [COM5] _DloadMode()\r\n"
-      "[07:00:00:002]  : [COM5] _NandDownload(DBL)\r\n"
-      "[07:00:00:003]  : [COM5] _NandDownload(OSBL)\r\n";
-  const std::map<std::string, uint64_t> sizes = {{"DBL", 32768}};
+TEST(PortOutcome, ReportOfAPortNamesItsResultAndCarriesTheRecordOfItsLastDownload) {
   struct Row {
     const char* name;
     std::vector<Download> downloads;
@@ -130,64 +123,51 @@ TEST(PortOutcome, ReportOfAPortNamesItsResultAndMarksWritesTheLogShowsOver) {
     std::optional<int> result;
     std::optional<std::string> resultName;
     std::optional<double> seconds;
-    std::vector<std::optional<bool>> written;  // per image: DBL, OSBL
   };
   using D = Download;
   const std::vector<Row> rows = {
-      {"ok", {D::Ok}, false, PortOutcome::Ok, 0, "success", 2.5, {true, true}},
-      {"failed",
-       {D::Failed1015},
-       false,
-       PortOutcome::Failed,
-       1015,
-       "ZU3G_ERROR_NO_IMAGE",
-       2.5,
-       {true, std::nullopt}},
+      {"ok", {D::Ok}, false, PortOutcome::Ok, 0, "success", 2.5},
+      {"failed", {D::Failed1015}, false, PortOutcome::Failed, 1015, "ZU3G_ERROR_NO_IMAGE", 2.5},
       {"unknown step",
        {D::UnknownStep},
        false,
        PortOutcome::Failed,
        std::nullopt,
        "unknown step notice",
-       2.5,
-       {true, std::nullopt}},
+       2.5},
       {"running",
        {D::Running},
        false,
        PortOutcome::Unfinished,
        std::nullopt,
        std::nullopt,
-       std::nullopt,
-       {true, std::nullopt}},
+       std::nullopt},
       {"refused",
        {D::Refused},
        false,
        PortOutcome::Failed,
        std::nullopt,
        std::nullopt,
-       std::nullopt,
-       {true, std::nullopt}},
-      {"no phone",
-       {},
-       false,
-       PortOutcome::Unfinished,
-       std::nullopt,
-       std::nullopt,
-       std::nullopt,
-       {}},
+       std::nullopt},
+      {"no phone", {}, false, PortOutcome::Unfinished, std::nullopt, std::nullopt, std::nullopt},
       {"port never opened",
        {},
        true,
        PortOutcome::Failed,
        std::nullopt,
        std::nullopt,
-       std::nullopt,
-       {}},
+       std::nullopt},
+      {"second phone", {D::Failed1015, D::Ok}, false, PortOutcome::Ok, 0, "success", 2.5},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     PortSlot slot = Slot(5, row.downloads, row.connectFailed);
-    const PortReport r = MakePortReport(slot, log, sizes);
+    // Each download's record names its phone; only the last one's reaches the report.
+    for (size_t i = 0; i < slot.sessions.size(); ++i) {
+      slot.sessions[i].record = tr52::DownloadRecord{};
+      slot.sessions[i].record->facts.model = "phone " + std::to_string(i + 1);
+    }
+    const PortReport r = MakePortReport(slot);
     EXPECT_EQ(r.com, 5);
     EXPECT_EQ(r.outcome, row.outcome);
     EXPECT_EQ(r.result, row.result);
@@ -198,34 +178,11 @@ TEST(PortOutcome, ReportOfAPortNamesItsResultAndMarksWritesTheLogShowsOver) {
     }
     EXPECT_EQ(r.downloads, static_cast<int>(row.downloads.size()));
     EXPECT_FALSE(r.detail.empty());
-    ASSERT_EQ(r.images.size(), row.written.size());
-    for (size_t i = 0; i < r.images.size(); ++i) EXPECT_EQ(r.images[i].written, row.written[i]);
-    if (!r.images.empty()) {
-      EXPECT_EQ(r.model, "TR52");
-      EXPECT_EQ(r.flow, 1);
-      EXPECT_EQ(r.images[0].type, "DBL");
-      EXPECT_EQ(r.images[0].size, 32768u);
-      EXPECT_EQ(r.images[1].type, "OSBL");
-      EXPECT_EQ(r.images[1].size, std::nullopt);  // not in the package: unknown, not 0
+    EXPECT_EQ(r.record.has_value(), !row.downloads.empty());
+    if (r.record) {
+      EXPECT_EQ(r.record->facts.model, "phone " + std::to_string(row.downloads.size()));
     }
   }
-}
-
-TEST(PortOutcome, ReportReadsOnlyTheLastDownloadAndPrefersThePaneModel) {
-  const std::string first = "[07:00:00:000]  : [COM5] _NandDownload(DBL)\r\n";
-  const std::string second = "[07:00:09:000]  : [COM5] >>DOWNLOAD AMSS (RAM)\r\n";
-  PortSlot slot = Slot(5, {Download::Ok, Download::Ok});
-  slot.sessions.back().logOffset = first.size();
-  slot.sessions.back().paneModel = "TR52C";
-  const PortReport r = MakePortReport(slot, first + second, {});
-  ASSERT_EQ(r.images.size(), 1u);
-  EXPECT_EQ(r.images[0].type, "AMSS");
-  EXPECT_EQ(r.images[0].method, "ram");
-  EXPECT_EQ(r.model, "TR52C");
-  EXPECT_EQ(r.downloads, 2);
-  // An offset past the end (a log cut short) reads nothing rather than failing.
-  slot.sessions.back().logOffset = 1 << 20;
-  EXPECT_TRUE(MakePortReport(slot, first + second, {}).images.empty());
 }
 
 TEST(PortOutcome, ResultDescriptionsCarryCodeAndName) {

@@ -1,32 +1,26 @@
-// The run record's JSON text.
+// The run record's JSON: every port with what the station saw and what the plug-in's record of
+// its last download says, nulls where nothing applies, and the package the downloads name.
 #include "run_report.h"
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include "support/sample_record.h"
+
 namespace station {
 namespace {
 
-TEST(RunReport, JsonStringEscapesWhatJsonForbidsAndKeepsValidUtf8) {
-  const std::vector<std::pair<std::string, std::string>> rows = {
-      {"TR52", "\"TR52\""},
-      {"", "\"\""},
-      {"a\"b\\c", "\"a\\\"b\\\\c\""},
-      {"line\r\n\tend", "\"line\\r\\n\\tend\""},
-      {std::string("nul\0x", 5), "\"nul\\u0000x\""},
-      {"\x1f\x7f", "\"\\u001f\\u007f\""},
-      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xB1",
-       "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xB1\""},
-      // Code page 949 bytes from the log, a cut sequence, an overlong form, a surrogate.
-      {"\xB8\xDE", "\"\\ufffd\\ufffd\""},
-      {"x\xE2\x82", "\"x\\ufffd\\ufffd\""},
-      {"\xC0\xAF", "\"\\ufffd\\ufffd\""},
-      {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},
-      {"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},
-  };
-  for (const auto& [text, json] : rows) EXPECT_EQ(JsonString(text), json) << json;
+tr52::DownloadRecord Record(const std::string& packageMd5) {
+  tr52::DownloadRecord r = tr52test::SampleRecord("KW_TR52/V10A\r\n");
+  r.facts.banner.reset();
+  r.facts.endStep.reset();
+  r.facts.package->path = "/fw/\xff.dz";
+  r.facts.package->md5 = packageMd5;
+  return r;
 }
 
-TEST(RunReport, JsonHoldsEveryPortAndCountsTheOutcomes) {
+TEST(RunReport, PortsTellWhatTheStationSawAndWhatTheRecordSays) {
   RunReport report;
   PortReport ok;
   ok.com = 11;
@@ -35,79 +29,51 @@ TEST(RunReport, JsonHoldsEveryPortAndCountsTheOutcomes) {
   ok.result = 0;
   ok.resultName = "success";
   ok.seconds = 12.3456;
-  ok.model = "TR52";
-  ok.flow = 1;
-  ok.images = {{"DBL", "nand", 32768, true}, {"AMSS", "ram", std::nullopt, std::nullopt}};
   ok.downloads = 1;
-  PortReport failed;
-  failed.com = 12;
-  failed.outcome = PortOutcome::Failed;
-  failed.detail = "FAILED (unknown step notice)";
-  failed.resultName = "unknown step notice";
-  failed.downloads = 2;
+  ok.record = Record("cc");
   PortReport none;
   none.com = 13;
   none.detail = "no phone appeared";
-  report.ports = {ok, failed, none};
+  report.ports = {ok, none};
   report.wallSeconds = 33.5;
   report.timedOut = true;
   report.log = "/opt/st/station_log.txt";
+  report.records = "/opt/st/station_downloads.jsonl";
 
-  EXPECT_EQ(RunReportJson(report), R"json({
-  "ports": [
-    {
-      "com": 11,
-      "outcome": "ok",
-      "detail": "OK (result 0: success)",
-      "result": 0,
-      "result_name": "success",
-      "seconds": 12.346,
-      "model": "TR52",
-      "flow": 1,
-      "images": [
-        {"type": "DBL", "method": "nand", "size": 32768, "written": true},
-        {"type": "AMSS", "method": "ram", "size": null, "written": null}
-      ],
-      "downloads": 1
-    },
-    {
-      "com": 12,
-      "outcome": "failed",
-      "detail": "FAILED (unknown step notice)",
-      "result": null,
-      "result_name": "unknown step notice",
-      "seconds": null,
-      "model": null,
-      "flow": null,
-      "images": [],
-      "downloads": 2
-    },
-    {
-      "com": 13,
-      "outcome": "unfinished",
-      "detail": "no phone appeared",
-      "result": null,
-      "result_name": null,
-      "seconds": null,
-      "model": null,
-      "flow": null,
-      "images": [],
-      "downloads": 0
-    }
-  ],
-  "summary": {
-    "ports": 3,
-    "ok": 1,
-    "failed": 1,
-    "unfinished": 1,
-    "wall_seconds": 33.500,
-    "timed_out": true,
-    "interrupted": false,
-    "package": null,
-    "log": "/opt/st/station_log.txt"
-  }
-}
-)json");
+  const std::string text = RunReportJson(report);
+  ASSERT_EQ(text.back(), '\n');
+  const auto json = nlohmann::json::parse(text);
+  EXPECT_EQ(json["ports"][0], nlohmann::json::parse(R"json({
+    "com": 11, "outcome": "ok", "detail": "OK (result 0: success)", "result": 0,
+    "result_name": "success", "seconds": 12.346, "model": "KW_TR52/V10A\r\n", "flow": 0,
+    "images": [
+      {"type": "DBL", "name": "dbl.mbn", "method": "nand", "address": null, "size": 32768,
+       "md5": "aa", "written": true},
+      {"type": "AMSS", "name": null, "method": "ram", "address": 196608, "size": 100,
+       "md5": "bb", "written": false}],
+    "downloads": 1, "banner": null, "boot_modes": [2, 2], "end_step": null,
+    "port": "/dev/pts/3", "started": "2025-01-31T08:15:02.047Z",
+    "ended": "2025-01-31T08:16:40.512Z"})json"));
+  EXPECT_EQ(json["ports"][1], nlohmann::json::parse(R"json({
+    "com": 13, "outcome": "unfinished", "detail": "no phone appeared", "result": null,
+    "result_name": null, "seconds": null, "model": null, "flow": null, "images": [],
+    "downloads": 0, "banner": null, "boot_modes": null, "end_step": null, "port": null,
+    "started": null, "ended": null})json"));
+  EXPECT_EQ(json["summary"], nlohmann::json::parse(R"json({
+    "ports": 2, "ok": 1, "failed": 0, "unfinished": 1, "wall_seconds": 33.5,
+    "timed_out": true, "interrupted": false, "package": "/fw/\\xff.dz",
+    "log": "/opt/st/station_log.txt", "records": "/opt/st/station_downloads.jsonl",
+    "package_size": 99, "package_md5": "cc",
+    "package_images": [{"type": "DBL", "name": "dbl.mbn", "size": 32768, "md5": "aa"}]})json"));
+
+  // Downloads that name two different packages name none.
+  PortReport second = ok;
+  second.com = 12;
+  second.record = Record("dd");
+  report.ports.push_back(second);
+  const auto mixed = nlohmann::json::parse(RunReportJson(report))["summary"];
+  for (const char* key : {"package", "package_size", "package_md5", "package_images"})
+    EXPECT_TRUE(mixed[key].is_null()) << key;
 }
 
 }  // namespace

@@ -1,18 +1,12 @@
-// The files the station writes or reads besides the plug-in: the run record (replaced in one
-// step), the package path in the settings file, and the image sizes of a package.
+// The files the station writes besides the plug-in: the package path in the settings file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "atomic_file.h"
 #include "base/settings_file.h"
-#include "dz_writer.h"
-#include "package/image_store.h"
-#include "package_images.h"
 #include "package_setting.h"
 #include "support/temp_dir.h"
 
@@ -20,45 +14,6 @@ namespace station {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Files of a folder other than `except`.
-std::vector<std::string> OtherFiles(const std::string& dir, const std::string& except) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir))
-    if (e.path().filename() != except) names.push_back(e.path().filename().string());
-  return names;
-}
-
-TEST(StationFiles, RunRecordReplacesTheFileWholeOrLeavesItAlone) {
-  tr52test::TempDir dir;
-  const std::string path = dir.File("run.json");
-  std::string error;
-  // New file, then a replacement of a longer one by a shorter one.
-  ASSERT_TRUE(WriteFileAtomically(path, std::string(5000, 'x'), error)) << error;
-  ASSERT_TRUE(WriteFileAtomically(path, "{}\n", error)) << error;
-  EXPECT_EQ(ReadFile(path), "{}\n");
-  EXPECT_TRUE(OtherFiles(dir.Path(), "run.json").empty());
-  struct stat st {};
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
-
-  // A target that cannot be replaced (a folder) or a folder that does not exist: error, the
-  // old content stays, no temporary file is left behind.
-  fs::create_directory(dir.File("taken"));
-  EXPECT_FALSE(WriteFileAtomically(dir.File("taken"), "{}", error));
-  EXPECT_NE(error.find("taken"), std::string::npos) << error;
-  EXPECT_TRUE(fs::is_directory(dir.File("taken")));
-  EXPECT_FALSE(WriteFileAtomically(dir.File("missing/run.json"), "{}", error));
-  std::vector<std::string> left = OtherFiles(dir.Path(), "run.json");
-  EXPECT_EQ(left, std::vector<std::string>{"taken"});
-}
 
 TEST(StationFiles, PackagePathIsSavedOnlyForAnExistingRegularFile) {
   tr52test::TempDir dir;
@@ -127,29 +82,6 @@ TEST(StationFiles, PackagePathIsSavedOnlyForAnExistingRegularFile) {
   EXPECT_FALSE(
       SavePackagePath(dir.File("not-a-folder/ZUDP2.ini"), dir.File("TR52.dz"), saved, error));
   EXPECT_NE(error.find("could not save"), std::string::npos) << error;
-}
-
-TEST(StationFiles, PackageImageSizesComeFromTheSubHeaders) {
-  tr52test::TempDir dir;
-  std::vector<std::vector<uint8_t>> data = {
-      std::vector<uint8_t>(70000, 1), std::vector<uint8_t>(512, 2), std::vector<uint8_t>(1, 3)};
-  tr52::DzWriter writer;
-  writer.Add({tr52::IMAGE_AMSS, "AMSS", true, data[0]});
-  writer.Add({tr52::IMAGE_PARTITION_TBL, "PARTITION TBL", false, data[1]});
-  writer.Add({tr52::IMAGE_OSBL, "OSBL", false, data[2]});
-  const std::string path = dir.File("p.dz");
-  ASSERT_TRUE(writer.Write(path)) << writer.Error();
-
-  std::string error;
-  const auto sizes = PackageImageSizes(path, error);
-  ASSERT_TRUE(sizes) << error;
-  EXPECT_EQ(*sizes, (std::map<std::string, uint64_t>{
-                        {"AMSS", 70000}, {"PARTITION TBL", 512}, {"OSBL", 1}}));
-
-  std::ofstream(dir.File("bad.dz")) << "not a package";
-  EXPECT_FALSE(PackageImageSizes(dir.File("bad.dz"), error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_FALSE(PackageImageSizes(dir.File("none.dz"), error));
 }
 
 }  // namespace
