@@ -8,18 +8,18 @@
 
 #include "base/process_log.h"
 #include "base/settings_file.h"
-#include "console.h"
-#include "options.h"
-#include "package_setting.h"
+#include "core/console.h"
+#include "core/options.h"
+#include "core/package_setting.h"
+#include "core/plugin_module.h"
+#include "core/port_listing.h"
+#include "core/run_report.h"
+#include "core/station.h"
+#include "core/stop_control.h"
+#include "core/terminal_rescue.h"
+#include "make_front_end.h"
 #include "platform/atomic_file.h"
 #include "platform/process_info.h"
-#include "plugin_module.h"
-#include "port_listing.h"
-#include "run_report.h"
-#include "station.h"
-#include "station_front_end.h"
-#include "stop_control.h"
-#include "terminal_rescue.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // What the full-screen station prints when it gives the terminal back: everything said while
 // the screen was up but the ports' step lines, which the panes showed, whether the capture is
 // read whole or in pieces.
-#include "curses_screen.h"
+#include "terminal/curses_screen.h"
 
 #include <gtest/gtest.h>
 

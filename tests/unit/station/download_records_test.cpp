@@ -1,6 +1,6 @@
 // The station's reading of the plug-in's download records: only its own, only what was appended
 // since it last looked, and never a line that is not whole yet.
-#include "download_records.h"
+#include "core/download_records.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The terminal's file-open dialog without its screen: the filter, what a folder lists, and
 // what opening an entry or typing a name chooses.
-#include "file_browser.h"
+#include "terminal/file_browser.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

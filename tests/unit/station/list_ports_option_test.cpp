@@ -1,7 +1,7 @@
 // The station's --list-ports option: a flag of its own, needing nothing else.
 #include <gtest/gtest.h>
 
-#include "options.h"
+#include "core/options.h"
 
 namespace station {
 namespace {

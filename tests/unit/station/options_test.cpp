@@ -1,5 +1,5 @@
 // The station's command line: the run record and package options beside the others.
-#include "options.h"
+#include "core/options.h"
 
 #include <gtest/gtest.h>
 

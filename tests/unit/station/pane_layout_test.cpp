@@ -1,6 +1,6 @@
 // The pane's template in dialog units placed in cells (and pixels), and the grid of framed
 // panes: how many fit, where each goes and how the grid scrolls to keep the focused pane shown.
-#include "pane_layout.h"
+#include "core/pane_layout.h"
 
 #include <gtest/gtest.h>
 

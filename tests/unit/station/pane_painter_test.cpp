@@ -1,7 +1,7 @@
 // A progress pane read from its windows and painted: on the terminal's cells (caption, clock,
 // the bar with its text, the step list scrolled to its newest lines or back, the frame telling
 // the outcome) and on the raster canvas as a PNG picture of a pane mid-download.
-#include "pane_painter.h"
+#include "core/pane_painter.h"
 
 #include <gtest/gtest.h>
 

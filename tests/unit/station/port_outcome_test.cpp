@@ -4,9 +4,9 @@
 
 #include <deque>
 
-#include "options.h"
-#include "port_report.h"
-#include "run_exit_status.h"
+#include "core/options.h"
+#include "core/port_report.h"
+#include "core/run_exit_status.h"
 
 namespace station {
 namespace {

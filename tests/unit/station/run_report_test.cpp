@@ -1,6 +1,6 @@
 // The run record's JSON: every port with what the station saw and what the plug-in's record of
 // its last download says, nulls where nothing applies, and the package the downloads name.
-#include "run_report.h"
+#include "core/run_report.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The boxes of the full-screen station, painted on a cell canvas and worked by keys: the
 // configuration dialog of the window layer as a box (its controls placed by its template), the
 // file-open dialog, the message box and the quit question.
-#include "screen_overlays.h"
+#include "terminal/screen_overlays.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "pane_layout.h"
+#include "core/pane_layout.h"
 #include "support/temp_dir.h"
 #include "ui/dialog_templates.h"
 #include "utf8_text.h"

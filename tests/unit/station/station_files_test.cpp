@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "base/settings_file.h"
-#include "package_setting.h"
+#include "core/package_setting.h"
 #include "support/temp_dir.h"
 
 namespace station {

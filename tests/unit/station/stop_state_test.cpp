@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "stop_control.h"
-#include "stop_state.h"
+#include "core/stop_control.h"
+#include "core/stop_state.h"
 #include "win/dialog.h"
 
 namespace station {

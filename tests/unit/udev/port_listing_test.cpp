@@ -1,6 +1,6 @@
 // `station --list-ports` over scripted devices: one aligned line per serial port, saying why a
 // port is not a phone port.
-#include "port_listing.h"
+#include "core/port_listing.h"
 
 #include <gtest/gtest.h>
 

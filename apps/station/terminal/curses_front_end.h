@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "core/pane_layout.h"
+#include "core/pane_snapshot.h"
+#include "core/station_front_end.h"
 #include "curses_screen.h"
-#include "pane_layout.h"
-#include "pane_snapshot.h"
 #include "screen_overlays.h"
-#include "station_front_end.h"
 
 namespace station {
 

@@ -9,7 +9,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "terminal_rescue.h"
+#include "core/terminal_rescue.h"
 
 namespace station {
 namespace {

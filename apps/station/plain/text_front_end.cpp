@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <string>
 
-#include "console.h"
-#include "stop_control.h"
+#include "core/console.h"
+#include "core/stop_control.h"
 
 namespace station {
 

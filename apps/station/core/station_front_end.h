@@ -1,8 +1,6 @@
-// What the station's main program needs of a front end beyond the window layer's interface,
-// and the choice between the plain-text and the full-screen one.
+// What the station's main program needs of a front end beyond the window layer's interface.
+// Each front end (plain/, terminal/, ...) implements it; make_front_end.h picks one.
 #pragma once
-
-#include <memory>
 
 #include "frame/plugin_ops.h"
 #include "options.h"
@@ -24,10 +22,5 @@ class StationFrontEnd : public win::FrontEnd {
   // Gives the terminal back (before the program leaves without unwinding); idempotent.
   virtual void Close() {}
 };
-
-// The full-screen front end when standard input is a terminal, and so is standard output
-// when ports are served, the run is not a batch run, --plain was not given and curses can
-// drive the terminal; else plain text.
-std::unique_ptr<StationFrontEnd> MakeFrontEnd(const Options& options);
 
 }  // namespace station

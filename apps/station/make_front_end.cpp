@@ -1,10 +1,10 @@
-#include "station_front_end.h"
+#include "make_front_end.h"
 
 #include <unistd.h>
 
-#include "console.h"
-#include "curses_front_end.h"
-#include "text_front_end.h"
+#include "core/console.h"
+#include "plain/text_front_end.h"
+#include "terminal/curses_front_end.h"
 
 namespace station {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "captured_output.h"
 #include "cell_canvas.h"
+#include "core/captured_output.h"
 #include "screen_key.h"
 
 struct screen;

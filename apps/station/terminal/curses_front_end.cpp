@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "console.h"
-#include "pane_painter.h"
-#include "stop_control.h"
+#include "core/console.h"
+#include "core/pane_painter.h"
+#include "core/stop_control.h"
 #include "ui/dialog_templates.h"
 #include "win/controls.h"
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "station_front_end.h"
+#include "core/station_front_end.h"
 #include "win/window.h"
 
 namespace station {
