@@ -127,6 +127,7 @@ std::vector<ListedPort> ListSerialPorts(bool probeInUse, std::vector<std::string
     f.product = t.Product();
     f.position = t.IdPath();
     f.driver = t.Driver();
+    f.usbSerial = t.Serial();
     if (!keys[i].empty()) f.com = numbers[next++];
     if (f.com) {
       const std::string base =

@@ -111,6 +111,7 @@ std::vector<UdevTty> ListUdevTtys() {
       if (f.vendorId.empty()) f.vendorId = Property(tty.get(), "ID_VENDOR_ID");
       if (f.productId.empty()) f.productId = Property(tty.get(), "ID_MODEL_ID");
       if (f.product.empty()) f.product = Property(tty.get(), "ID_MODEL");
+      f.serial = Property(tty.get(), "ID_SERIAL_SHORT");
       // Without udev's path (no udev daemon ran), the interface's kernel name says where the
       // port hangs: "1-1.2:1.0" is hub port 1.2 of bus 1, interface 0, taken as "usb-1:1.2:1.0".
       if (f.idPath.empty()) {
