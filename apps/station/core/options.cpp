@@ -185,6 +185,24 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
         return std::nullopt;
       }
       opt.packagePath = value;
+    } else if (arg == "--history" || arg == "--station-id" || arg == "--history-url") {
+      if (!takeValue()) return std::nullopt;
+      if (value.empty()) {
+        error = "option " + arg + " needs a value";
+        return std::nullopt;
+      }
+      const bool control = std::any_of(value.begin(), value.end(), [](unsigned char c) {
+        return c < 0x20 || c == 0x7f;
+      });
+      if (arg == "--station-id" && (value.size() > 64 || control)) {
+        error = "--station-id: at most 64 characters, none of them a control character";
+        return std::nullopt;
+      }
+      (arg == "--history" ? opt.historyPath
+                          : arg == "--station-id" ? opt.stationId : opt.historyUrl) = value;
+    } else if (arg == "--no-history") {
+      if (!noValue()) return std::nullopt;
+      opt.noHistory = true;
     } else if (arg == "--config") {
       if (!noValue()) return std::nullopt;
       opt.config = true;
@@ -208,6 +226,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
   }
   if (opt.batch && opt.ports.empty()) {
     error = "--batch needs --ports";
+    return std::nullopt;
+  }
+  if (opt.noHistory && (!opt.historyPath.empty() || !opt.historyUrl.empty())) {
+    error = "--no-history leaves no history for --history or --history-url";
     return std::nullopt;
   }
   if (opt.batch && opt.timeoutSeconds == 0) opt.timeoutSeconds = 3600;
@@ -248,6 +270,16 @@ Options:
                        (null where no record tells); and a summary (ok/failed/unfinished
                        counts, wall seconds, the package the phones got). The file is
                        replaced in one step (written beside it, then renamed)
+  --history PATH       keep the history of every download in PATH (SQLite; default
+                       $XDG_STATE_HOME/tr52/history.sqlite, else ~/.local/state/tr52/...):
+                       a row when a download starts, completed when it ends, so a download
+                       cut short shows as unfinished; tr52-history reads it
+  --no-history         keep no history
+  --station-id ID      this station's name in the history (default: the host name)
+  --history-url URL    also send every row to the line's PostgreSQL database at URL
+                       (postgresql://user@host/db): rows go to the history file first and
+                       from there to the database, so a database that is away never holds a
+                       download up; they are sent, once each, when it is reached again
   --config             show the plug-in's configuration dialog (the package path); on a
                        terminal it is a dialog box ("..." browses for a .dz file), else the
                        new path is read from standard input, an empty line cancels
