@@ -73,17 +73,17 @@ std::string SummaryText(const std::vector<DaySummary>& days, Format format) {
     for (const DaySummary& d : days) {
       nlohmann::json failures = nlohmann::json::array();
       for (const auto& [key, count] : d.failures)
-        failures.push_back({{"result", key.first < 0 ? nlohmann::json(nullptr)
-                                                     : nlohmann::json(key.first)},
-                            {"result_name", key.second},
-                            {"count", count}});
+        failures.push_back(
+            {{"result", key.first < 0 ? nlohmann::json(nullptr) : nlohmann::json(key.first)},
+             {"result_name", key.second},
+             {"count", count}});
       all.push_back({{"day", d.day},
                      {"downloads", d.downloads},
                      {"ok", d.ok},
                      {"failed", d.failed},
                      {"unfinished", d.unfinished},
-                     {"median_seconds", d.medianSeconds ? nlohmann::json(*d.medianSeconds)
-                                                        : nlohmann::json(nullptr)},
+                     {"median_seconds",
+                      d.medianSeconds ? nlohmann::json(*d.medianSeconds) : nlohmann::json(nullptr)},
                      {"failures", failures}});
     }
     return all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

@@ -57,8 +57,9 @@ std::optional<HistoryCommand> ParseHistoryCommand(int argc, const char* const* a
                  "downloads, instead of a station's file");
   app.add_option("-n,--last", last, "the newest N downloads (default 20, 0: all; a summary: all)")
       ->check(CLI::NonNegativeNumber);
-  auto* fromOpt = app.add_option("--from", from, "from this local day or time on (2025-01-31, "
-                                                 "\"2025-01-31 08:00\"; UTC with a final Z)");
+  auto* fromOpt = app.add_option("--from", from,
+                                 "from this local day or time on (2025-01-31, "
+                                 "\"2025-01-31 08:00\"; UTC with a final Z)");
   auto* toOpt = app.add_option("--to", to, "up to this day (included) or time (excluded)");
   app.add_option("--day", day, "on this one day")->excludes(fromOpt)->excludes(toOpt);
   app.add_option("--com", com, "on this COM port")->check(CLI::Range(0, 255));
@@ -129,8 +130,8 @@ int RunHistoryCommand(const HistoryCommand& command, std::string& out, std::stri
       rows = store.Query(command.filter, columns);
     }
   } catch (const std::exception& e) {  // SqliteError, PgError, SchemaTooNew
-    error = (command.url.empty() ? command.historyPath : RedactedUrl(command.url)) + ": " +
-            e.what();
+    error =
+        (command.url.empty() ? command.historyPath : RedactedUrl(command.url)) + ": " + e.what();
     return kHistoryFailed;
   }
   out = command.summary ? SummaryText(SummariseByDay(rows), command.format)

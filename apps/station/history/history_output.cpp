@@ -45,14 +45,13 @@ std::string Csv(const std::vector<DownloadRow>& rows) {
   for (const DownloadRow& r : rows) {
     char seconds[32] = "";
     if (r.seconds) std::snprintf(seconds, sizeof seconds, "%.3f", *r.seconds);
-    text += CsvField(r.uid, false) + "," + CsvField(r.station, true) + "," +
-            std::to_string(r.com) + "," + outside(r.usbPosition) + "," + outside(r.usbSerial) +
-            "," + outside(r.device) + "," + outside(r.model) + "," + outside(r.banner) + "," +
-            Number(r.flow) + "," + outside(r.packagePath) + "," + outside(r.packageMd5) + "," +
-            CsvField(r.images, false) + "," + OutcomeName(OutcomeOf(r)) + "," +
-            Number(r.result) + "," + outside(r.resultName) + "," + outside(r.endStep) + "," +
-            r.started + "," + r.ended.value_or("") + "," + seconds + "," + Number(r.hostPid) +
-            "," + Number(r.download) + "\r\n";
+    text += CsvField(r.uid, false) + "," + CsvField(r.station, true) + "," + std::to_string(r.com) +
+            "," + outside(r.usbPosition) + "," + outside(r.usbSerial) + "," + outside(r.device) +
+            "," + outside(r.model) + "," + outside(r.banner) + "," + Number(r.flow) + "," +
+            outside(r.packagePath) + "," + outside(r.packageMd5) + "," + CsvField(r.images, false) +
+            "," + OutcomeName(OutcomeOf(r)) + "," + Number(r.result) + "," + outside(r.resultName) +
+            "," + outside(r.endStep) + "," + r.started + "," + r.ended.value_or("") + "," +
+            seconds + "," + Number(r.hostPid) + "," + Number(r.download) + "\r\n";
   }
   return text;
 }

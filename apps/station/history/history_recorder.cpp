@@ -84,10 +84,8 @@ DownloadRow HistoryRecorder::Ended(const std::string& uid, const DownloadEnd& en
   return row;
 }
 
-void HistoryRecorder::LastOnPort(int com,
-                                 std::function<void(std::optional<DownloadRow>)> answer) {
-  writer_->Lookup(PortKey{settings_.stationId, com, std::nullopt, std::nullopt},
-                  std::move(answer));
+void HistoryRecorder::LastOnPort(int com, std::function<void(std::optional<DownloadRow>)> answer) {
+  writer_->Lookup(PortKey{settings_.stationId, com, std::nullopt, std::nullopt}, std::move(answer));
 }
 
 void HistoryRecorder::Close() {

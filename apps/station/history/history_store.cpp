@@ -92,13 +92,12 @@ std::optional<DownloadRow> HistoryStore::Last(const PortKey& key) {
   SqliteStatement statement =
       key.usbSerial
           ? std::move(db_.Prepare(select + "usb_serial = ?" + order).Bind(1, *key.usbSerial))
-      : key.usbPosition
-          ? std::move(db_.Prepare(select + "usb_position = ? AND station = ?" + order)
-                          .Bind(1, *key.usbPosition)
-                          .Bind(2, key.station))
-          : std::move(db_.Prepare(select + "station = ? AND com = ?" + order)
-                          .Bind(1, key.station)
-                          .Bind(2, int64_t{key.com}));
+      : key.usbPosition ? std::move(db_.Prepare(select + "usb_position = ? AND station = ?" + order)
+                                        .Bind(1, *key.usbPosition)
+                                        .Bind(2, key.station))
+                        : std::move(db_.Prepare(select + "station = ? AND com = ?" + order)
+                                        .Bind(1, key.station)
+                                        .Bind(2, int64_t{key.com}));
   if (!statement.Step()) return std::nullopt;
   return RowFromStatement(statement);
 }
@@ -118,8 +117,8 @@ int64_t HistoryStore::UnsentCount() {
 }
 
 void HistoryStore::MarkSent(const std::vector<SentMark>& marks) {
-  auto statement = db_.Prepare(
-      "UPDATE downloads SET sent_version = ?2 WHERE uid = ?1 AND sent_version < ?2");
+  auto statement =
+      db_.Prepare("UPDATE downloads SET sent_version = ?2 WHERE uid = ?1 AND sent_version < ?2");
   for (const auto& [uid, version] : marks) {
     statement.Reset();
     statement.Bind(1, uid).Bind(2, version).Run();

@@ -58,8 +58,8 @@ void HistoryWriter::Insert(DownloadRow row, Prepare prepare, Previous previous) 
   };
   if (previous) {
     read.run = [shared, found](HistoryStore& store) {
-      *found = store.Last(PortKey{shared->station, shared->com, shared->usbPosition,
-                                  shared->usbSerial});
+      *found =
+          store.Last(PortKey{shared->station, shared->com, shared->usbPosition, shared->usbSerial});
     };
     read.done = [shared, found, previous] { previous(*shared, *found); };
     read.failed = [shared, previous] { previous(*shared, std::nullopt); };

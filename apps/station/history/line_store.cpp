@@ -68,8 +68,8 @@ LineStore::LineStore(const std::string& url, bool migrate, LineTimeouts timeouts
 }
 
 void LineStore::CheckVersion() {
-  const PgResult exists = conn_.Exec("SELECT to_regclass('schema_version') IS NOT NULL", {},
-                                     timeouts_.statement);
+  const PgResult exists =
+      conn_.Exec("SELECT to_regclass('schema_version') IS NOT NULL", {}, timeouts_.statement);
   if (exists.Text(0, 0) != "t") throw PgError("the database holds no history yet");
   const PgResult version =
       conn_.Exec("SELECT coalesce(max(version), 0) FROM schema_version", {}, timeouts_.statement);

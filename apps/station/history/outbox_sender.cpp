@@ -64,7 +64,7 @@ bool OutboxSender::Round(const LineTimeouts& timeouts) {
     if (!faulty_)
       notice_("history: cannot send rows to the line database " + RedactedUrl(settings_.url) +
               " (" + e.what() + "); downloads go on, and the rows wait in " + writer_.Path() +
-              " until it is reached again");
+              " and go out when it answers again");
     faulty_ = true;
     sent_ = 0;
     return false;

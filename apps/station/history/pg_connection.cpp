@@ -11,11 +11,26 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// libpq's message on one line: it goes into the station's log and onto its screen.
 std::string Trimmed(const char* text) {
-  std::string s = text ? text : "";
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  std::string s;
+  bool space = false;
+  for (const char* p = text ? text : ""; *p; ++p) {
+    const bool blank = *p == '\n' || *p == '\t' || *p == ' ' || *p == '\r';
+    if (blank) {
+      space = !s.empty();
+      continue;
+    }
+    if (space) s += ' ';
+    space = false;
+    s += *p;
+  }
   return s;
 }
+
+// The server's notices ("relation ... already exists, skipping") are no concern of a person
+// at a station; libpq would print them on standard error, through a terminal station's screen.
+void IgnoreNotice(void*, const char*) {}
 
 // Waits until the connection's socket is ready for `events` or the deadline passes.
 void WaitSocket(PGconn* conn, short events, Clock::time_point deadline, const char* doing) {
@@ -71,6 +86,7 @@ PgConnection::PgConnection(const std::string& url, std::chrono::milliseconds lim
   conn_.reset(PQconnectStartParams(keys, values, 1));
   if (!conn_) throw PgError("out of memory");
   if (PQstatus(conn_.get()) == CONNECTION_BAD) throw PgError(Trimmed(PQerrorMessage(conn_.get())));
+  PQsetNoticeProcessor(conn_.get(), IgnoreNotice, nullptr);
   PostgresPollingStatusType state = PGRES_POLLING_WRITING;
   for (;;) {
     if (state == PGRES_POLLING_OK) break;

@@ -135,8 +135,8 @@ void SqliteDb::Exec(const std::string& sql) {
 
 SqliteStatement SqliteDb::Prepare(std::string_view sql) {
   sqlite3_stmt* statement = nullptr;
-  const int rc = sqlite3_prepare_v2(db_.get(), sql.data(), static_cast<int>(sql.size()),
-                                    &statement, nullptr);
+  const int rc =
+      sqlite3_prepare_v2(db_.get(), sql.data(), static_cast<int>(sql.size()), &statement, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_finalize(statement);
     Throw(db_.get(), rc);
