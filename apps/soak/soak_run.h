@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace soak {
 
@@ -24,6 +25,7 @@ struct SoakOptions {
   // phones may lose the answer race at a reset).
   bool unfaultedMayFail = false;
   std::string binDir;  // where station, libtr52_win.so and the plug-in are
+  std::vector<std::string> stationArgs;  // more arguments for the station
   bool keep = false;   // keep the work folder (it is kept anyway when the soak fails)
 };
 
