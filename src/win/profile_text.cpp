@@ -5,6 +5,7 @@
 #define SI_IMPLEMENTATION  // this header ships its template bodies on request
 #include <SimpleIni.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace win {
@@ -41,6 +42,33 @@ std::string ProblemWithNames(const std::string& section, const std::string& key)
   return "";
 }
 
+// `bytes` with every line that opens a section but never closes it ("[name" without "]") made a
+// comment. Such a line means nothing, and the parser would otherwise take the section name on
+// into the next line, making an entry of the lines after it that no write could give back.
+std::string WithBrokenSectionLinesMuted(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + 16);
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t end = bytes.find_first_of("\r\n", at);
+    if (end == std::string_view::npos) end = bytes.size();
+    const std::string_view line = bytes.substr(at, end - at);
+    const size_t first = line.find_first_not_of(" \t");
+    if (first != std::string_view::npos && line[first] == '[' &&
+        line.find(']', first) == std::string_view::npos) {
+      out.append(line.substr(0, first));
+      out += ';';
+      out.append(line.substr(first));
+    } else {
+      out.append(line);
+    }
+    const size_t next = std::min(bytes.size(), end + 1);
+    out.append(bytes.substr(end, next - end));
+    at = next;
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string ProblemWithProfileValue(std::string_view text) {
@@ -64,7 +92,9 @@ ProfileText::~ProfileText() = default;
 
 bool ProfileText::Parse(std::string_view bytes) {
   impl_->ini.Reset();
-  return impl_->ini.LoadData(bytes.data(), bytes.size()) == SI_OK;
+  if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.remove_prefix(3);  // a UTF-8 byte order mark
+  const std::string text = WithBrokenSectionLinesMuted(bytes);
+  return impl_->ini.LoadData(text.data(), text.size()) == SI_OK;
 }
 
 std::optional<std::string> ProfileText::Value(const std::string& section,
@@ -107,6 +137,10 @@ void ProfileText::Remove(const std::string& section, const char* key) {
 std::string ProfileText::Text() const {
   std::string text;
   impl_->ini.Save(text);  // into a string: fails only when memory runs out, which throws
+  // A key of the entries before any section may begin with the bytes of a UTF-8 byte order
+  // mark; at the start of the file a reader would drop them as the mark. A blank line first
+  // keeps them part of the key.
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.insert(0, "\n");
   return text;
 }
 
