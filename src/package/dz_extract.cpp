@@ -150,7 +150,7 @@ bool DzArchive::ExtractInto(uint32_t offset, std::string& name, ImageBuffer& dat
 
   TempFile stored = TempFile::CreateAnonymous("DZ");
   if (!stored.Valid()) {
-    Fail("Fail to write local temp file to save decrypted data");
+    Fail("Fail to open local temp file to save decrypted data");
     return false;
   }
 

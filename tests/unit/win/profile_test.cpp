@@ -129,6 +129,7 @@ TEST(Profile, EntriesThatWouldNotReadBackAreRefused) {
   };
   const Row rows[] = {
       {"TR52", "PATH_BIN", "/a.dz\nOTHER=evil", "the value holds the control character \\x0a"},
+      {"TR52", "PATH_BIN", "/a\tb\x7f.dz", "the value holds the control character \\x09"},
       {"TR52", "PATH_BIN", std::string("/a\0b", 3), ""},  // a C string ends at the NUL
       {"TR52", "OTHER=x", "1", "the key holds '='"},
       {"TR52", ";OTHER", "1", "the key starts with ';'"},
