@@ -294,7 +294,11 @@ int main(int argc, char** argv) {
 
   const Package package = WriteDownloadBenchPackage(dir.Path() + "/TR52_SCALE.dz", 3, 2);
   if (package.path.empty()) return 1;
-  tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, package.path);
+  if (std::string error;
+      !tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, package.path, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   std::printf(
       "package: %.2f MB of images (demo-sized); named waits %gx shorter; %u cores; each phone a "

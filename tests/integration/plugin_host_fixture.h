@@ -64,7 +64,9 @@ class PluginHost : public ::testing::Test {
   static void UsePackage(const std::string& path) {
     if (tr52::Settings().Read(tr52::kSettingsSection, tr52::kPathBinKey, "") != path)
       tr52::ResetImageStoreForTesting();
-    tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, path);
+    std::string error;
+    EXPECT_TRUE(tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, path, error))
+        << error;
   }
 
   // Downloads run 100 times fast in all: the process clock runs `clockFactor` times fast and

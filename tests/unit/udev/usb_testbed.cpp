@@ -21,6 +21,21 @@ bool IsAcm(const UsbSerial& p) {
   return p.kernelName.rfind("ttyACM", 0) == 0;
 }
 
+// An attribute line: as text, or as hex bytes ("H:") when the value holds bytes above 0x7F,
+// which a text line cannot carry.
+std::string Attribute(const std::string& name, const std::string& value) {
+  bool binary = false;
+  for (const char c : value) binary = binary || static_cast<unsigned char>(c) >= 0x80;
+  if (!binary) return "A: " + name + "=" + value + "\n";
+  std::string hex;
+  for (const char c : value) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(c));
+    hex += two;
+  }
+  return "H: " + name + "=" + hex + "\n";
+}
+
 }  // namespace
 
 UsbTestbed::UsbTestbed() : bed_(umockdev_testbed_new()) {}
@@ -54,7 +69,8 @@ std::string UsbTestbed::TtySysPath(const UsbSerial& p) {
 std::string UsbTestbed::Tree(const UsbSerial& p) {
   std::string t;
   t += "P: " + DevicePath(p) + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
-  t += "A: idVendor=" + p.vid + "\nA: idProduct=" + p.pid + "\nA: product=" + p.product + "\n\n";
+  t += "A: idVendor=" + p.vid + "\nA: idProduct=" + p.pid + "\n" + Attribute("product", p.product) +
+       "\n";
   t += "P: " + InterfacePath(p) + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n";
   t += "A: bInterfaceNumber=0" + std::to_string(p.interface) + "\n\n";
   if (!IsAcm(p))
