@@ -33,6 +33,9 @@ class UsbTestbed {
   UsbTestbed(const UsbTestbed&) = delete;
   UsbTestbed& operator=(const UsbTestbed&) = delete;
 
+  // Runs the program (`argv`) again with umockdev's preload library, once; returns when it is
+  // already loaded or cannot be (the caller then carries on without it).
+  static void ReexecUnderPreload(char** argv);
   // Whether umockdev's preload library is loaded into this process.
   static bool PreloadActive();
   // False (with the reason) when libumockdev's preload is not active in this process.
@@ -42,7 +45,7 @@ class UsbTestbed {
   bool Plug(const UsbSerial& port, std::string& error);
   // Adds any device tree in umockdev's text form.
   bool AddTree(const std::string& text, std::string& error);
-  // Unplugs it (tty, interface and device).
+  // Unplugs it (tty, interface and device), announcing the tty's removal to udev monitors.
   void Unplug(const UsbSerial& port);
   // Master side of the pseudo-terminal behind the port's node; -1 when there is none.
   int MasterFd(const UsbSerial& port);
