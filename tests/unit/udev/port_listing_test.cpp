@@ -51,9 +51,9 @@ TEST(PortListing, OneLinePerPortWithWhyItIsNoPhonePort) {
        "cdc_acm", "yes"},
       {"ttyACM1", "COM101", "ffff:fff1", "Phone Download", "pci-0000:00:14.0-usb-0:3:1.0",
        "cdc_acm", "no (in use)"},
-      {"ttyUSB0", "COM102", "0aaa:0001", "USB Serial?Adapter", "pci-0000:00:14.0-usb-0:4:1.0",
-       "usbserial_generic", "no (no rule name)"},
       {"ttyS0", "-", "-", "-", "-", "-", "no (not USB)"},
+      {"ttyUSB0", "-", "0aaa:0001", "USB Serial?Adapter", "pci-0000:00:14.0-usb-0:4:1.0",
+       "usbserial_generic", "no (no rule name)"},
   };
   const std::vector<size_t> widths = {w0, 6, 14, 18, 28, 17};
   std::string want;

@@ -92,15 +92,16 @@ TEST_F(UdevPortsTest, RuleNamedPortsArePhonePortsAndEveryOtherSerialPortSaysWhyN
     std::string whyNot;
     std::string vidPid, product, driver, position;
   };
+  // Only the phone ports get numbers.
   const std::vector<Row> rows = {
       {"ttyACM0", 100, "ZUM Mobile USB Serial Port (COM100)", "", "ffff:fff0", "Phone Composite",
        "cdc_acm", "pci-0000:00:14.0-usb-0:1:1.1"},
-      {"ttyACM1", 101, "Other Modem Port (COM101)", "rule name is not a phone port name",
-       "1234:5678", "Other Modem", "cdc_acm", "pci-0000:00:14.0-usb-0:4:1.0"},
-      {"ttyUSB0", 102, "ZUM CDMA USB Serial Port (COM102)", "", "ffff:fff2", "CDMA Phone", "option",
+      {"ttyUSB0", 101, "ZUM CDMA USB Serial Port (COM101)", "", "ffff:fff2", "CDMA Phone", "option",
        "pci-0000:00:14.0-usb-0:2:1.0"},
-      {"ttyUSB1", 103, "USB Serial Adapter (COM103)", "no rule name", "0aaa:0001",
-       "USB Serial Adapter", "usbserial_generic", "pci-0000:00:14.0-usb-0:3:1.0"},
+      {"ttyACM1", std::nullopt, "", "rule name is not a phone port name", "1234:5678",
+       "Other Modem", "cdc_acm", "pci-0000:00:14.0-usb-0:4:1.0"},
+      {"ttyUSB1", std::nullopt, "", "no rule name", "0aaa:0001", "USB Serial Adapter",
+       "usbserial_generic", "pci-0000:00:14.0-usb-0:3:1.0"},
   };
   const auto ports = List();
   ASSERT_EQ(ports.size(), rows.size());
@@ -129,8 +130,8 @@ TEST_F(UdevPortsTest, RuleNamedPortsArePhonePortsAndEveryOtherSerialPortSaysWhyN
   EXPECT_EQ(phones[0].portDescription, "ZUM Mobile USB Serial Port (COM100)");
   EXPECT_EQ(phones[0].devicePath, "/dev/ttyACM0");
   EXPECT_TRUE(phones[0].usbDevice);
-  EXPECT_EQ(phones[1].portNumber, 102);
-  EXPECT_EQ(phones[1].friendlyName, "ZUM CDMA USB Serial Port (COM102)");
+  EXPECT_EQ(phones[1].portNumber, 101);
+  EXPECT_EQ(phones[1].friendlyName, "ZUM CDMA USB Serial Port (COM101)");
   EXPECT_EQ(phones[1].devicePath, "/dev/ttyUSB0");
 }
 
