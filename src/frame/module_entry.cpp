@@ -1,14 +1,40 @@
 #include "frame/module_entry.h"
 
+#include <memory>
+#include <mutex>
+
 #include "base/process_log.h"
 #include "base/settings_file.h"
 #include "frame/contained_call.h"
 #include "frame/port_teardown.h"
+#include "link/port_view.h"
 #include "package/image_store.h"
 #include "session/session_registry.h"
 #include "ui/dialog_registry.h"
 
 namespace tr52 {
+
+namespace {
+
+// The module's own pieces that are not registries: made at load, destroyed at unload.
+struct ModulePieces {
+  std::mutex mutex;
+  std::unique_ptr<PortView> ports;
+};
+
+ModulePieces& Pieces() {
+  static ModulePieces pieces;
+  return pieces;
+}
+
+}  // namespace
+
+PortView& ModulePortView() {
+  ModulePieces& pieces = Pieces();
+  std::lock_guard hold(pieces.mutex);
+  if (!pieces.ports) pieces.ports = std::make_unique<PortView>();
+  return *pieces.ports;
+}
 
 void ModuleAttach() {
   // The log object now, while loading is ours: it opens its code page converter on creation,
@@ -18,6 +44,10 @@ void ModuleAttach() {
   SessionRegistry::Instance();
   DialogRegistry::Instance();
   ResetImageStore();
+  {
+    std::lock_guard hold(Pieces().mutex);
+    Pieces().ports = std::make_unique<PortView>();
+  }
 }
 
 void ModuleDetach() {
@@ -28,6 +58,12 @@ void ModuleDetach() {
     return 1;
   });
   ReleaseAllImages();
+  // The port view's udev monitor and inotify watch go with the module; it logs, so before
+  // the log.
+  {
+    std::lock_guard hold(Pieces().mutex);
+    Pieces().ports.reset();
+  }
   // The process-wide objects the module made for itself go with it: registries (empty by
   // now), settings, the image catalogue, and last the log after its footer.
   DialogRegistry::ReleaseInstance();
