@@ -64,9 +64,7 @@ Timed TimedRound() {
 // Phone `i` in hub port i + 1; umockdev never gives a node name back, so a phone plugged in
 // again needs a new kernel name.
 tr52test::UsbSerial Phone(int i, int kernelNumber) {
-  return {std::to_string(i + 1), "ffff",   "fff0",
-          "Phone Composite",     1,        "ttyACM" + std::to_string(kernelNumber),
-          tr52test::kMobileName, "cdc_acm"};
+  return tr52test::NormalModePhone(std::to_string(i + 1), "ttyACM" + std::to_string(kernelNumber));
 }
 
 // Part 1; false when it could not run or an answer was wrong.

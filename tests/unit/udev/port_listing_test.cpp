@@ -8,27 +8,22 @@
 
 #include "platform/port_table.h"
 #include "platform/serial_device.h"
-#include "support/scoped_env.h"
-#include "support/temp_dir.h"
-#include "usb_testbed.h"
+#include "udev_test_base.h"
 
 namespace tr52test {
 namespace {
 
-TEST(PortListing, OneLinePerPortWithWhyItIsNoPhonePort) {
+using PortListing = UdevTest;
+
+TEST_F(PortListing, OneLinePerPortWithWhyItIsNoPhonePort) {
   std::string why;
-  if (!UsbTestbed::Available(why)) GTEST_SKIP() << why;
-  TempDir table, mapDir;
-  ScopedEnv tableEnv("TR52_PORT_TABLE", table.Path());
-  ScopedEnv mapEnv("TR52_COM_MAP_DIR", mapDir.Path());
-  UsbTestbed bed;
   const std::vector<UsbSerial> plugged = {
       {"2", "ffff", "fff0", "Phone Composite", 1, "ttyACM0", kMobileName},
       {"3", "ffff", "fff1", "Phone Download", 0, "ttyACM1", kMobileName},
       {"4", "0aaa", "0001", "USB Serial\tAdapter", 0, "ttyUSB0", "", "usbserial_generic"},
   };
-  for (const auto& p : plugged) ASSERT_TRUE(bed.Plug(p, why)) << why;
-  ASSERT_TRUE(bed.AddTree(
+  for (const auto& p : plugged) Plug(p);
+  ASSERT_TRUE(bed->AddTree(
       "P: /devices/pnp0/00:05\nE: SUBSYSTEM=pnp\n\nP: /devices/pnp0/00:05/tty/ttyS0\nN: ttyS0\n"
       "E: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyS0\nA: dev=4:64\n",
       why))

@@ -14,30 +14,16 @@
 
 #include "link/port_enum.h"
 #include "platform/port_table.h"
-#include "support/scoped_env.h"
-#include "support/temp_dir.h"
-#include "usb_testbed.h"
+#include "udev_test_base.h"
 
 namespace tr52test {
 namespace {
 
-UsbSerial Phone(const std::string& hubPort, const std::string& kernelName) {
-  return {hubPort, "ffff", "fff0", "Phone Composite", 1, kernelName, kMobileName, "cdc_acm"};
-}
+using PortViewTest = UdevTest;
 
-TEST(PortView, FollowsEventsWithoutListingAgainAndAgreesWithTheListing) {
-  std::string why;
-  if (!UsbTestbed::Available(why)) GTEST_SKIP() << why;
-  TempDir table, mapDir;
-  ScopedEnv tableEnv("TR52_PORT_TABLE", table.Path());
-  ScopedEnv mapEnv("TR52_COM_MAP_DIR", mapDir.Path());
-  UsbTestbed bed;
+TEST_F(PortViewTest, FollowsEventsWithoutListingAgainAndAgreesWithTheListing) {
   const std::string node = table.File("pts-node");  // a pseudo-terminal node stands in
-  const UsbSerial a = Phone("2", "ttyACM0"), b = Phone("3", "ttyACM1");
-  auto plug = [&](const UsbSerial& p) {
-    std::string error;
-    ASSERT_TRUE(bed.Plug(p, error)) << error;
-  };
+  const UsbSerial a = NormalModePhone("2", "ttyACM0"), b = NormalModePhone("3", "ttyACM1");
   struct Step {
     const char* what;
     std::function<void()> act;
@@ -45,14 +31,14 @@ TEST(PortView, FollowsEventsWithoutListingAgainAndAgreesWithTheListing) {
     bool tableEvent;
   };
   const std::vector<Step> steps = {
-      {"two phones", [&] { plug(a), plug(b); }, {100, 101}, false},
+      {"two phones", [&] { Plug(a), Plug(b); }, {100, 101}, false},
       {"a serial adapter without a rule name",
        [&] {
-         plug({"4", "0aaa", "0001", "Adapter", 0, "ttyUSB0", "", "usbserial_generic"});
+         Plug({"4", "0aaa", "0001", "Adapter", 0, "ttyUSB0", "", "usbserial_generic"});
        },
        {100, 101},
        false},
-      {"phone A unplugged", [&] { bed.Unplug(a); }, {101}, false},
+      {"phone A unplugged", [&] { bed->Unplug(a); }, {101}, false},
       {"a virtual phone declares COM5",
        [&] {
          std::ofstream(node) << "";
@@ -63,7 +49,10 @@ TEST(PortView, FollowsEventsWithoutListingAgainAndAgreesWithTheListing) {
       {"its node vanishes, without an event", [&] { unlink(node.c_str()); }, {101}, false},
       {"its node is back", [&] { std::ofstream(node) << ""; }, {5, 101}, false},
       {"it withdraws", [&] { ASSERT_TRUE(tr52::WithdrawPort(5)); }, {101}, true},
-      {"phone A back under another name", [&] { plug(Phone("2", "ttyACM2")); }, {100, 101}, false},
+      {"phone A back under another name",
+       [&] { Plug(NormalModePhone("2", "ttyACM2")); },
+       {100, 101},
+       false},
       {"a declared modem takes COM101 from phone B",
        [&] { ASSERT_TRUE(tr52::DeclarePort(101, node, "Some Modem (COM101)")); },
        {100},
@@ -75,6 +64,7 @@ TEST(PortView, FollowsEventsWithoutListingAgainAndAgreesWithTheListing) {
       {"the modem withdraws", [&] { ASSERT_TRUE(tr52::WithdrawPort(101)); }, {100, 101}, true},
   };
   tr52::PortView view;
+  std::string why;
   uint64_t tableReads = 0;
   for (const Step& step : steps) {
     SCOPED_TRACE(step.what);

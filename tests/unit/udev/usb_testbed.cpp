@@ -26,6 +26,10 @@ bool IsAcm(const UsbSerial& p) {
 
 }  // namespace
 
+UsbSerial NormalModePhone(const std::string& hubPort, const std::string& kernelName) {
+  return {hubPort, "ffff", "fff0", "Phone Composite", 1, kernelName, kMobileName, "cdc_acm"};
+}
+
 UsbTestbed::UsbTestbed() : bed_(umockdev_testbed_new()) {}
 
 UsbTestbed::~UsbTestbed() {

@@ -26,6 +26,10 @@ constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
 constexpr const char* kMobileName = "ZUM Mobile USB Serial Port";
 constexpr const char* kCdmaName = "ZUM CDMA USB Serial Port";
 
+// A phone in normal mode in hub port `hubPort`: its DIAG port is interface 1 of a composite
+// device, named by the rule.
+UsbSerial NormalModePhone(const std::string& hubPort, const std::string& kernelName);
+
 class UsbTestbed {
  public:
   UsbTestbed();
