@@ -11,7 +11,7 @@
 //    of image data over the station's run, the scaling efficiency = aggregate / (one phone's
 //    rate x min(phones, cores)), and the station's peak resident memory per phone.
 //
-// Usage: bench_ports [SCALE [PHONES]]   (default 20 and 64)
+// Usage: bench_ports [SCALE [PHONES]]   (default 20 and 64; PHONES 0: the presence check only)
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -164,8 +165,16 @@ StationRun RunStation(const fs::path& bin, const std::string& package, const std
   run.seconds = Seconds(SteadyClock::now() - start);
   run.peakKiB = ru.ru_maxrss;
   run.ok = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (!run.ok)
-    std::printf("station: %d phones: exit status %d, see %s\n", phones, status, out.c_str());
+  if (!run.ok) {
+    // The folder goes with the run: its last lines say what happened.
+    std::printf("station: %d phones: exit status %d; its last lines:\n", phones,
+                WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    std::ifstream in(out);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (size_t i = lines.size() > 20 ? lines.size() - 20 : 0; i < lines.size(); ++i)
+      std::printf("  | %s\n", lines[i].c_str());
+  }
   return run;
 }
 
@@ -228,12 +237,12 @@ int main(int argc, char** argv) {
   tr52test::UsbTestbed::ReexecUnderPreload(argv);
   const double scale = argc > 1 ? std::atof(argv[1]) : 20.0;
   const int phones = argc > 2 ? std::atoi(argv[2]) : 64;
-  if (!(scale >= 1) || phones < 1 || phones > 155) {
-    std::fprintf(stderr, "usage: bench_ports [SCALE>=1 [PHONES(1..155)]]\n");
+  if (!(scale >= 1) || phones < 0 || phones > 155) {
+    std::fprintf(stderr, "usage: bench_ports [SCALE>=1 [PHONES(1..155, 0: no station run)]]\n");
     return 2;
   }
   const bool presence = PresenceCheck();
   std::fflush(stdout);
-  const bool station = StationScaling(scale, phones);
+  const bool station = phones == 0 || StationScaling(scale, phones);
   return presence && station ? 0 : 1;
 }

@@ -1,8 +1,6 @@
 #include "frame/module_entry.h"
 
-#include <memory>
-#include <mutex>
-
+#include "base/module_singleton.h"
 #include "base/process_log.h"
 #include "base/settings_file.h"
 #include "frame/contained_call.h"
@@ -14,26 +12,8 @@
 
 namespace tr52 {
 
-namespace {
-
-// The module's own pieces that are not registries: made at load, destroyed at unload.
-struct ModulePieces {
-  std::mutex mutex;
-  std::unique_ptr<PortView> ports;
-};
-
-ModulePieces& Pieces() {
-  static ModulePieces pieces;
-  return pieces;
-}
-
-}  // namespace
-
 PortView& ModulePortView() {
-  ModulePieces& pieces = Pieces();
-  std::lock_guard hold(pieces.mutex);
-  if (!pieces.ports) pieces.ports = std::make_unique<PortView>();
-  return *pieces.ports;
+  return ModuleSingleton<PortView>::Get();
 }
 
 void ModuleAttach() {
@@ -44,10 +24,7 @@ void ModuleAttach() {
   SessionRegistry::Instance();
   DialogRegistry::Instance();
   ResetImageStore();
-  {
-    std::lock_guard hold(Pieces().mutex);
-    Pieces().ports = std::make_unique<PortView>();
-  }
+  ModulePortView();
 }
 
 void ModuleDetach() {
@@ -60,10 +37,7 @@ void ModuleDetach() {
   ReleaseAllImages();
   // The port view's udev monitor and inotify watch go with the module; it logs, so before
   // the log.
-  {
-    std::lock_guard hold(Pieces().mutex);
-    Pieces().ports.reset();
-  }
+  ModuleSingleton<PortView>::Release();
   // The process-wide objects the module made for itself go with it: registries (empty by
   // now), settings, the image catalogue, and last the log after its footer.
   DialogRegistry::ReleaseInstance();

@@ -14,6 +14,8 @@ namespace {
 
 // Without events from a source, it is read again at most this often.
 constexpr uint64_t kRereadMs = 1000;
+// Questions of one sweep of the host's ports share a look at the events for at most this long.
+constexpr uint64_t kSweepMs = 10;
 
 bool IsEntryName(std::string_view name) {
   return ComFromEntryName(name).has_value();
@@ -31,8 +33,18 @@ PortView::Reads PortView::Counts() const {
 
 PortView::Presence PortView::PhonePort(int com, std::string& why) {
   std::lock_guard hold(mutex_);
+  const uint64_t now = NowMs();
+  // The host asks its ports in turn, lowest number first: one sweep shares one look at the event
+  // sources (a look is a system call or two; a sweep of 256 ports would spend most of its time
+  // there). A question looks again when its number is not above the last one asked (a new
+  // sweep, or the same port again), when the last look is kSweepMs old, and after a failure.
+  const bool look = !made_ || ttysStale_ || com <= lastAsked_ || now - lastLookMs_ >= kSweepMs;
+  lastAsked_ = com;
   try {
-    Refresh();
+    if (look) {
+      lastLookMs_ = now;
+      Refresh(now);
+    }
   } catch (const UdevError& e) {
     why = e.what();
     return Presence::Unknown;
@@ -46,7 +58,7 @@ PortView::Presence PortView::PhonePort(int com, std::string& why) {
                                                                                 : Presence::Absent;
 }
 
-void PortView::Refresh() {
+void PortView::Refresh(uint64_t now) {
   const std::string tableDir = PortTableDir(), mapDir = ComMapDir();
   if (!made_ || tableDir != tableDir_ || mapDir != mapDir_) {
     // Made for other folders (or not made yet): everything is read again.
@@ -55,6 +67,7 @@ void PortView::Refresh() {
     ttysStale_ = true;
     lastTableReadMs_ = 0;
     numbers_.clear();
+    unnumbered_ = false;
     made_ = true;
   }
   if (!monitor_ && !monitorRefused_) {
@@ -69,17 +82,14 @@ void PortView::Refresh() {
                    "Port view");
     }
   }
-  const uint64_t now = NowMs();
-  // One look at both event sources; most questions find nothing waiting and end here.
+  // One look at both event sources; most looks find nothing waiting and end here.
   pollfd waiting[2] = {{monitor_ ? monitor_->Fd() : -1, POLLIN, 0}, {tableWatch_.Fd(), POLLIN, 0}};
   if (poll(waiting, 2, 0) < 0) waiting[0].revents = waiting[1].revents = POLLIN;
   const bool ttysChanged = TakeTtyEvents(waiting[0].revents != 0, now);
   const bool tableChanged = TakeTableEvents(waiting[1].revents != 0, now);
   // A phone position left without a number (the map full of recent ones) asks again later.
-  const bool unnumbered = std::any_of(numbers_.begin(), numbers_.end(),
-                                      [](const auto& n) { return !n.second.has_value(); });
   const bool numbered =
-      (ttysChanged || (unnumbered && now - lastNumberingMs_ >= kRereadMs)) && Number(now);
+      (ttysChanged || (unnumbered_ && now - lastNumberingMs_ >= kRereadMs)) && Number(now);
   if (ttysChanged || tableChanged || numbered) Rebuild();
 }
 
@@ -161,7 +171,11 @@ bool PortView::Number(uint64_t nowMs) {
   lastNumberingMs_ = nowMs;
   LogPortNotes(notes, "COM map");
   numbers_.clear();
-  for (size_t i = 0; i < update.present.size(); ++i) numbers_[update.present[i]] = numbers[i];
+  unnumbered_ = false;
+  for (size_t i = 0; i < update.present.size(); ++i) {
+    numbers_[update.present[i]] = numbers[i];
+    unnumbered_ = unnumbered_ || !numbers[i];
+  }
   return true;
 }
 

@@ -4,8 +4,10 @@
 //
 // The view is what ListSerialPorts would list (the same code builds it) and is brought up to
 // date by events: udev's announcements of ttys coming and going, and an inotify watch on the
-// port table's folder. Each question first takes the events that came, without waiting, and
-// applies them; the COM map is asked only when the set of USB phone positions changed. A full
+// port table's folder. A question first takes the events that came, without waiting, and applies
+// them; the questions of one sweep of the host over its ports (ascending numbers, within 10 ms)
+// share that look, so an event is seen by the next sweep at the latest. The COM map is asked only
+// when the set of USB phone positions changed. A full
 // listing is made when the view is first used, when the folders it was made for change (the
 // environment names others), and when an event source lost events or cannot be had (then at
 // most once a second). A declared port is present only while its device node exists, and a
@@ -55,7 +57,7 @@ class PortView {
   Reads Counts() const;
 
  private:
-  void Refresh();  // throws UdevError
+  void Refresh(uint64_t nowMs);  // throws UdevError
   bool TakeTtyEvents(bool waiting, uint64_t nowMs);
   bool TakeTableEvents(bool waiting, uint64_t nowMs);
   bool Number(uint64_t nowMs);
@@ -71,10 +73,13 @@ class PortView {
   uint64_t lastTtyListingMs_ = 0;
   uint64_t lastTableReadMs_ = 0;
   uint64_t lastNumberingMs_ = 0;
+  uint64_t lastLookMs_ = 0;
+  int lastAsked_ = -1;
 
   std::map<std::string, UdevTty> ttys_;                // by sysfs path
   std::vector<DeclaredPort> entries_;                  // every sound port table entry
   std::map<std::string, std::optional<int>> numbers_;  // COM number per phone position key
+  bool unnumbered_ = false;                            // one of them has none
   std::set<int> nodesPresent_;                         // entries whose node existed at Rebuild
   std::bitset<256> hostSees_;                          // the answers
   Reads reads_;
