@@ -8,8 +8,9 @@
 //    after it is plugged in again (the answers must follow at once).
 // 2. The station program serving 1, then PHONES virtual phones at once (each a vphone process,
 //    the station in batch mode with its named waits shortened SCALE times): the aggregate MB/s
-//    of image data over the station's run, the scaling efficiency = aggregate / (one phone's
-//    rate x min(phones, cores)), and the station's peak resident memory per phone.
+//    of image data over the station's run, the scaling efficiency = aggregate / (phones x one
+//    phone's rate) (and against min(phones, cores), as bench_scale gives it), and the station's
+//    peak resident memory per phone.
 //
 // Usage: bench_ports [SCALE [PHONES]]   (default 20 and 64; PHONES 0: the presence check only)
 #include <stdlib.h>
@@ -193,7 +194,9 @@ bool StationScaling(double scale, int phones) {
   fs::create_directories(bin, ec);
   for (const char* name : {"station", "libtr52_win.so", "TR52_091117_MP.so"})
     fs::copy_file(fs::path(here) / name, bin / name, ec);
-  const std::string table = dir.File("ports");
+  // The port table where a user's is, in a memory file system (the runtime folder).
+  const tr52test::TempDir runtime(access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm" : "");
+  const std::string table = runtime.File("ports");
   mkdir(table.c_str(), 0700);
   // The station and the phones are children: they see the real /sys and /dev, and private
   // folders of this run.
@@ -223,9 +226,10 @@ bool StationScaling(double scale, int phones) {
   std::printf("station, 1 phone: %.2f s, %.2f MB/s, peak resident %.1f MiB\n", one.seconds, oneRate,
               static_cast<double>(one.peakKiB) / 1024);
   std::printf(
-      "station, %d phones: %.2f s, %.2f MB/s aggregate, scaling efficiency %.2f, peak resident "
-      "%.1f MiB = %.2f MiB per phone (%.2f MiB per phone beyond the first)\n",
-      phones, many.seconds, rate, rate / (oneRate * parallel),
+      "station, %d phones: %.2f s, %.2f MB/s aggregate, scaling efficiency %.2f (aggregate / "
+      "(%d x one phone's rate); %.2f against min(phones, cores)), peak resident %.1f MiB = %.2f "
+      "MiB per phone (%.2f MiB per phone beyond the first)\n",
+      phones, many.seconds, rate, rate / (oneRate * phones), phones, rate / (oneRate * parallel),
       static_cast<double>(many.peakKiB) / 1024, static_cast<double>(many.peakKiB) / 1024 / phones,
       static_cast<double>(many.peakKiB - one.peakKiB) / 1024 / std::max(1, phones - 1));
   return true;
