@@ -31,7 +31,8 @@ double Ms(Clock::duration d) {
 // Seven images, as a download of a whole package writes them.
 std::string ImagesJson() {
   std::string json = "[";
-  const char* types[] = {"PARTITION TBL", "DBL", "FSBL", "OSBL", "FLEXIBLE LOGO", "AMSS", "EFS GANG"};
+  const char* types[] = {"PARTITION TBL", "DBL",  "FSBL",    "OSBL",
+                         "FLEXIBLE LOGO", "AMSS", "EFS GANG"};
   for (int i = 0; i < 7; ++i) {
     json += std::string(i ? "," : "") + R"({"type":")" + types[i] + R"(","name":")" + types[i] +
             R"(.bin","address":null,"method":"nand","size":)" + std::to_string(65536 << i) +
@@ -58,8 +59,8 @@ history::DownloadRow Download(int i, std::mt19937& rng, const std::string& image
   r.device = "/dev/ttyACM" + std::to_string(r.com - 100);
   const int day = i / kPerDay, second = (i % kPerDay) * 80;
   char started[40];
-  std::snprintf(started, sizeof started, "%sT%02d:%02d:%02d.000Z", Day(day).c_str(),
-                second / 3600, second / 60 % 60, second % 60);
+  std::snprintf(started, sizeof started, "%sT%02d:%02d:%02d.000Z", Day(day).c_str(), second / 3600,
+                second / 60 % 60, second % 60);
   r.started = started;
   r.ended = started;
   r.seconds = 60.0 + static_cast<double>(rng() % 600) / 10;
@@ -145,9 +146,8 @@ int main() {
     history::RecorderSettings settings;
     settings.stationId = "bench";
     settings.writer.path = path;
-    history::HistoryRecorder recorder(settings, [](const std::string& t) {
-      std::printf("notice: %s\n", t.c_str());
-    });
+    history::HistoryRecorder recorder(
+        settings, [](const std::string& t) { std::printf("notice: %s\n", t.c_str()); });
     constexpr int kMeasured = 1000;
     std::vector<double> callUs;
     Clock::duration written{};

@@ -31,8 +31,8 @@ void CheckHistory(const std::string& path, pid_t pid, int started,
   }
   const int count = static_cast<int>(rows.size());
   const int twice = numbered - static_cast<int>(downloads.size());
-  std::printf("soak: history: %d row(s) for %d download(s) started, %d complete, %d twice\n",
-              count, started, complete, twice);
+  std::printf("soak: history: %d row(s) for %d download(s) started, %d complete, %d twice\n", count,
+              started, complete, twice);
   if (count != started)
     problems.push_back("history: " + std::to_string(count) + " rows for " +
                        std::to_string(started) + " downloads started");

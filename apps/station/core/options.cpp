@@ -191,15 +191,15 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
         error = "option " + arg + " needs a value";
         return std::nullopt;
       }
-      const bool control = std::any_of(value.begin(), value.end(), [](unsigned char c) {
-        return c < 0x20 || c == 0x7f;
-      });
+      const bool control = std::any_of(value.begin(), value.end(),
+                                       [](unsigned char c) { return c < 0x20 || c == 0x7f; });
       if (arg == "--station-id" && (value.size() > 64 || control)) {
         error = "--station-id: at most 64 characters, none of them a control character";
         return std::nullopt;
       }
-      (arg == "--history" ? opt.historyPath
-                          : arg == "--station-id" ? opt.stationId : opt.historyUrl) = value;
+      (arg == "--history"      ? opt.historyPath
+       : arg == "--station-id" ? opt.stationId
+                               : opt.historyUrl) = value;
     } else if (arg == "--no-history") {
       if (!noValue()) return std::nullopt;
       opt.noHistory = true;

@@ -22,8 +22,7 @@ std::unique_ptr<history::HistoryRecorder> MakeRecorder(const Options& options) {
     return nullptr;
   }
   history::RecorderSettings settings;
-  settings.stationId =
-      options.stationId.empty() ? history::DefaultStationId() : options.stationId;
+  settings.stationId = options.stationId.empty() ? history::DefaultStationId() : options.stationId;
   settings.writer.path = path;
   settings.identify = history::IdentifyPort;
   if (!options.historyUrl.empty()) {
@@ -79,10 +78,10 @@ std::string PreviousDownloadText(const history::DownloadRow& now,
   if (!previous)
     return phone.empty() ? "" : "history: no earlier download of " + phone + " on record";
   const history::DownloadRow& p = *previous;
-  std::string text = "history: " +
-                     (phone.empty() ? std::string("the last download on this port")
-                                    : phone + "'s last download") +
-                     " began " + history::LocalTimeText(p.started);
+  std::string text =
+      "history: " +
+      (phone.empty() ? std::string("the last download on this port") : phone + "'s last download") +
+      " began " + history::LocalTimeText(p.started);
   if (p.station != now.station || p.com != now.com)
     text += " at " + tr52::PrintableText(p.station) + " COM" + std::to_string(p.com);
   text += ": " + tr52::PrintableText(history::ResultText(p));

@@ -34,7 +34,7 @@ struct DownloadRow {
   std::optional<int64_t> flow;  // 1 normal-mode flow, 0 emergency flow
   std::optional<std::string> packagePath;
   std::optional<std::string> packageMd5;
-  std::string images = "[]";  // JSON array: type, name, method, address, size, md5, written
+  std::string images = "[]";      // JSON array: type, name, method, address, size, md5, written
   std::optional<int64_t> result;  // 0 success; none when the download gave no code
   std::optional<std::string> resultName;
   std::optional<std::string> endStep;

@@ -15,8 +15,7 @@ namespace {
 
 using history::HistoryCommand;
 
-std::optional<HistoryCommand> Parse(std::vector<std::string> args, std::string& text,
-                                    int& status) {
+std::optional<HistoryCommand> Parse(std::vector<std::string> args, std::string& text, int& status) {
   args.insert(args.begin(), "tr52-history");
   std::vector<const char*> argv;
   for (const auto& a : args) argv.push_back(a.c_str());
@@ -34,7 +33,8 @@ TEST(HistoryCommand, EachOptionAsksItsQuestionOrIsRefused) {
   };
   using F = history::HistoryFilter;
   const std::vector<Row> rows = {
-      {{}, [](const HistoryCommand& c) {
+      {{},
+       [](const HistoryCommand& c) {
          EXPECT_EQ(c.historyPath, "/state/tr52/history.sqlite");
          EXPECT_EQ(c.filter.last, 20);
          EXPECT_EQ(c.format, history::Format::kTable);
@@ -102,9 +102,9 @@ TEST(HistoryCommand, EachOptionAsksItsQuestionOrIsRefused) {
   int status = -1;
   EXPECT_FALSE(Parse({"--help"}, help, status));
   EXPECT_EQ(status, history::kHistoryOk);
-  for (const char* option : {"--history", "--url", "--last", "--from", "--to", "--day", "--com",
-                             "--result", "--model", "--md5", "--serial", "--station",
-                             "--summary", "--csv", "--json", "Exit status"})
+  for (const char* option :
+       {"--history", "--url", "--last", "--from", "--to", "--day", "--com", "--result", "--model",
+        "--md5", "--serial", "--station", "--summary", "--csv", "--json", "Exit status"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
   tz.Set(nullptr);
   tzset();

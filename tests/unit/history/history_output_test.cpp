@@ -20,7 +20,7 @@ TEST(HistoryOutput, RowsAndDaysInEveryFormatMatchTheGoldenFile) {
   ScopedEnv tz("TZ", "UTC");
   tzset();
   auto rows = SampleRows();
-  rows[1].model = "TR52\x1b[2J";  // a phone's text can move no cursor in the table
+  rows[1].model = "TR52\x1b[2J";         // a phone's text can move no cursor in the table
   rows[2].model = "=cmd|' /C calc'!A0";  // nor become a formula in a spreadsheet
   std::string text;
   for (auto format : {history::Format::kTable, history::Format::kCsv, history::Format::kJson})

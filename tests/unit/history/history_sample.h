@@ -23,8 +23,8 @@ inline history::DownloadRow SampleRow(const char* uid, const char* station, int 
   if (seconds) {
     r.seconds = seconds;
     // The end a whole number of seconds after the start (the samples start on the minute).
-    r.ended = std::string(started).substr(0, 17) +
-              (*seconds < 10 ? "0" : "") + std::to_string(static_cast<int>(*seconds)) + ".000Z";
+    r.ended = std::string(started).substr(0, 17) + (*seconds < 10 ? "0" : "") +
+              std::to_string(static_cast<int>(*seconds)) + ".000Z";
     r.result = result;
     r.resultName = resultName;
     r.version = 2;
@@ -33,7 +33,8 @@ inline history::DownloadRow SampleRow(const char* uid, const char* station, int 
 }
 
 inline std::vector<history::DownloadRow> SampleRows() {
-  const std::string md5a = "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", md5b = "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb";
+  const std::string md5a = "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
+                    md5b = "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb";
   std::vector<history::DownloadRow> rows = {
       SampleRow("a1", "s1", 5, "2025-01-30T08:00:00.000Z", 10, 0, "success"),
       SampleRow("a2", "s1", 6, "2025-01-30T09:00:00.000Z", 20, 1015, "ZU3G_ERROR_NO_IMAGE"),
@@ -77,7 +78,8 @@ inline std::vector<FilterCase> FilterCases() {
   return {
       {"everything", F{}, {"a1", "a2", "a3", "a4", "a5", "a6"}},
       {"the last two", with([](F& f) { f.last = 2; }), {"a5", "a6"}},
-      {"one day", with([](F& f) {
+      {"one day",
+       with([](F& f) {
          f.from = "2025-01-31T00:00:00.000Z";
          f.to = "2025-02-01T00:00:00.000Z";
        }),
@@ -88,16 +90,19 @@ inline std::vector<FilterCase> FilterCases() {
       {"unfinished", with([](F& f) { f.result = "unfinished"; }), {"a4"}},
       {"one code", with([](F& f) { f.result = "1015"; }), {"a2"}},
       {"one model", with([](F& f) { f.model = "KW_TR52/V10A"; }), {"a5"}},
-      {"one package", with([](F& f) { f.packageMd5 = "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"; }),
+      {"one package",
+       with([](F& f) { f.packageMd5 = "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"; }),
        {"a2", "a5"}},
       {"one phone", with([](F& f) { f.usbSerial = "SER1"; }), {"a1", "a3"}},
-      {"one phone's last", with([](F& f) {
+      {"one phone's last",
+       with([](F& f) {
          f.usbSerial = "SER1";
          f.last = 1;
        }),
        {"a3"}},
       {"one station", with([](F& f) { f.station = "s2"; }), {"a4", "a5"}},
-      {"all at once", with([](F& f) {
+      {"all at once",
+       with([](F& f) {
          f.station = "s1";
          f.result = "ok";
          f.from = "2025-01-31T00:00:00.000Z";

@@ -16,8 +16,8 @@ namespace {
 
 using history::DownloadRow;
 
-DownloadRow Row(const char* station, int com, std::optional<int64_t> result,
-                const char* resultName, bool ended, std::optional<std::string> serial = {}) {
+DownloadRow Row(const char* station, int com, std::optional<int64_t> result, const char* resultName,
+                bool ended, std::optional<std::string> serial = {}) {
   DownloadRow r;
   r.station = station;
   r.com = com;
@@ -40,7 +40,8 @@ TEST(StationHistoryText, LabelsAndLinesTellTheEarlierDownload) {
   const std::vector<LabelRow> labels = {
       {Row("s1", 5, 0, "success", true), false, "last: OK 01-31 08:16"},
       {Row("s1", 5, 1015, "ZU3G_ERROR_NO_IMAGE", true), false, "last: FAILED 1015 01-31 08:16"},
-      {Row("s1", 5, std::nullopt, "no progress pane", true), true, "this phone: FAILED 01-31 08:16"},
+      {Row("s1", 5, std::nullopt, "no progress pane", true), true,
+       "this phone: FAILED 01-31 08:16"},
       {Row("s1", 5, std::nullopt, nullptr, false), false, "last: unfinished 01-31 08:15"},
   };
   for (const auto& l : labels) EXPECT_EQ(LastDownloadLabel(l.row, l.otherPort), l.label);
