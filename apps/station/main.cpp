@@ -133,7 +133,10 @@ int main(int argc, char** argv) {
   station::Out().Line("station", "loaded plug-in " + pluginPath);
   frontEnd->UsePlugin(plugin.Ops());
 
-  if (options->info) PrintConfigInfo(plugin.Ops());
+  if (options->info) {
+    PrintConfigInfo(plugin.Ops());
+    station::Out().Raw(station::HistoryInfo(*options) + "\n");
+  }
 
   int status = 0;
   if (options->config && !stop.Stopping()) {

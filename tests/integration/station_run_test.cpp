@@ -303,12 +303,22 @@ TEST(StationPlugin, PackageOptionSavesTheSettingAsTheDialogDoes) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   r = station.Run({"--info"});
   EXPECT_NE(r.out.find("PATH_BIN : " + fw.File("TR52.dz") + "\n"), std::string::npos) << r.out;
+  // And the history file in use: the state folder's unless named.
+  EXPECT_NE(r.out.find("HISTORY : " + station.History() + " (station "), std::string::npos)
+      << r.out;
+  r = station.Run({"--info", "--no-history"});
+  EXPECT_NE(r.out.find("HISTORY : off\n"), std::string::npos) << r.out;
   // A refused path leaves the saved one alone.
   r = station.Run({"--package", fw.File("none.dz"), "--info"});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find(fw.File("none.dz")), std::string::npos) << r.err;
   r = station.Run({"--info"});
   EXPECT_NE(r.out.find("PATH_BIN : " + fw.File("TR52.dz") + "\n"), std::string::npos) << r.out;
+  // And the history file in use: the state folder's unless named.
+  EXPECT_NE(r.out.find("HISTORY : " + station.History() + " (station "), std::string::npos)
+      << r.out;
+  r = station.Run({"--info", "--no-history"});
+  EXPECT_NE(r.out.find("HISTORY : off\n"), std::string::npos) << r.out;
 }
 
 TEST(StationPlugin, InfoShowsThePackagePathOfTheSettingsBesideTheStation) {

@@ -287,7 +287,8 @@ Options:
   --plain              plain text lines even on a terminal (the default on a terminal is a
                        full-screen view: one pane per port; keys c configuration, q quit,
                        Tab next pane, arrows and PgUp/PgDn scroll its steps)
-  --info               print the plug-in's configuration line (the package path)
+  --info               print the plug-in's configuration line (the package path) and the
+                       history file in use
   --list-ports         list every serial port seen and exit: kernel name, COM number,
                        vendor:product, USB product, physical position, driver, and whether it
                        is a phone port (and why not: no rule name, not USB, in use ...)

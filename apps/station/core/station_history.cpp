@@ -13,10 +13,14 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
+std::string HistoryPathFor(const Options& options) {
+  if (options.noHistory) return "";
+  return options.historyPath.empty() ? history::DefaultHistoryPath() : options.historyPath;
+}
+
 std::unique_ptr<history::HistoryRecorder> MakeRecorder(const Options& options) {
   if (options.noHistory) return nullptr;
-  const std::string path =
-      options.historyPath.empty() ? history::DefaultHistoryPath() : options.historyPath;
+  const std::string path = HistoryPathFor(options);
   if (path.empty()) {
     Out().Line("history", "off: no home folder to keep it in (give --history PATH)");
     return nullptr;
@@ -54,6 +58,19 @@ std::string ShortTime(const history::DownloadRow& row) {
 }
 
 }  // namespace
+
+std::string HistoryInfo(const Options& options) {
+  const std::string path = HistoryPathFor(options);
+  if (path.empty())
+    return options.noHistory ? "HISTORY : off" : "HISTORY : off (no home folder; give --history)";
+  std::string text = "HISTORY : " + path + " (station " +
+                     tr52::PrintableText(options.stationId.empty() ? history::DefaultStationId()
+                                                                   : options.stationId) +
+                     ")";
+  if (!options.historyUrl.empty())
+    text += ", sent on to " + history::RedactedUrl(options.historyUrl);
+  return text;
+}
 
 std::string LastDownloadLabel(const history::DownloadRow& row, bool otherPort) {
   std::string result;

@@ -48,6 +48,10 @@ class StationHistory {
   std::unique_ptr<history::HistoryRecorder> recorder_;
 };
 
+// The history file (and line database) the options name, for --info: "HISTORY : PATH
+// (station ID)", or "HISTORY : off".
+std::string HistoryInfo(const Options& options);
+
 // The board's label for a download: "last: OK 01-31 09:15" ("this phone: ..." when
 // `otherPort`: the phone's last download was on another port or station).
 std::string LastDownloadLabel(const history::DownloadRow& row, bool otherPort);

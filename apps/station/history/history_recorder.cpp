@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <random>
 
+#include "platform/crypto.h"
 #include "time_text.h"
 
 namespace history {
@@ -18,25 +18,19 @@ constexpr std::chrono::seconds kCloseFlush(3);
 }  // namespace
 
 std::string NewRowId() {
-  unsigned char bytes[16];
+  tr52::Md5Digest bytes{};  // 16 bytes, written as a digest is: 32 hex digits
   size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+  while (got < bytes.size()) {
+    const ssize_t n = ::getrandom(bytes.data() + got, bytes.size() - got, 0);
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
-  if (got < sizeof bytes) {
+  if (got < bytes.size()) {
     // No kernel randomness (never on Linux 3.17+): a seeded generator still tells rows apart.
     std::random_device device;
-    for (auto& b : bytes) b = static_cast<unsigned char>(device());
+    for (auto& b : bytes) b = static_cast<uint8_t>(device());
   }
-  std::string id;
-  char hex[3];
-  for (unsigned char b : bytes) {
-    std::snprintf(hex, sizeof hex, "%02x", b);
-    id += hex;
-  }
-  return id;
+  return tr52::Md5Hex(bytes);
 }
 
 HistoryRecorder::HistoryRecorder(RecorderSettings settings, Notice notice)
