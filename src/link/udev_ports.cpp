@@ -111,6 +111,10 @@ std::vector<UdevTty> ListUdevTtys() {
       if (f.vendorId.empty()) f.vendorId = Property(tty.get(), "ID_VENDOR_ID");
       if (f.productId.empty()) f.productId = Property(tty.get(), "ID_MODEL_ID");
       if (f.product.empty()) f.product = Property(tty.get(), "ID_MODEL");
+      f.interfaceNumber = Property(tty.get(), "ID_USB_INTERFACE_NUM");
+      if (udev_device* intf = Ancestor(tty.get(), "usb", "usb_interface");
+          intf && f.interfaceNumber.empty())
+        f.interfaceNumber = Attribute(intf, "bInterfaceNumber");
       // Without udev's path (no udev daemon ran), the interface's kernel name says where the
       // port hangs: "1-1.2:1.0" is hub port 1.2 of bus 1, interface 0, taken as "usb-1:1.2:1.0".
       if (f.idPath.empty()) {
