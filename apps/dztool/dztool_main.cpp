@@ -297,6 +297,10 @@ int main(int argc, char** argv) {
       ->type_name("0-9")
       ->check(CLI::Range(0, 9).description(""));
   try {
+    // A word that names no command would otherwise only be told as a missing command.
+    if (argc > 1 && argv[1][0] != '-' &&
+        app.get_subcommands([&](CLI::App* c) { return c->get_name() == argv[1]; }).empty())
+      throw CLI::ExtrasError({argv[1]});
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
