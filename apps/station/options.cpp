@@ -87,6 +87,31 @@ class HelpFormatter : public CLI::Formatter {
   throw CLI::ValidationError(text);
 }
 
+// An option whose value `parse` turns into `target`, or says why not (refused as
+// "<name>: <why>").
+template <typename T, typename Parse>
+CLI::Option* Parsed(CLI::App& app, const std::string& name, T& target, Parse parse,
+                    const std::string& help) {
+  return app.add_option_function<std::string>(
+      name,
+      [&target, name, parse](const std::string& value) {
+        std::string why;
+        auto parsed = parse(value, why);
+        if (!parsed) Refuse(name + ": " + why);
+        target = *parsed;
+      },
+      help);
+}
+
+// A number within bounds, else nullopt and `why` saying what was expected.
+template <typename T>
+std::optional<T> Within(std::optional<T> number, T low, T high, const std::string& expected,
+                        const std::string& text, std::string& why) {
+  if (number && *number >= low && *number <= high) return number;
+  why = "expected " + expected + ", got '" + text + "'";
+  return std::nullopt;
+}
+
 // A value that names a file: refused when empty.
 std::function<void(const std::string&)> FileInto(std::string& target, const std::string& what) {
   return [&target, what](const std::string& value) {
@@ -117,55 +142,42 @@ void DeclareOptions(CLI::App& app, Options& opt, const std::string& programName)
                                        "the plug-in module to load\n(default: TR52_091117_MP.so "
                                        "beside this program, else in ../lib/tr52)")
       ->type_name("PATH");
-  app.add_option_function<std::string>(
-         "--ports",
-         [&opt](const std::string& value) {
-           std::string why;
-           auto ports = ParsePortList(value, why);
-           if (!ports) Refuse("--ports: " + why);
-           opt.ports = *ports;
-         },
+  Parsed(app, "--ports", opt.ports, ParsePortList,
          "COM port numbers to serve, 0..255: single numbers and ranges separated\nby commas, "
          "e.g. 5,6,7-9 (a \"COM\" prefix is accepted: COM5)")
       ->type_name("LIST");
-  app.add_option_function<std::string>(
-         "--poll-ms",
-         [&opt](const std::string& value) {
-           const auto v = ParseLong(value);
-           if (!v || *v < 10 || *v > 60000)
-             Refuse("--poll-ms: expected milliseconds 10..60000, got '" + value + "'");
-           opt.pollMs = static_cast<int>(*v);
-         },
-         "how often to ask whether a phone appeared, in ms (default 500)")
+  Parsed(
+      app, "--poll-ms", opt.pollMs,
+      [](const std::string& value, std::string& why) -> std::optional<int> {
+        const auto ms = Within(ParseLong(value), 10L, 60000L, "milliseconds 10..60000", value, why);
+        return ms ? std::optional<int>(static_cast<int>(*ms)) : std::nullopt;
+      },
+      "how often to ask whether a phone appeared, in ms (default 500)")
       ->type_name("N");
   flag("--batch", opt.batch,
        "exit once every port has delivered its final result, closing each\nport's pane at "
        "once; prints a summary (needs --ports)");
-  app.add_option_function<std::string>(
-         "--timeout",
-         [&opt](const std::string& value) {
-           const auto v = ParseDouble(value);
-           if (!v || *v <= 0 || *v > 7 * 24 * 3600.0)
-             Refuse("--timeout: expected seconds > 0, got '" + value + "'");
-           opt.timeoutSeconds = *v;
-         },
-         "overall bound, counted from the start: stop after this long whatever\nthe state, a "
-         "dialog or message box open included (downloads still\nrunning are left unfinished); "
-         "default: none, 3600 in batch mode")
+  Parsed(
+      app, "--timeout", opt.timeoutSeconds,
+      [](const std::string& value, std::string& why) {
+        // Above zero: the smallest double that is.
+        return Within(ParseDouble(value), std::nextafter(0.0, 1.0), 7 * 24 * 3600.0, "seconds > 0",
+                      value, why);
+      },
+      "overall bound, counted from the start: stop after this long whatever\nthe state, a "
+      "dialog or message box open included (downloads still\nrunning are left unfinished); "
+      "default: none, 3600 in batch mode")
       ->type_name("SECONDS");
-  app.add_option_function<std::string>(
-         "--time-scale",
-         [&opt](const std::string& value) {
-           const auto v = ParseDouble(value);
-           if (!v || *v < 1 || *v > 1e6)
-             Refuse("--time-scale: expected a factor of at least 1, got '" + value + "'");
-           opt.timeScale = *v;
-         },
-         "shorten the download's named waits FACTOR (>= 1) times: the 40 s\n\"Emergency "
-         "Reset\" and 60 s \"Reset\" / \"DB Creation\" waits and the 1 s\nsleeps between tries "
-         "to get a phone's port back (sets TR52_TIME_SCALE\nbefore the plug-in is loaded). "
-         "Protocol time-outs keep their values, so\na phone must come back from a mode switch "
-         "within the shortened waits;\nfor virtual phones and demos")
+  Parsed(
+      app, "--time-scale", opt.timeScale,
+      [](const std::string& value, std::string& why) {
+        return Within(ParseDouble(value), 1.0, 1e6, "a factor of at least 1", value, why);
+      },
+      "shorten the download's named waits FACTOR (>= 1) times: the 40 s\n\"Emergency "
+      "Reset\" and 60 s \"Reset\" / \"DB Creation\" waits and the 1 s\nsleeps between tries "
+      "to get a phone's port back (sets TR52_TIME_SCALE\nbefore the plug-in is loaded). "
+      "Protocol time-outs keep their values, so\na phone must come back from a mode switch "
+      "within the shortened waits;\nfor virtual phones and demos")
       ->type_name("FACTOR");
   app.add_option_function<std::string>(
          "--package", FileInto(opt.packagePath, "option --package needs the path of a .dz package"),
@@ -196,14 +208,7 @@ void DeclareOptions(CLI::App& app, Options& opt, const std::string& programName)
        "list every serial port seen and exit: kernel name, COM number,\nvendor:product, USB "
        "product, physical position, driver, and whether it\nis a phone port (and why not: no "
        "rule name, not USB, in use ...)");
-  app.add_option_function<std::string>(
-         "--udev-rule",
-         [&opt](const std::string& value) {
-           std::string why;
-           auto name = ParseKernelName(value, why);
-           if (!name) Refuse("--udev-rule: " + why);
-           opt.udevRulePort = *name;
-         },
+  Parsed(app, "--udev-rule", opt.udevRulePort, ParseKernelName,
          "ask the device on serial port PORT (its kernel name in --list-ports,\ne.g. ttyACM0) "
          "for its model, as a download does; when it answers as\na TR52, print the udev rule "
          "line that names its port (USB vendor,\nproduct and interface) for the mode it "

@@ -15,6 +15,7 @@
 #include "base/process_log.h"
 #include "link/udev_ports.h"
 #include "platform/atomic_file.h"
+#include "platform/path_parts.h"
 #include "session/phone_model.h"
 
 extern char** environ;
@@ -38,12 +39,6 @@ std::string Lower(std::string text) {
   for (char& c : text)
     if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
   return text;
-}
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // The file's text; empty when it does not exist. False (with why) when it cannot be read or is
@@ -207,7 +202,7 @@ int UdevRuleCommand(const std::string& kernelName, bool install, const UdevRuleS
   }
   // Refused before anything is sent, so that the phone is asked only when the answer can be
   // used.
-  const std::string folder = FolderOf(setup.rulesPath);
+  const std::string folder = tr52::FolderOf(setup.rulesPath);
   if (install && access(folder.c_str(), W_OK) != 0) {
     err << "station: error: --install writes " << setup.rulesPath << ": "
         << (errno == ENOENT

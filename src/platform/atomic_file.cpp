@@ -9,14 +9,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/path_parts.h"
+
 namespace tr52 {
 namespace {
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string Failure(const std::string& what, const std::string& path, int err) {
   return "cannot " + what + " " + path + ": " + std::strerror(err);

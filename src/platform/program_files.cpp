@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "platform/path_parts.h"
 #include "platform/private_dirs.h"
 
 #ifndef TR52_INSTALL_BINDIR
@@ -12,18 +13,6 @@
 
 namespace tr52 {
 namespace {
-
-// "/a/b/file" -> "/a/b"; "file" -> "."; "/file" -> "/".
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string FileNameOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 std::string WithoutTrailingSlashes(std::string folder) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
