@@ -43,7 +43,7 @@ std::string Lower(std::string text) {
 
 // The file's text; empty when it does not exist. False (with why) when it cannot be read or is
 // not a plain file of a sane size.
-bool ReadRulesFile(const std::string& path, std::string& text, std::string& why) {
+[[nodiscard]] bool ReadRulesFile(const std::string& path, std::string& text, std::string& why) {
   struct stat st {};
   if (lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return true;
