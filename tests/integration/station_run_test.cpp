@@ -209,9 +209,10 @@ class StationCopy {
 TEST(StationCommandLine, HelpExplainsEveryOption) {
   const auto r = RunProgram(StationPath(), {"--help"});
   EXPECT_EQ(r.status, 0);
-  for (const char* opt : {"--plugin", "--ports", "--poll-ms", "--batch", "--timeout",
-                          "--time-scale", "--config", "--info", "--help", "--json", "--package",
-                          "--history", "--no-history", "--station-id", "--history-url"})
+  for (const char* opt :
+       {"--plugin", "--ports", "--poll-ms", "--batch", "--timeout", "--time-scale", "--config",
+        "--info", "--help", "--json", "--package", "--list-ports", "--udev-rule", "--install",
+        "--history", "--no-history", "--station-id", "--history-url"})
     EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
 }
 
@@ -303,22 +304,12 @@ TEST(StationPlugin, PackageOptionSavesTheSettingAsTheDialogDoes) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   r = station.Run({"--info"});
   EXPECT_NE(r.out.find("PATH_BIN : " + fw.File("TR52.dz") + "\n"), std::string::npos) << r.out;
-  // And the history file in use: the state folder's unless named.
-  EXPECT_NE(r.out.find("HISTORY : " + station.History() + " (station "), std::string::npos)
-      << r.out;
-  r = station.Run({"--info", "--no-history"});
-  EXPECT_NE(r.out.find("HISTORY : off\n"), std::string::npos) << r.out;
   // A refused path leaves the saved one alone.
   r = station.Run({"--package", fw.File("none.dz"), "--info"});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find(fw.File("none.dz")), std::string::npos) << r.err;
   r = station.Run({"--info"});
   EXPECT_NE(r.out.find("PATH_BIN : " + fw.File("TR52.dz") + "\n"), std::string::npos) << r.out;
-  // And the history file in use: the state folder's unless named.
-  EXPECT_NE(r.out.find("HISTORY : " + station.History() + " (station "), std::string::npos)
-      << r.out;
-  r = station.Run({"--info", "--no-history"});
-  EXPECT_NE(r.out.find("HISTORY : off\n"), std::string::npos) << r.out;
 }
 
 TEST(StationPlugin, InfoShowsThePackagePathOfTheSettingsBesideTheStation) {
@@ -327,6 +318,19 @@ TEST(StationPlugin, InfoShowsThePackagePathOfTheSettingsBesideTheStation) {
   auto r = station.Run({"--info"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("PATH_BIN : NULL\n"), std::string::npos) << r.out;
+  // A folder of its own keeps the files beside the program.
+  EXPECT_NE(r.out.find("\nsettings file     " + station.Ini().string() + "\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\nlog folder        " + station.Exe().parent_path().string() +
+                       " (the plug-in's log station_log.txt)\n"),
+            std::string::npos)
+      << r.out;
+  // The history file in use: the state folder's unless named.
+  EXPECT_NE(r.out.find("\nhistory           " + station.History() + " (station "),
+            std::string::npos)
+      << r.out;
+  r = station.Run({"--info", "--no-history"});
+  EXPECT_NE(r.out.find("\nhistory           off\n"), std::string::npos) << r.out;
 
   std::ofstream(station.Ini()) << "[TR52]\nPATH_BIN=/data/fw/TR52.dz\n";
   r = station.Run({"--info"});

@@ -62,7 +62,8 @@ std::string ShortTime(const history::DownloadRow& row) {
 std::string HistoryInfo(const Options& options) {
   const std::string path = HistoryPathFor(options);
   if (path.empty())
-    return options.noHistory ? "HISTORY : off" : "HISTORY : off (no home folder; give --history)";
+    return options.noHistory ? "history           off"
+                             : "history           off (no home folder; give --history)";
   std::string text = "HISTORY : " + path + " (station " +
                      tr52::PrintableText(options.stationId.empty() ? history::DefaultStationId()
                                                                    : options.stationId) +

@@ -48,8 +48,8 @@ class StationHistory {
   std::unique_ptr<history::HistoryRecorder> recorder_;
 };
 
-// The history file (and line database) the options name, for --info: "HISTORY : PATH
-// (station ID)", or "HISTORY : off".
+// The history file (and line database) the options name, for --info beside the other files:
+// "history           PATH (station ID)", or "... off".
 std::string HistoryInfo(const Options& options);
 
 // The board's label for a download: "last: OK 01-31 09:15" ("this phone: ..." when
