@@ -64,7 +64,7 @@ std::string HistoryInfo(const Options& options) {
   if (path.empty())
     return options.noHistory ? "history           off"
                              : "history           off (no home folder; give --history)";
-  std::string text = "HISTORY : " + path + " (station " +
+  std::string text = "history           " + path + " (station " +
                      tr52::PrintableText(options.stationId.empty() ? history::DefaultStationId()
                                                                    : options.stationId) +
                      ")";

@@ -6,6 +6,7 @@
 #include <future>
 
 #include "history_schema.h"
+#include "platform/private_dirs.h"
 
 namespace history {
 namespace {
@@ -193,9 +194,9 @@ bool HistoryWriter::RunBatch(std::vector<Job>& jobs) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
       if (!store_) {
-        std::error_code ec;
+        // The user's own state: a folder made for it is private to the user.
         const auto folder = std::filesystem::path(settings_.path).parent_path();
-        if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+        if (!folder.empty()) (void)tr52::MakePrivateDirs(folder.string());
         StoreOptions options = settings_.store;
         options.mustExist = false;
         store_ = std::make_unique<HistoryStore>(settings_.path, options);

@@ -4,6 +4,7 @@
 #include "history/history_recorder.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <future>
@@ -60,6 +61,9 @@ TEST(HistoryRecorder, EachDownloadIsARowCompletedFromItsRecord) {
   EXPECT_FALSE(thirdRow.usbSerial);
   EXPECT_FALSE(beforeThird);
 
+  struct stat folder {};
+  ASSERT_EQ(::stat(dir.File("state/tr52").c_str(), &folder), 0);
+  EXPECT_EQ(folder.st_mode & 0777, 0700u);  // the user's own state
   history::HistoryStore store(settings.writer.path, history::StoreOptions{.mustExist = true});
   const auto rows = store.Query({});
   ASSERT_EQ(rows.size(), 3u);

@@ -91,10 +91,15 @@ TEST(StationOptions, HistoryOptionsTakeTheirValues) {
        "",
        false,
        "--no-history leaves no history"},
-      {{"--ports", "5", "--history="}, "", "", "", false, "--history needs a value"},
+      {{"--ports", "5", "--history="}, "", "", "", false, "--history: 1 required PATH missing"},
       {{"--ports", "5", "--station-id", "a\tb"}, "", "", "", false, "--station-id"},
       {{"--ports", "5", "--station-id", std::string(65, 's')}, "", "", "", false, "--station-id"},
-      {{"--ports", "5", "--no-history=1"}, "", "", "", false, "takes no value"},
+      {{"--ports", "5", "--no-history=1"},
+       "",
+       "",
+       "",
+       false,
+       "no-history was given a disallowed flag override"},
   };
   for (const auto& row : rows) {
     std::string error;
