@@ -56,9 +56,11 @@ bool SoakRound::Start(const std::string& name, bool traceExit, std::string& erro
   for (const Port& port : ports_) list += (list.empty() ? "" : ",") + std::to_string(port.com);
   char scale[32];
   std::snprintf(scale, sizeof scale, "%g", options_.timeScale);
-  return station_.Start(paths_.station.string(),
-                        {"--package", paths_.package.string(), "--ports", list, "--time-scale",
-                         scale, "--poll-ms", "100"},
+  std::vector<std::string> args = {
+      "--package", paths_.package.string(), "--ports", list, "--time-scale", scale, "--poll-ms",
+      "100"};
+  args.insert(args.end(), options_.stationArgs.begin(), options_.stationArgs.end());
+  return station_.Start(paths_.station.string(), args,
                         (paths_.work / (name + "_stderr.txt")).string(), traceExit, error);
 }
 
@@ -82,6 +84,10 @@ void SoakRound::OnLine(const std::string& line) {
   const auto parts = SplitLine(line);
   if (!parts) return;
   const auto& [source, text] = *parts;
+  if (source == "history") {
+    historyLines_.push_back(text);
+    return;
+  }
   if (source == "station") {
     if (text.rfind("watching", 0) == 0) {
       watching_ = true;

@@ -76,6 +76,8 @@ class SoakRound {
   // Phones connected after the station said it was interrupted.
   int ConnectedAfterStop() const { return connectedAfterStop_; }
   std::vector<std::string>& Problems() { return problems_; }
+  // What the station said about its history ("history | ..." lines), in order.
+  const std::vector<std::string>& HistoryLines() const { return historyLines_; }
 
  private:
   struct Port {
@@ -107,6 +109,7 @@ class SoakRound {
   std::vector<std::string> runningAtStop_;
   std::vector<std::string> stopLines_;
   std::vector<std::string> problems_;
+  std::vector<std::string> historyLines_;
 };
 
 }  // namespace soak

@@ -21,6 +21,7 @@
 #include "dz_writer.h"
 #include "package/image_store.h"
 #include "soak/fault_draw.h"
+#include "soak/history_check.h"
 #include "soak/soak_round.h"
 
 namespace soak {
@@ -220,7 +221,12 @@ int RunSoak(const SoakOptions& o) {
   for (const auto& d : plan) faultedCount += d.faulted ? 1 : 0;
   std::printf("soak: %d downloads with a fault\n", faultedCount);
 
-  SoakRound round(o, plan, paths);
+  // The station's history, checked after the run: a file of its own in the work folder.
+  const fs::path historyFile = work / "history.sqlite";
+  SoakOptions withHistory = o;
+  withHistory.stationArgs.insert(withHistory.stationArgs.end(),
+                                 {"--history", historyFile.string(), "--station-id", "soak"});
+  SoakRound round(withHistory, plan, paths);
   if (!round.Start("station", false, error)) {
     std::fprintf(stderr, "soak: %s\n", error.c_str());
     return 2;
@@ -303,7 +309,9 @@ int RunSoak(const SoakOptions& o) {
     problems.push_back("the station ended with status " + std::to_string(stationStatus) +
                        ", expected " + std::to_string(StatusOfDownloads(done)));
 
-  RunStopRound(o, plan, paths, problems);
+  CheckHistory(historyFile.string(), round.Station().Pid(), round.Started(), problems);
+
+  RunStopRound(withHistory, plan, paths, problems);
 
   // A sanitizer build of the station reports what it found on its standard error.
   for (const char* name : {"station_stderr.txt", "stop_round_stderr.txt"}) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace soak {
 
@@ -23,8 +24,9 @@ struct SoakOptions {
   // Downloads without a fault may fail without failing the soak (sanitizer builds: their slowed
   // phones may lose the answer race at a reset).
   bool unfaultedMayFail = false;
-  std::string binDir;  // where station, libtr52_win.so and the plug-in are
-  bool keep = false;   // keep the work folder (it is kept anyway when the soak fails)
+  std::string binDir;                    // where station, libtr52_win.so and the plug-in are
+  std::vector<std::string> stationArgs;  // more arguments for the station
+  bool keep = false;  // keep the work folder (it is kept anyway when the soak fails)
 };
 
 // Runs the soak and prints its figures; the exit status (0 healthy, 1 not, 2 could not run).

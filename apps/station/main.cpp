@@ -17,6 +17,7 @@
 #include "core/port_listing.h"
 #include "core/run_report.h"
 #include "core/station.h"
+#include "core/station_history.h"
 #include "core/stop_control.h"
 #include "core/terminal_rescue.h"
 #include "core/udev_rule.h"
@@ -142,6 +143,7 @@ int main(int argc, char** argv) {
   if (options->info) {
     PrintConfigInfo(plugin.Ops());
     station::Out().Raw(station::FilePlacesText(station::CurrentFilePlaces()));
+    station::Out().Raw(station::HistoryInfo(*options) + "\n");
   }
 
   int status = 0;
@@ -160,9 +162,13 @@ int main(int argc, char** argv) {
 
   if (!options->ports.empty() && !stop.Stopping()) {
     bool leaveRunning = false;
+    // Rows are queued to the history's own threads; it outlives the station's windows.
+    station::StationHistory history(*options);
+    frontEnd->UseHistory(&history.Board());
     {
       station::Station st(*options, plugin.Ops(), tr52::ProcessLog::DefaultPath());
       if (!st.Init()) return station::kExitUsage;
+      st.UseHistory(&history);
       status = st.Run(stop);
       if (!options->jsonPath.empty()) status = WriteJsonReport(st, options->jsonPath, status);
       leaveRunning = st.AnyDownloadRunning();
@@ -170,6 +176,8 @@ int main(int argc, char** argv) {
         // A download cannot be cancelled and its thread lives in the module: leave the process
         // without unloading anything under it.
         station::Out().Line("station", "leaving while downloads still run");
+        // Their rows stay unfinished: what is queued is written first.
+        history.Close();
         // The screen first: a worker waiting in a message box is let go before the front
         // end is taken away.
         frontEnd->Close();
@@ -179,6 +187,7 @@ int main(int argc, char** argv) {
         std::_Exit(status);
       }
     }
+    frontEnd->UseHistory(nullptr);
   } else if (stop.Stopping()) {
     // Stopped before (or while) the configuration dialog: nothing was served.
     status = stop.TimedOut() ? station::kExitTimeLimit : station::kExitInterrupted;

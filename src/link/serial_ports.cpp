@@ -117,6 +117,7 @@ std::vector<ListedPort> BuildPortListing(std::vector<DeclaredPort> declared,
     f.product = t.Product();
     f.position = t.IdPath();
     f.driver = t.Driver();
+    f.usbSerial = t.Serial();
     f.com = i < numbers.size() ? numbers[i] : std::nullopt;
     if (f.com) f.friendlyName = t.PhoneName() + " (COM" + std::to_string(*f.com) + ")";
     if (!t.IsUsb())

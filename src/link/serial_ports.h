@@ -34,6 +34,7 @@ class ListedPort {
   const std::string& Product() const { return f_.product; }
   const std::string& Position() const { return f_.position; }
   const std::string& Driver() const { return f_.driver; }
+  const std::string& UsbSerial() const { return f_.usbSerial; }  // empty when none is reported
   // A phone port: numbered, named by the rule (or declared) with a phone port name, and not
   // shadowed. WhyNot() says what is missing ("no rule name", "not USB", "in use", ...).
   bool IsPhonePort() const { return f_.whyNot.empty(); }
@@ -43,7 +44,7 @@ class ListedPort {
   struct Fields {
     Source source = Source::Other;
     std::string name, devicePath, friendlyName, vendorId, productId, product, position, driver,
-        whyNot;
+        whyNot, usbSerial;
     std::optional<int> com;
   };
   explicit ListedPort(Fields f) : f_(std::move(f)) {}

@@ -42,6 +42,8 @@ class UdevTty {
   // The physical position: udev's ID_PATH, else one made from the USB interface's name.
   const std::string& IdPath() const { return f_.idPath; }
   const std::string& PhoneName() const { return f_.phoneName; }  // the rule's name, or empty
+  // The USB device's serial number (udev's ID_SERIAL_SHORT), empty when it reports none.
+  const std::string& Serial() const { return f_.serial; }
 
   // The USB device's position: IdPath() without the interface part (":1.0"), shared by every
   // mode of a phone plugged into one hub port.
@@ -50,7 +52,7 @@ class UdevTty {
  private:
   struct Fields {
     std::string sysPath, kernelName, devNode, vendorId, productId, product, driver, idPath,
-        phoneName, interfaceNumber;
+        phoneName, serial, interfaceNumber;
     bool usb = false;
   };
   explicit UdevTty(Fields f) : f_(std::move(f)) {}

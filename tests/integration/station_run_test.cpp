@@ -25,6 +25,7 @@
 #include <nlohmann/json.hpp>
 
 #include "dz_writer.h"
+#include "history/history_store.h"
 #include "package/image_store.h"
 #include "platform/crypto.h"
 #include "platform/port_table.h"
@@ -150,6 +151,14 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
   });
 }
 
+// The outcome of every download in a station's history, oldest first.
+std::vector<std::string> HistoryOutcomes(const std::string& path) {
+  std::vector<std::string> outcomes;
+  history::HistoryStore store(path, history::StoreOptions{.mustExist = true});
+  for (const auto& row : store.Query({})) outcomes.push_back(OutcomeName(OutcomeOf(row)));
+  return outcomes;
+}
+
 int Count(const std::string& text, const std::string& what) {
   int n = 0;
   for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
@@ -169,9 +178,13 @@ class StationCopy {
   fs::path Exe() const { return fs::path(dir_.Path()) / "station"; }
   fs::path Ini() const { return fs::path(dir_.Path()) / "ZUDP2.ini"; }
   std::string PortTable() const { return dir_.File("ports"); }
+  // Its history goes into its own state folder, never the user's.
   std::map<std::string, std::string> Env() const {
-    return {{"TR52_PORT_TABLE", PortTable()}, {"LD_LIBRARY_PATH", BinDir().string()}};
+    return {{"TR52_PORT_TABLE", PortTable()},
+            {"LD_LIBRARY_PATH", BinDir().string()},
+            {"XDG_STATE_HOME", dir_.File("state")}};
   }
+  std::string History() const { return dir_.File("state/tr52/history.sqlite"); }
   RunResult Run(std::vector<std::string> args, const std::string& input = "",
                 std::chrono::seconds limit = std::chrono::seconds(60),
                 std::function<int(const std::string&)> onOutput = {}) const {
@@ -198,7 +211,8 @@ TEST(StationCommandLine, HelpExplainsEveryOption) {
   EXPECT_EQ(r.status, 0);
   for (const char* opt :
        {"--plugin", "--ports", "--poll-ms", "--batch", "--timeout", "--time-scale", "--config",
-        "--info", "--help", "--json", "--package", "--list-ports", "--udev-rule", "--install"})
+        "--info", "--help", "--json", "--package", "--list-ports", "--udev-rule", "--install",
+        "--history", "--no-history", "--station-id", "--history-url"})
     EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
 }
 
@@ -311,6 +325,12 @@ TEST(StationPlugin, InfoShowsThePackagePathOfTheSettingsBesideTheStation) {
                        " (the plug-in's log station_log.txt)\n"),
             std::string::npos)
       << r.out;
+  // The history file in use: the state folder's unless named.
+  EXPECT_NE(r.out.find("\nhistory           " + station.History() + " (station "),
+            std::string::npos)
+      << r.out;
+  r = station.Run({"--info", "--no-history"});
+  EXPECT_NE(r.out.find("\nhistory           off\n"), std::string::npos) << r.out;
 
   std::ofstream(station.Ini()) << "[TR52]\nPATH_BIN=/data/fw/TR52.dz\n";
   r = station.Run({"--info"});
@@ -733,6 +753,9 @@ TEST(StationPhones, InteractivePaneClosesWhenThePhoneGoesAndTheNextPhoneIsServed
   EXPECT_NE(r.out.find("(last of 2 phones, "), std::string::npos) << r.out;
   // The stop cut nothing: the status is the downloads'.
   EXPECT_EQ(r.status, Count(r.out, "RESULT OK") == 2 ? 0 : 1) << r.out << r.err;
+  // Both downloads are on record, and the second phone was told of the first.
+  EXPECT_EQ(HistoryOutcomes(station.History()).size(), 2u);
+  EXPECT_EQ(CountPrefix(lines, "history: the last download on this port began "), 1) << r.out;
 }
 
 // Stopping in plain mode: a stop signal takes no new phone and lets the running download end
@@ -827,6 +850,8 @@ TEST(StationStops, AStopLetsTheRunningDownloadFinishASecondLeavesIt) {
     for (const auto& port : run["ports"])
       if (port.value("com", -1) == 51) outcome = port.value("outcome", "");
     EXPECT_EQ(outcome, row.outcome) << record << r.out << r.err;
+    // The history says the same, also of a download the station left running.
+    EXPECT_EQ(HistoryOutcomes(station.History()), std::vector<std::string>{row.outcome});
   }
 }
 

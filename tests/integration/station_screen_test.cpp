@@ -194,6 +194,7 @@ TEST(StationScreen, TwoPhonesInPanesThenTheConfigurationDialogThenQuit) {
 
   const std::string command =
       "env TR52_PORT_TABLE=" + Quoted(ports) + " LD_LIBRARY_PATH=" + Quoted(BinDir().string()) +
+      " XDG_STATE_HOME=" + Quoted((folder / "state").string()) +
       " LANG=C.UTF-8 LC_ALL=C.UTF-8 ./station --plugin " +
       Quoted((BinDir() / "TR52_091117_MP.so").string()) + " --package " + Quoted(package) +
       " --ports 61,62 --time-scale 20 --poll-ms 50; echo STATION-EXIT=$?; sleep 600";
@@ -212,6 +213,8 @@ TEST(StationScreen, TwoPhonesInPanesThenTheConfigurationDialogThenQuit) {
     EXPECT_TRUE(Has(pane, "FLASHING AMSS")) << pane;
     EXPECT_TRUE(Has(pane, "Reset")) << pane;
     EXPECT_FALSE(Has(pane, "-.ERROR")) << pane;
+    // The history's word on the port, on the lower edge of its frame.
+    EXPECT_TRUE(Has(pane, " last: OK ")) << pane;
   }
   EXPECT_TRUE(Has(screen, "TR52 station | c: configuration  q: quit")) << screen;
 
@@ -365,6 +368,7 @@ TEST(StationScreen, EveryWayOutGivesTheTerminalBackAsItWas) {
     // terminal's Ctrl-C reaches the station only.
     const std::string run = "env TR52_PORT_TABLE=" + Quoted(ports) +
                             " LD_LIBRARY_PATH=" + Quoted(BinDir().string()) +
+                            " XDG_STATE_HOME=" + Quoted((folder / "state").string()) +
                             " LANG=C.UTF-8 LC_ALL=C.UTF-8 ./station --plugin " +
                             Quoted((BinDir() / "TR52_091117_MP.so").string()) + " --package " +
                             Quoted(package) + " " + row.args;

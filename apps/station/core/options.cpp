@@ -112,6 +112,15 @@ std::optional<T> Within(std::optional<T> number, T low, T high, const std::strin
   return std::nullopt;
 }
 
+// A station's name in the history: shown in tables and on screens, so short and printable.
+std::optional<std::string> ParseStationId(const std::string& value, std::string& why) {
+  const bool control = std::any_of(value.begin(), value.end(),
+                                   [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+  if (!value.empty() && value.size() <= 64 && !control) return value;
+  why = "at most 64 characters, none of them a control character";
+  return std::nullopt;
+}
+
 // A value that names a file: refused when empty.
 std::function<void(const std::string&)> FileInto(std::string& target, const std::string& what) {
   return [&target, what](const std::string& value) {
@@ -195,6 +204,24 @@ void DeclareOptions(CLI::App& app, Options& opt, const std::string& programName)
          "counts, wall seconds, the package the phones got). The file is\nreplaced in one step "
          "(written beside it, then renamed)")
       ->type_name("FILE");
+  app.add_option_function<std::string>(
+         "--history", FileInto(opt.historyPath, "option --history needs a value"),
+         "keep the history of every download in PATH (SQLite; default\n"
+         "$XDG_STATE_HOME/tr52/history.sqlite, else ~/.local/state/tr52/...):\na row when a "
+         "download starts, completed when it ends, so a download\ncut short shows as "
+         "unfinished; tr52-history reads it")
+      ->type_name("PATH");
+  flag("--no-history", opt.noHistory, "keep no history");
+  Parsed(app, "--station-id", opt.stationId, ParseStationId,
+         "this station's name in the history (default: the host name)")
+      ->type_name("ID");
+  app.add_option_function<std::string>(
+         "--history-url", FileInto(opt.historyUrl, "option --history-url needs a value"),
+         "also send every row to the line's PostgreSQL database at URL\n"
+         "(postgresql://user@host/db): rows go to the history file first and\nfrom there to "
+         "the database, so a database that is away never holds a\ndownload up; they are sent, "
+         "once each, when it is reached again")
+      ->type_name("URL");
   flag("--config", opt.config,
        "show the plug-in's configuration dialog (the package path); on a\nterminal it is a "
        "dialog box (\"...\" browses for a .dz file), else the\nnew path is read from standard "
@@ -205,7 +232,7 @@ void DeclareOptions(CLI::App& app, Options& opt, const std::string& programName)
        "scroll its steps)");
   flag("--info", opt.info,
        "print the plug-in's configuration line (the package path) and the\nfiles in use: "
-       "settings file, log folder, download records, COM map\nand port table");
+       "settings file, log folder, download records, COM map,\nport table and history");
   flag("--list-ports", opt.listPorts,
        "list every serial port seen and exit: kernel name, COM number,\nvendor:product, USB "
        "product, physical position, driver, and whether it\nis a phone port (and why not: no "
@@ -284,6 +311,8 @@ void CheckCombinations(Options& opt) {
   if (opt.installRule && opt.udevRulePort.empty()) Refuse("--install needs --udev-rule");
   if (!opt.udevRulePort.empty() && !opt.ports.empty())
     Refuse("--udev-rule asks one port and serves none: leave out --ports");
+  if (opt.noHistory && (!opt.historyPath.empty() || !opt.historyUrl.empty()))
+    Refuse("--no-history leaves no history for --history or --history-url");
   if (opt.batch && opt.timeoutSeconds == 0) opt.timeoutSeconds = 3600;
 }
 

@@ -30,6 +30,10 @@ struct Options {
   bool installRule = false;   // with udevRulePort: install the rule too (udev_rule.h)
   std::string packagePath;    // non-empty: saved as the package path before anything else
   std::string jsonPath;       // non-empty: the run's record is written there as JSON
+  std::string historyPath;    // the history file; empty: the default one
+  bool noHistory = false;     // keep no history
+  std::string stationId;      // this station in the history; empty: the host name
+  std::string historyUrl;     // non-empty: the line's PostgreSQL database, fed from the file
   bool help = false;
 };
 

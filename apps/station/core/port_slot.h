@@ -25,6 +25,7 @@ struct SessionRecord {
   bool refused = false;  // the plug-in would not open a pane for it
   // The plug-in's record of the download, read when its result came; none when it wrote none.
   std::optional<tr52::DownloadRecord> record;
+  std::string historyUid;  // its row in the history; empty with the history off
 };
 
 enum class PortState {

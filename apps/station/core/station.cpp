@@ -181,12 +181,14 @@ void Station::StartDownload(PortSlot& slot) {
   SessionRecord record;
   record.started = Clock::now();
   slot.sessions.push_back(record);
+  if (history_) history_->Started(slot);
   if (ops_.OpenProgress(slot.window.get(), slot.port, 0) != 1) {
     // The plug-in keeps the session it registered; nothing the host can release.
     Out().Line(slot.name, "FAILED: the plug-in could not open the progress pane");
     auto& session = slot.sessions.back();
     session.refused = true;
     session.ended = Clock::now();
+    if (history_) history_->Ended(slot);
     slot.state = options_.batch ? PortState::Closed : PortState::Refused;
     return;
   }
@@ -208,6 +210,7 @@ void Station::OnResult(PortSlot& slot, win::WPARAM wParam) {
   session.ended = Clock::now();
   // The plug-in writes the download's record before it reports the result.
   session.record = records_.Take(slot.port);
+  if (history_) history_->Ended(slot);
   Out().Line(slot.name, "RESULT " + DescribeResult(result) + " after " +
                             Fixed1(Seconds(session.ended - session.started)) + " s");
   slot.state = PortState::Finished;

@@ -13,6 +13,7 @@
 #include "options.h"
 #include "port_slot.h"
 #include "run_report.h"
+#include "station_history.h"
 #include "stop_control.h"
 
 namespace station {
@@ -34,6 +35,8 @@ class Station {
   bool AnyDownloadRunning() const;
   // The record of the run so far, for --json: the ports' last downloads.
   RunReport Report() const;
+  // Every download from here on goes into `history` (which outlives the run).
+  void UseHistory(StationHistory* history) { history_ = history; }
 
  private:
   void PollPorts();
@@ -60,6 +63,7 @@ class Station {
   std::string waitingShown_;    // the last "waiting for ..." said
   std::deque<PortSlot> slots_;  // stable addresses: window handlers refer to them
   std::chrono::milliseconds rebootWindow_;
+  StationHistory* history_ = nullptr;
 };
 
 }  // namespace station

@@ -4,6 +4,7 @@
 
 #include "frame/plugin_ops.h"
 #include "options.h"
+#include "port_history_board.h"
 #include "win/window.h"
 
 namespace station {
@@ -21,6 +22,9 @@ class StationFrontEnd : public win::FrontEnd {
   virtual void UseStop(StopControl& /*stop*/) {}
   // Gives the terminal back (before the program leaves without unwinding); idempotent.
   virtual void Close() {}
+  // What the history says of each port, for front ends that show it beside the port's pane;
+  // nullptr before the board goes.
+  virtual void UseHistory(const PortHistoryBoard* /*board*/) {}
 };
 
 }  // namespace station

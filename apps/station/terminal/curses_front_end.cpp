@@ -312,6 +312,13 @@ void CursesFrontEnd::Draw() {
       const PaneSnapshot& snap = view.last ? *view.last : placeholder;
       PaintFrame(*layout_, p.x + 1, p.y + 1, 1, snap.outcome, p.index == focus_, c);
       view.visibleLines = PaintPane(snap, *layout_, p.x + 1, p.y + 1, view.scrollBack, c);
+      // The port's last download on record, on the lower edge of its frame.
+      const std::string label = history_ ? history_->Label(view.name) : "";
+      if (!label.empty()) {
+        const int edge = p.y + 1 + layout_->height;
+        c.DrawText(p.x + 2, edge, " " + label + " ", kFont, paper,
+                   win::Rect{p.x + 1, edge, p.x + 1 + layout_->width, edge + 1});
+      }
     }
     if (static_cast<int>(grid.shown.size()) < count)
       gridNote = " | panes " + std::to_string(grid.shown.front().index + 1) + "-" +

@@ -32,6 +32,7 @@ class CursesFrontEnd : public StationFrontEnd {
   void UsePlugin(const PluginOps& ops) override { ops_ = ops; }
   void UseStop(StopControl& stop) override;
   void Close() override;
+  void UseHistory(const PortHistoryBoard* board) override { history_ = board; }
 
   win::BaseUnits DialogBaseUnits() override { return kCellBaseUnits; }
   void ModalDialogStarted(win::HWND dialog) override;
@@ -79,6 +80,7 @@ class CursesFrontEnd : public StationFrontEnd {
   int firstRow_ = 0;
   std::atomic<int> configDialogs_{0};
   StopControl* stop_ = nullptr;
+  const PortHistoryBoard* history_ = nullptr;
 };
 
 }  // namespace station

@@ -59,7 +59,7 @@ std::string Missing(const std::set<std::string>& from, const std::set<std::strin
 }
 
 TEST(ManPages, NameTheSameOptionsAsTheProgramsHelp) {
-  for (const char* program : {"station", "dztool", "vphone", "progress_png"}) {
+  for (const char* program : {"station", "tr52-history", "dztool", "vphone", "progress_png"}) {
     const auto help = OptionsIn(HelpOf(program));
     const auto page = OptionsIn(PageOf(program));
     EXPECT_GE(help.size(), 2u) << program << ": no options found in --help";

@@ -70,6 +70,55 @@ TEST(StationOptions, ParsedOrRefusedInOneLine) {
   }
 }
 
+TEST(StationOptions, HistoryOptionsTakeTheirValues) {
+  struct Row {
+    std::vector<std::string> args;
+    std::string path, station, url;
+    bool off = false;
+    std::string errorContains = "";
+  };
+  const std::vector<Row> rows = {
+      {{"--ports", "5"}, "", "", ""},
+      {{"--ports", "5", "--history", "/h.sqlite", "--station-id", "line-2", "--history-url",
+        "postgresql://db/line"},
+       "/h.sqlite",
+       "line-2",
+       "postgresql://db/line"},
+      {{"--ports", "5", "--no-history"}, "", "", "", true},
+      {{"--ports", "5", "--no-history", "--history-url", "postgresql://db"},
+       "",
+       "",
+       "",
+       false,
+       "--no-history leaves no history"},
+      {{"--ports", "5", "--history="}, "", "", "", false, "--history: 1 required PATH missing"},
+      {{"--ports", "5", "--station-id", "a\tb"}, "", "", "", false, "--station-id"},
+      {{"--ports", "5", "--station-id", std::string(65, 's')}, "", "", "", false, "--station-id"},
+      {{"--ports", "5", "--no-history=1"},
+       "",
+       "",
+       "",
+       false,
+       "no-history was given a disallowed flag override"},
+  };
+  for (const auto& row : rows) {
+    std::string error;
+    std::string joined;
+    for (const auto& a : row.args) joined += a + " ";
+    const auto options = Parse(row.args, error);
+    if (row.errorContains.empty()) {
+      ASSERT_TRUE(options) << joined << error;
+      EXPECT_EQ(options->historyPath, row.path) << joined;
+      EXPECT_EQ(options->stationId, row.station) << joined;
+      EXPECT_EQ(options->historyUrl, row.url) << joined;
+      EXPECT_EQ(options->noHistory, row.off) << joined;
+    } else {
+      EXPECT_FALSE(options) << joined;
+      EXPECT_NE(error.find(row.errorContains), std::string::npos) << joined << ": " << error;
+    }
+  }
+}
+
 TEST(StationOptions, HelpNamesTheFilesTheEnvironmentAndTheExitStatuses) {
   const std::string help = HelpText("station");
   for (const char* text :

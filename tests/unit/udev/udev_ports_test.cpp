@@ -63,7 +63,7 @@ class UdevPortsTest : public UdevTest {
 
 TEST_F(UdevPortsTest, RuleNamedPortsArePhonePortsAndEveryOtherSerialPortSaysWhyNot) {
   Plug(NormalModePhone("1", "ttyACM0"));
-  Plug({"2", "ffff", "fff2", "CDMA Phone", 0, "ttyUSB0", kCdmaName, "option"});
+  Plug({"2", "ffff", "fff2", "CDMA Phone", 0, "ttyUSB0", kCdmaName, "option", "R52X0042"});
   Plug({"3", "0aaa", "0001", "USB Serial Adapter", 0, "ttyUSB1", "", "usbserial_generic"});
   Plug({"4", "1234", "5678", "Other Modem", 0, "ttyACM1", "Other Modem Port", "cdc_acm"});
   struct Row {
@@ -72,13 +72,14 @@ TEST_F(UdevPortsTest, RuleNamedPortsArePhonePortsAndEveryOtherSerialPortSaysWhyN
     std::string friendly;
     std::string whyNot;
     std::string vidPid, product, driver, position;
+    std::string serial = "";
   };
   // Only the phone ports get numbers.
   const std::vector<Row> rows = {
       {"ttyACM0", 100, "ZUM Mobile USB Serial Port (COM100)", "", "ffff:fff0", "Phone Composite",
        "cdc_acm", "pci-0000:00:14.0-usb-0:1:1.1"},
       {"ttyUSB0", 101, "ZUM CDMA USB Serial Port (COM101)", "", "ffff:fff2", "CDMA Phone", "option",
-       "pci-0000:00:14.0-usb-0:2:1.0"},
+       "pci-0000:00:14.0-usb-0:2:1.0", "R52X0042"},
       {"ttyACM1", std::nullopt, "", "rule name is not a phone port name", "1234:5678",
        "Other Modem", "cdc_acm", "pci-0000:00:14.0-usb-0:4:1.0"},
       {"ttyUSB1", std::nullopt, "", "no rule name", "0aaa:0001", "USB Serial Adapter",
@@ -100,6 +101,7 @@ TEST_F(UdevPortsTest, RuleNamedPortsArePhonePortsAndEveryOtherSerialPortSaysWhyN
     EXPECT_EQ(p.Product(), row.product);
     EXPECT_EQ(p.Driver(), row.driver);
     EXPECT_EQ(p.Position(), row.position);
+    EXPECT_EQ(p.UsbSerial(), row.serial);
     EXPECT_EQ(p.From(), ListedPort::Source::Usb);
   }
 

@@ -13,10 +13,10 @@
 #include <memory>
 #include <sstream>
 
+#include "core/udev_rule.h"
 #include "support/scoped_clock.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
-#include "core/udev_rule.h"
 #include "usb_testbed.h"
 #include "vphone/scenario.h"
 #include "vphone/virtual_phone.h"

@@ -104,6 +104,7 @@ std::string UsbTestbed::Tree(const UsbSerial& p) {
   t += "P: " + TtySysPath(p).substr(4) + "\nN: " + p.kernelName + "\nE: SUBSYSTEM=tty\n";
   t += "E: DEVNAME=/dev/" + p.kernelName + "\nE: ID_PATH=" + IdPath(p) + "\n";
   t += "E: ID_USB_DRIVER=" + p.driver + "\n";
+  if (!p.serial.empty()) t += "E: ID_SERIAL_SHORT=" + p.serial + "\n";
   if (!p.ruleName.empty()) t += "E: ID_TR52_PORT_NAME=" + p.ruleName + "\n";
   t += "A: dev=" + std::string(IsAcm(p) ? "166:" : "188:") + number + "\n";
   return t;

@@ -18,6 +18,7 @@ struct UsbSerial {
   std::string kernelName;  // "ttyACM0" (cdc_acm) or "ttyUSB0" (a USB-serial driver)
   std::string ruleName;    // what the rule sets; empty: the rule does not match
   std::string driver = "cdc_acm";
+  std::string serial = "";  // the device's USB serial number; empty: it reports none
 };
 
 constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
