@@ -71,7 +71,7 @@ std::tm TmOf(const Fields& f) {
 std::string UtcText(std::time_t when, int millis) {
   std::tm t{};
   gmtime_r(&when, &t);
-  char buf[40];
+  char buf[96];  // room for any int values, so nothing is ever cut
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.tm_year + 1900,
                 t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, millis);
   return buf;
