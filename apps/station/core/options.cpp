@@ -191,6 +191,18 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     } else if (arg == "--plain") {
       if (!noValue()) return std::nullopt;
       opt.plain = true;
+    } else if (arg == "--ui") {
+      if (!takeValue()) return std::nullopt;
+      if (value == "plain") {
+        opt.ui = UiKind::kPlain;
+      } else if (value == "terminal") {
+        opt.ui = UiKind::kTerminal;
+      } else if (value == "desktop") {
+        opt.ui = UiKind::kDesktop;
+      } else {
+        error = "--ui: expected plain, terminal or desktop, got '" + value + "'";
+        return std::nullopt;
+      }
     } else if (arg == "--info") {
       if (!noValue()) return std::nullopt;
       opt.info = true;
@@ -208,6 +220,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
   }
   if (opt.batch && opt.ports.empty()) {
     error = "--batch needs --ports";
+    return std::nullopt;
+  }
+  if (opt.plain && opt.ui != UiKind::kAuto && opt.ui != UiKind::kPlain) {
+    error = "--plain and --ui ask for different front ends";
     return std::nullopt;
   }
   if (opt.batch && opt.timeoutSeconds == 0) opt.timeoutSeconds = 3600;
@@ -251,9 +267,15 @@ Options:
   --config             show the plug-in's configuration dialog (the package path); on a
                        terminal it is a dialog box ("..." browses for a .dz file), else the
                        new path is read from standard input, an empty line cancels
-  --plain              plain text lines even on a terminal (the default on a terminal is a
-                       full-screen view: one pane per port; keys c configuration, q quit,
-                       Tab next pane, arrows and PgUp/PgDn scroll its steps)
+  --ui KIND            how the run is shown: desktop (a window with one pane per port, a
+                       Configure button, the configuration dialog and message boxes as
+                       windows), terminal (full screen: one pane per port; keys c
+                       configuration, q quit, Tab next pane, arrows and PgUp/PgDn scroll its
+                       steps) or plain (timestamped lines). Default: desktop when a display is
+                       there and the desktop part (tr52_station_desktop.so beside this
+                       program) can open it, else terminal on a terminal, else plain; --batch
+                       and --plain mean plain unless --ui is given
+  --plain              plain text lines even on a terminal (as --ui plain)
   --info               print the plug-in's configuration line (the package path)
   --list-ports         list every serial port seen and exit: kernel name, COM number,
                        vendor:product, USB product, physical position, driver, and whether it

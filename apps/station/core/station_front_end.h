@@ -4,6 +4,7 @@
 
 #include "frame/plugin_ops.h"
 #include "options.h"
+#include "station.h"
 #include "win/window.h"
 
 namespace station {
@@ -21,6 +22,10 @@ class StationFrontEnd : public win::FrontEnd {
   virtual void UseStop(StopControl& /*stop*/) {}
   // Gives the terminal back (before the program leaves without unwinding); idempotent.
   virtual void Close() {}
+  // Runs `station` (initialised) to the end of its run and returns its exit status. The
+  // window layer's loop waits between the run's steps, unless the front end has a loop of its
+  // own that takes the steps.
+  virtual int Serve(Station& station, StopControl& stop) { return station.Run(stop); }
 };
 
 }  // namespace station
