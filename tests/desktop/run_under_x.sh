@@ -1,0 +1,23 @@
+#!/bin/sh
+# run_under_x.sh PROGRAM: runs the desktop test PROGRAM under a virtual X server, from a copy in
+# a temporary folder (the settings file and the plug-in's log are written beside the program),
+# twice: its tests at the usual scale, then its HiDPI tests with GDK_SCALE=2. Exit status 77
+# (skipped) with the reason when no X server can be started here.
+set -u
+program=$1
+if ! command -v xvfb-run >/dev/null 2>&1; then
+  echo "skipped: xvfb-run is not installed (Debian package xvfb)"
+  exit 77
+fi
+if ! xvfb-run -a -s "-screen 0 1600x1000x24" true >/dev/null 2>&1; then
+  echo "skipped: no virtual X server can be started here (xvfb-run -a true failed)"
+  exit 77
+fi
+dir=$(mktemp -d "${TMPDIR:-/tmp}/tr52-desktop-XXXXXX") || exit 1
+trap 'rm -rf "$dir"' EXIT
+copy="$dir/$(basename "$program")"
+cp "$program" "$copy" || exit 1
+# A session bus is not there: screen readers' properties are read inside the process.
+export GTK_A11Y=test NO_AT_BRIDGE=1
+xvfb-run -a -s "-screen 0 1600x1000x24" "$copy" --gtest_filter=-*HiDpi* || exit $?
+GDK_SCALE=2 xvfb-run -a -s "-screen 0 1600x1000x24" "$copy" --gtest_filter=*HiDpi*
