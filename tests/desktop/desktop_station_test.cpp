@@ -338,8 +338,9 @@ void CheckPanes(const Picture& picture, const DesktopFrontEnd& fe, const Desktop
     const std::string said = AccessibleMismatch(p->Area(), GTK_ACCESSIBLE_PROPERTY_LABEL, "?");
     EXPECT_EQ(said.rfind("COM " + p->PortName().substr(3) + ", ", 0), 0u) << said;
     const int percent = int(std::floor(100.0 * s.bar.state.position / s.bar.state.upper + 0.5));
-    if (s.outcome != PaneOutcome::kSucceeded)
+    if (s.outcome != PaneOutcome::kSucceeded) {
       EXPECT_EQ(said.substr(said.rfind(", ") + 2), std::to_string(percent) + " percent") << said;
+    }
     if (s.outcome == PaneOutcome::kRunning) {
       // The step without its number, its first word as a word: "flashing AMSS".
       const std::string& line = s.lines.back();
@@ -411,8 +412,9 @@ TEST(DesktopStation, PhonesDownloadInPanesAndTheWindowClosesOnlyAfterThem) {
       Picture picture(fe->MainWindow());
       EXPECT_GE(picture.Width(), 1280);
       EXPECT_GE(picture.Height(), 800);
-      if (const char* png = std::getenv("TR52_DESKTOP_PNG"); png && *png)
+      if (const char* png = std::getenv("TR52_DESKTOP_PNG"); png && *png) {
         EXPECT_TRUE(picture.WritePng(png)) << png;
+      }
       CheckPanes(picture, *fe, look, 1);
       gtk_window_close(fe->MainWindow());
     });
@@ -443,11 +445,145 @@ TEST(DesktopStation, PhonesDownloadInPanesAndTheWindowClosesOnlyAfterThem) {
   while (!drawn) g_main_context_iteration(nullptr, TRUE);
 }
 
+// The Configure button opens the plug-in's dialog as a GTK window; its "..." opens GTK's file
+// chooser filtered to packages, where a package is picked and opened as a user would (its
+// file chosen in the chooser, the Open button pressed); OK then saves it in ZUDP2.ini and the
+// header shows it. The port served has no phone.
+TEST(DesktopStation, ConfigureButtonPicksAPackageInGtksFileChooser) {
+  tr52test::TempDir dir;
+  const auto package = tr52test::WriteDownloadPackage(dir.File("PICKED.dz"));
+  const std::string settings = tr52::SettingsFile::PathBesideHost();
+  std::filesystem::remove(settings);
+  // The chooser opens in the folder the station works in: the package's.
+  const fs::path before = fs::current_path();
+  fs::current_path(dir.Path());
+  struct Back {
+    fs::path to;
+    ~Back() { fs::current_path(to); }
+  } back{before};
+
+  DesktopStation station(std::chrono::seconds(60));
+  DesktopFrontEnd* fe = station.FrontEnd();
+  ASSERT_NE(fe, nullptr);
+  auto dialog = [] { return Toplevel(tr52::kConfigDialogCaption); };
+  auto chooser = [&]() -> GtkFileChooser* {
+    GListModel* list = gtk_window_get_toplevels();
+    GtkFileChooser* found = nullptr;
+    for (guint i = 0; i < g_list_model_get_n_items(list) && !found; ++i) {
+      auto* w = GTK_WIDGET(g_list_model_get_item(list, i));
+      if (GTK_IS_FILE_CHOOSER(w) && gtk_widget_get_visible(w)) found = GTK_FILE_CHOOSER(w);
+      g_object_unref(w);
+    }
+    return found;
+  };
+  auto entry = [&] { return dialog() ? Find(GTK_WIDGET(dialog()), GTK_TYPE_ENTRY) : nullptr; };
+  auto header = [&] {
+    return Find(GTK_WIDGET(fe->MainWindow()), GTK_TYPE_LABEL, [](GtkWidget* l) {
+      return std::string(gtk_label_get_text(GTK_LABEL(l))).rfind("package ", 0) == 0 ||
+             std::string(gtk_label_get_text(GTK_LABEL(l))) == "no package chosen";
+    });
+  };
+  std::string filterName;
+  Script script(
+      {{"the main window", [&] { return fe->MainWindow() && header(); },
+        [&] {
+          EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(header())), "no package chosen");
+          Click(Button(GTK_WIDGET(fe->MainWindow()), "_Configure…"));
+        }},
+       {"the configuration dialog", [&] { return entry() && Button(GTK_WIDGET(dialog()), "..."); },
+        [&] {
+          // "..." is read out by its purpose.
+          EXPECT_EQ(AccessibleMismatch(Button(GTK_WIDGET(dialog()), "..."),
+                                       GTK_ACCESSIBLE_PROPERTY_LABEL, "Choose a file"),
+                    "");
+          Click(Button(GTK_WIDGET(dialog()), "..."));
+        }},
+       {"the file chooser", [&] { return chooser() != nullptr; },
+        [&] {
+          GtkFileChooser* c = chooser();
+          if (GtkFileFilter* f = gtk_file_chooser_get_filter(c)) {
+            filterName = gtk_file_filter_get_name(f);
+          }
+          // As a user types a path: the location entry opens with it.
+          g_signal_emit_by_name(Find(GTK_WIDGET(c), GTK_TYPE_FILE_CHOOSER_WIDGET), "location-popup",
+                                package.path.c_str());
+        }},
+       // The chooser shows the file once it has read its folder.
+       {"the package chosen",
+        [&] {
+          GFile* file = chooser() ? gtk_file_chooser_get_file(chooser()) : nullptr;
+          char* path = file ? g_file_get_path(file) : nullptr;
+          const bool chosen = path && package.path == path;
+          g_free(path);
+          if (file) g_object_unref(file);
+          return chosen;
+        },
+        [&] { Click(Button(GTK_WIDGET(chooser()), "_Open")); }},
+       {"the path in the dialog",
+        [&] {
+          return !chooser() && entry() &&
+                 package.path == gtk_editable_get_text(GTK_EDITABLE(entry()));
+        },
+        [&] { Click(Button(GTK_WIDGET(dialog()), "OK")); }},
+       {"the package in the header",
+        [&] {
+          return !dialog() && header() &&
+                 std::string(gtk_label_get_text(GTK_LABEL(header()))) == "package " + package.path;
+        },
+        [&] { station.Stop().Leave(); }}},
+      std::chrono::seconds(30), [&] { station.Stop().Leave(); });
+
+  (void)station.Serve({79});
+  EXPECT_TRUE(script.Done());
+  EXPECT_EQ(filterName, "Binary Image (*.dz)");
+  EXPECT_EQ(fe->ConfigDialogsSeen(), 1);
+  EXPECT_NE(ReadText(settings).find(package.path), std::string::npos) << ReadText(settings);
+}
+
+// At a scale factor of 2 (run with GDK_SCALE=2) the pane is drawn at the screen's pixels: the
+// bar filled to its percentage in device pixels and the frame as sharp as at 1.
+TEST(DesktopStationHiDpi, PaneIsDrawnAtTheScreensPixels) {
+  tr52test::TempDir dir;
+  const auto package = tr52test::WriteDownloadPackage(dir.File("TR52_TEST.dz"));
+  std::string saved, error;
+  ASSERT_TRUE(SavePackagePath(tr52::SettingsFile::PathBesideHost(), package.path, saved, error))
+      << error;
+  const auto phone = StartPhone(71, "");
+  DesktopStation station(std::chrono::seconds(90));
+  DesktopFrontEnd* fe = station.FrontEnd();
+  ASSERT_NE(fe, nullptr);
+  const DesktopPaneLook look = MakeDesktopPaneLook(96);
+  bool checked = false;
+  Script script({{"the pane mid-download",
+                  [&] {
+                    const auto panes = fe->Panes();
+                    if (panes.size() != 1 || !panes[0]->Shown()) return false;
+                    const PaneSnapshot& s = *panes[0]->Shown();
+                    return s.lines.size() >= 11 && s.bar.state.position >= 5 &&
+                           s.bar.state.position <= 95;
+                  },
+                  [&] {
+                    AfterNextFrame(fe->MainWindow(), [&] {
+                      checked = true;
+                      const int scale = gtk_widget_get_scale_factor(GTK_WIDGET(fe->MainWindow()));
+                      EXPECT_EQ(scale, 2);
+                      const Picture picture(fe->MainWindow(), scale);
+                      CheckPanes(picture, *fe, look, scale);
+                      station.Stop().Drain();
+                    });
+                  }}},
+                std::chrono::seconds(60), [&] { station.Stop().Drain(); });
+  EXPECT_EQ(station.Serve({71}), kExitOk);
+  EXPECT_TRUE(checked);
+}
+
 }  // namespace
 }  // namespace station
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  // The file chooser keeps its settings in memory, never in the desktop's settings store.
+  setenv("GSETTINGS_BACKEND", "memory", 1);
   if (!gtk_init_check()) {
     const char* display = std::getenv("DISPLAY");
     std::printf("skipped: GTK cannot open a display (DISPLAY=%s)\n", display ? display : "");

@@ -19,5 +19,8 @@ copy="$dir/$(basename "$program")"
 cp "$program" "$copy" || exit 1
 # A session bus is not there: screen readers' properties are read inside the process.
 export GTK_A11Y=test NO_AT_BRIDGE=1
+# The file chooser's settings and recent files stay in the temporary folder.
+export GSETTINGS_BACKEND=memory XDG_DATA_HOME="$dir/data" XDG_CONFIG_HOME="$dir/config" \
+  XDG_CACHE_HOME="$dir/cache"
 xvfb-run -a -s "-screen 0 1600x1000x24" "$copy" --gtest_filter=-*HiDpi* || exit $?
 GDK_SCALE=2 xvfb-run -a -s "-screen 0 1600x1000x24" "$copy" --gtest_filter=*HiDpi*

@@ -78,6 +78,12 @@ std::unique_ptr<DesktopFrontEnd> DesktopFrontEnd::Open(std::string& why) {
           (display && *display ? std::string(" ") + display : std::string(" (none is set)"));
     return nullptr;
   }
+  // The name the desktop shows for the program (and files it opened are recorded under).
+  static const bool named = [] {
+    g_set_application_name("TR52 station");
+    return true;
+  }();
+  (void)named;
   return std::unique_ptr<DesktopFrontEnd>(new DesktopFrontEnd());
 }
 
