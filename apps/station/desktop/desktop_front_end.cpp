@@ -71,6 +71,13 @@ void AddShortcut(GtkWidget* widget, guint key, GdkModifierType mods, void* self,
 }  // namespace
 
 std::unique_ptr<DesktopFrontEnd> DesktopFrontEnd::Open(std::string& why) {
+  // Everything in the window is drawn with cairo: GTK's cairo renderer without OpenGL draws it
+  // the same, and a machine without a graphics driver (software GL) spends over 100 MB less
+  // (about 40 MB in all instead of 170). A user's own choice of renderer or GL is kept.
+  if (!g_getenv("GSK_RENDERER") && !g_getenv("GDK_DEBUG")) {
+    g_setenv("GSK_RENDERER", "cairo", FALSE);
+    g_setenv("GDK_DEBUG", "gl-disable", FALSE);
+  }
   if (!gtk_init_check()) {
     const char* display = g_getenv("WAYLAND_DISPLAY");
     if (!display || !*display) display = g_getenv("DISPLAY");
