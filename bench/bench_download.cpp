@@ -167,7 +167,11 @@ int main(int argc, char** argv) {
 
   const Package package = WriteDownloadBenchPackage(dir.Path() + "/TR52_BENCH.dz", amssMiB, efsMiB);
   if (package.path.empty()) return 1;
-  tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, package.path);
+  if (std::string error;
+      !tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, package.path, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
   std::printf(
       "package: AMSS %zu MiB, EFS GANG %zu MiB and 5 small images = %.2f MB; named "
       "waits %gx shorter; phones answer by their defaults (communication mode 2)\n",

@@ -40,6 +40,7 @@
 #include "frame/host_operations.h"
 #include "frame/module_entry.h"
 #include "package/image_store.h"
+#include "phone_process.h"
 #include "platform/clock.h"
 #include "platform/process_info.h"
 #include "session/download_session.h"
@@ -51,16 +52,14 @@
 namespace {
 
 using tr52bench::CountingClock;
+using tr52bench::CpuSeconds;
 using tr52bench::Package;
+using tr52bench::PhoneProcess;
+using tr52bench::ProgramDir;
 using tr52bench::ResultCode;
 using tr52bench::Seconds;
 using tr52bench::SteadyClock;
 using tr52bench::WriteDownloadBenchPackage;
-
-double CpuSeconds(const timeval& user, const timeval& sys) {
-  return static_cast<double>(user.tv_sec + sys.tv_sec) +
-         static_cast<double>(user.tv_usec + sys.tv_usec) / 1e6;
-}
 
 double ProcessCpuSeconds() {
   rusage ru{};
@@ -94,73 +93,6 @@ size_t LineCount(const std::string& path) {
     lines += static_cast<size_t>(std::count(buf, buf + in.gcount(), '\n'));
   return lines;
 }
-
-std::string ProgramDir() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  path[n] = '\0';
-  std::string dir(path);
-  return dir.substr(0, dir.rfind('/'));
-}
-
-// One vphone process on COM `com`.
-class PhoneProcess {
- public:
-  PhoneProcess(const std::string& program, int com, const std::string& portTable)
-      : com_(com), portFile_(portTable + "/COM" + std::to_string(com) + ".port") {
-    const std::string comText = std::to_string(com);
-    pid_ = fork();
-    if (pid_ == 0) {
-      // Its lines would only interleave with the table.
-      const int null = open("/dev/null", O_WRONLY);
-      if (null >= 0) {
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-      }
-      // Back from a mode switch well within the shortened waits.
-      execl(program.c_str(), "vphone", "--com", comText.c_str(), "--reboot-delay-ms", "300",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~PhoneProcess() { Stop(); }
-  PhoneProcess(const PhoneProcess&) = delete;
-  PhoneProcess& operator=(const PhoneProcess&) = delete;
-
-  // True once the phone has declared its port.
-  bool WaitDeclared(double seconds) const {
-    const auto until = SteadyClock::now() + std::chrono::duration<double>(seconds);
-    struct stat st {};
-    while (SteadyClock::now() < until) {
-      if (stat(portFile_.c_str(), &st) == 0) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-  }
-  // Stops the phone; its CPU seconds and peak resident KiB.
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    rusage ru{};
-    wait4(pid_, &status, 0, &ru);
-    pid_ = -1;
-    cpuSeconds_ = CpuSeconds(ru.ru_utime, ru.ru_stime);
-    peakKb_ = ru.ru_maxrss;
-  }
-  bool Started() const { return pid_ > 0; }
-  int Com() const { return com_; }
-  double CpuSeconds_() const { return cpuSeconds_; }
-  long PeakKb() const { return peakKb_; }
-
- private:
-  int com_;
-  std::string portFile_;
-  pid_t pid_ = -1;
-  double cpuSeconds_ = 0;
-  long peakKb_ = 0;
-};
 
 struct RunFigures {
   size_t phones = 0;
@@ -294,7 +226,11 @@ int main(int argc, char** argv) {
 
   const Package package = WriteDownloadBenchPackage(dir.Path() + "/TR52_SCALE.dz", 3, 2);
   if (package.path.empty()) return 1;
-  tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, package.path);
+  if (std::string error;
+      !tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, package.path, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   std::printf(
       "package: %.2f MB of images (demo-sized); named waits %gx shorter; %u cores; each phone a "

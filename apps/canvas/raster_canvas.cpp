@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <numbers>
 
+#include "platform/atomic_file.h"
 #include "utf8_text.h"
 
 namespace canvas {
@@ -85,7 +86,16 @@ win::COLORREF RasterCanvas::Pixel(int x, int y) const {
 bool RasterCanvas::WritePng(const std::string& path) const {
   if (!surface_) return false;
   cairo_surface_flush(surface_.get());
-  return cairo_surface_write_to_png(surface_.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
+  // Encoded in memory, then the file replaced whole (platform/atomic_file.h).
+  std::string png;
+  const auto append = [](void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
+  };
+  if (cairo_surface_write_to_png_stream(surface_.get(), append, &png) != CAIRO_STATUS_SUCCESS)
+    return false;
+  std::string error;
+  return tr52::ReplaceFileAtomically(path, png, error);
 }
 
 void RasterCanvas::BeginBuffer(const win::Rect& area) {

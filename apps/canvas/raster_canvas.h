@@ -39,6 +39,7 @@ class RasterCanvas : public win::Canvas {
   int Height() const { return height_; }
   // The colour of one pixel; the background outside the image.
   win::COLORREF Pixel(int x, int y) const;
+  // Writes the picture as a PNG file, replacing `path` whole; false when that fails.
   bool WritePng(const std::string& path) const;
 
   bool IsMemory() const override { return target_ == Target::kMemory; }

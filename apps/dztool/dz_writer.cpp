@@ -1,6 +1,5 @@
 #include "dz_writer.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -11,21 +10,20 @@
 #include "base/byte_reader.h"
 #include "package/dz_decryptor.h"
 #include "package/dz_format.h"
+#include "platform/atomic_file.h"
 #include "platform/crypto.h"
 
 namespace tr52 {
 
 namespace {
 
+// The package under construction: a temporary file beside the target, written at any offset
+// and put in the target's place whole by Finish.
 class OutFile {
  public:
-  explicit OutFile(const std::string& path)
-      : path_(path), fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) {}
-  ~OutFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!kept_) ::unlink(path_.c_str());
-  }
-  bool Ok() const { return fd_ >= 0; }
+  explicit OutFile(const std::string& path) : file_(path) {}
+  bool Ok() const { return file_.Fd() >= 0; }
+  const std::string& Error() const { return file_.Error(); }
   uint64_t Position() const { return pos_; }
   bool Write(const void* data, size_t size) {
     if (!PWrite(data, size, pos_)) return false;
@@ -35,7 +33,7 @@ class OutFile {
   bool PWrite(const void* data, size_t size, uint64_t at) {
     auto* p = static_cast<const uint8_t*>(data);
     while (size > 0) {
-      ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(at));
+      ssize_t n = ::pwrite(file_.Fd(), p, size, static_cast<off_t>(at));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;
       p += n;
@@ -44,22 +42,11 @@ class OutFile {
     }
     return true;
   }
-  bool Finish(const std::string& finalPath) {
-    if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
-      fd_ = -1;
-      return false;
-    }
-    fd_ = -1;
-    if (::rename(path_.c_str(), finalPath.c_str()) != 0) return false;
-    kept_ = true;
-    return true;
-  }
+  bool Finish() { return file_.Commit(); }
 
  private:
-  std::string path_;
-  int fd_;
+  AtomicFileWriter file_;
   uint64_t pos_ = 0;
-  bool kept_ = false;
 };
 
 // Collects stored bytes into 16,384-byte chunks, enciphers each from the start of the key
@@ -110,9 +97,9 @@ bool DzWriter::Write(const std::string& path) {
   uint64_t totalInput = 0;
   for (const auto& img : images_) totalInput += img.data.size();
 
-  OutFile out(path + ".part");
+  OutFile out(path);
   if (!out.Ok()) {
-    error_ = "cannot create " + path + ".part: " + std::strerror(errno);
+    error_ = out.Error();
     return false;
   }
 
@@ -226,8 +213,12 @@ bool DzWriter::Write(const std::string& path) {
   bool ok = out.Write(word, 4) && out.Write(td.data(), td.size()) && out.Write(t.data(), t.size());
   StoreU32le(word, dz::kOffsetMagic2);
   ok = ok && out.Write(word, 4);
-  if (!ok || !out.Finish(path)) {
+  if (!ok) {
     error_ = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!out.Finish()) {
+    error_ = out.Error();
     return false;
   }
   return true;

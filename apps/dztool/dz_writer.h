@@ -43,8 +43,8 @@ class DzWriter {
 
   void Add(DzWriterImage image) { images_.push_back(std::move(image)); }
 
-  // Writes the package to `path` (through a temporary file beside it, renamed at the end).
-  // On failure returns false with a message in Error(); `path` is then left untouched.
+  // Writes the package to `path`, replaced whole at the end (platform/atomic_file.h). On
+  // failure returns false with a message in Error(); `path` is then left untouched.
   bool Write(const std::string& path);
 
   const std::string& Error() const { return error_; }

@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "base/printable_text.h"
 #include "dz_writer.h"
 #include "package/dz_archive.h"
 #include "package/image_store.h"
+#include "platform/atomic_file.h"
 #include "progress_bar.h"
 
 namespace tr52 {
@@ -56,6 +58,12 @@ bool ParseType(const std::string& text, uint32_t& type) {
   return false;
 }
 
+// Text from a package (model and sub-file names) or a path, as printed: controls and bytes that
+// are not UTF-8 escaped, so that none can act on the terminal.
+std::string Shown(const std::string& text) {
+  return PrintableText(text);
+}
+
 // Opens a package, telling apart the failures that leave no message.
 bool OpenPackage(DzArchive& archive, const std::string& path) {
   struct stat st {};
@@ -79,8 +87,8 @@ void AttachProgress(DzArchive& archive, ProgressBar& bar, const std::string& wha
 int List(const std::string& path) {
   DzArchive archive;
   if (!OpenPackage(archive, path)) return 1;
-  std::printf("package: %s\nversion: %u\nmodel:   %s\nentries: %zu\n", path.c_str(),
-              archive.Version(), archive.ModelName().c_str(), archive.Entries().size());
+  std::printf("package: %s\nversion: %u\nmodel:   %s\nentries: %zu\n", Shown(path).c_str(),
+              archive.Version(), Shown(archive.ModelName()).c_str(), archive.Entries().size());
   std::printf("%4s  %-18s %-32s %10s %10s %4s %4s\n", "key", "image", "sub file", "stored", "total",
               "enc", "part");
   int rc = 0;
@@ -93,8 +101,8 @@ int List(const std::string& path) {
       continue;
     }
     std::printf("%4u  %-18s %-32s %10u %10u %4s %4u\n", e.key,
-                ImageTypeName(static_cast<int>(e.key)), h.name.c_str(), h.storedSize, h.totalSize,
-                h.enciphered ? "yes" : "no", h.partIndex);
+                ImageTypeName(static_cast<int>(e.key)), Shown(h.name).c_str(), h.storedSize,
+                h.totalSize, h.enciphered ? "yes" : "no", h.partIndex);
   }
   return rc;
 }
@@ -103,7 +111,7 @@ int Verify(const std::string& path) {
   DzArchive archive;
   if (!OpenPackage(archive, path)) return 1;
   std::printf("main header and offset table: ok (version %u, model %s)\n", archive.Version(),
-              archive.ModelName().c_str());
+              Shown(archive.ModelName()).c_str());
   int bad = 0;
   // Every sub header, then every image as the loader reads it (all parts joined).
   for (const DzEntry& e : archive.Entries()) {
@@ -133,8 +141,8 @@ int Verify(const std::string& path) {
                   what.c_str(), size, first.totalSize);
       ++bad;
     } else if (ok) {
-      std::printf("image %u %s (%s): ok, %u bytes, md5 %s\n", e.key, what.c_str(), name.c_str(),
-                  size, Md5Hex(Md5::Of(data.data(), size)).c_str());
+      std::printf("image %u %s (%s): ok, %u bytes, md5 %s\n", e.key, what.c_str(),
+                  Shown(name).c_str(), size, Md5Hex(Md5::Of(data.data(), size)).c_str());
     } else {
       std::printf("image %u %s: FAILED: %s\n", e.key, what.c_str(), archive.LastError().c_str());
       ++bad;
@@ -168,13 +176,15 @@ int Extract(const std::string& path, const std::string& typeText, const std::str
                  ImageTypeName(static_cast<int>(type)));
     return 1;
   }
-  FILE* f = std::fopen(out.c_str(), "wb");
-  if (!f || std::fwrite(data.data(), 1, size, f) != size || std::fclose(f) != 0) {
-    std::fprintf(stderr, "dztool: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
+  // Replaced whole: a failed or interrupted extraction leaves an older file as it was.
+  std::string error;
+  if (!ReplaceFileAtomically(
+          out, std::string_view(reinterpret_cast<const char*>(data.data()), size), error)) {
+    std::fprintf(stderr, "dztool: %s\n", error.c_str());
     return 1;
   }
   std::printf("%s (%s): %u bytes written to %s\n", ImageTypeName(static_cast<int>(type)),
-              name.c_str(), size, out.c_str());
+              Shown(name).c_str(), size, Shown(out).c_str());
   return 0;
 }
 
@@ -257,7 +267,7 @@ int Build(const std::vector<std::string>& args) {
     return 1;
   }
   std::printf("%s: version %u, model %s, %zu sub files\n", out.c_str(), options.version,
-              options.model.c_str(), writer.Written().size());
+              Shown(options.model).c_str(), writer.Written().size());
   return 0;
 }
 

@@ -4,10 +4,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 
+#include "platform/atomic_file.h"
 #include "platform/port_table.h"
 #include "vphone/scenario.h"
 #include "vphone/virtual_phone.h"
@@ -44,15 +45,11 @@ int Fail(const std::string& message) {
   return 2;
 }
 
-bool WriteState(const vphone::VirtualPhone& phone, const std::string& path) {
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::trunc);
-    if (!out) return false;
-    phone.DumpState(out);
-    if (!out.flush()) return false;
-  }
-  return std::rename(tmp.c_str(), path.c_str()) == 0;
+// The state file is replaced whole: a reader never sees half of it.
+bool WriteState(const vphone::VirtualPhone& phone, const std::string& path, std::string& error) {
+  std::ostringstream out;
+  phone.DumpState(out);
+  return tr52::ReplaceFileAtomically(path, out.str(), error);
 }
 
 }  // namespace
@@ -137,9 +134,8 @@ int main(int argc, char** argv) {
   int sig = 0;
   sigwait(&set, &sig);
   phone.Stop();
-  if (!stateOut.empty() && !WriteState(phone, stateOut)) {
-    std::cerr << "vphone: cannot write state to " << stateOut << ": " << std::strerror(errno)
-              << "\n";
+  if (std::string error; !stateOut.empty() && !WriteState(phone, stateOut, error)) {
+    std::cerr << "vphone: cannot write state to " << stateOut << ": " << error << "\n";
     return 1;
   }
   std::cout << "vphone: COM" << options.com << " stopped (" << strsignal(sig) << ")" << std::endl;

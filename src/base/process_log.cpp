@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/module_singleton.h"
+#include "platform/clock.h"
 #include "platform/process_info.h"
 
 extern char** environ;
@@ -158,15 +159,17 @@ std::string ProcessLog::Path() {
 }
 
 void ProcessLog::EnsureOpen() {
-  bool need;
+  std::string path;
   {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    need = !opened_ && !finished_ && !failed_ && !g_released.load();
+    if (opened_ || finished_ || g_released.load()) return;
+    // A creation that failed is tried again at a later line, at most once a second: a full
+    // disk or a folder briefly unwritable must not cost every later line of the process.
+    if (failed_ && NowMs() - failedAtMs_ < kRetryMs) return;
+    path = failed_ ? path_ : DefaultPath();
   }
-  if (need) {
-    t_depth = 0;
-    Open(DefaultPath());
-  }
+  t_depth = 0;
+  Open(path);
 }
 
 void ProcessLog::Open(const std::string& path) {
@@ -186,10 +189,12 @@ void ProcessLog::Open(const std::string& path) {
       err = EINVAL;
     }
     if (fd_ < 0) {
-      // Said once; later lines are dropped instead of trying again on every one of them.
+      // Said once; later lines are dropped, and creation tried again a second later.
       if (!failed_)
         fprintf(stderr, "tr52: cannot create the log file %s: %s\n", path.c_str(), strerror(err));
       failed_ = true;
+      failedAtMs_ = NowMs();
+      path_ = path;
       return;  // no file: no viewer either
     }
     failed_ = false;
@@ -208,6 +213,12 @@ void ProcessLog::Open(const std::string& path) {
     WriteLineLocked(buf);
     // The version text comes from the host's string table; this host has none.
     WriteLineLocked("Version : ");
+    if (dropped_ > 0) {
+      snprintf(buf, sizeof buf, "%u lines were lost while the log file could not be created",
+               dropped_);
+      WriteLineLocked(buf);
+      dropped_ = 0;
+    }
   }
   StartViewer(path);
 }
@@ -233,7 +244,10 @@ bool ProcessLog::WriteLineLocked(const std::string& message) {
 int ProcessLog::VPrintf(const char* format, va_list args) {
   EnsureOpen();
   std::lock_guard<std::recursive_mutex> g(lock_);
-  if (!opened_) return 0;
+  if (!opened_) {
+    if (failed_) ++dropped_;
+    return 0;
+  }
   // The 1024-byte limit holds for the bytes written, i.e. after the conversion to code page
   // 949, where a Korean character takes two bytes instead of its three in the UTF-8 source.
   // A UTF-8 text of 2048 bytes or more cannot shrink below 1024.

@@ -8,6 +8,7 @@
 #include <iconv.h>
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -20,6 +21,8 @@ class ModuleSingleton;
 class ProcessLog {
  public:
   static constexpr int kMaxLine = 1024;
+  // The least time between two tries to create the file.
+  static constexpr uint64_t kRetryMs = 1000;
 
   static ProcessLog& Instance();
   // Writes the footer and frees the log object when the module unloads; later lines are
@@ -34,8 +37,9 @@ class ProcessLog {
 
   // Creates the file (deleting an older one), writes the header and starts the viewer "Tail"
   // found beside the host executable. When the file cannot be created, says so once on
-  // standard error, starts no viewer, and lines are dropped without trying again (until Open
-  // is called again).
+  // standard error and starts no viewer; lines are then dropped, and a line at least a second
+  // (on the process clock) after the last try tries again. The header of a file created late
+  // says how many lines were lost.
   void Open(const std::string& path);
   void EnsureOpen();
   bool IsOpen();
@@ -69,10 +73,12 @@ class ProcessLog {
   std::recursive_mutex lock_;
   int fd_ = -1;
   bool opened_ = false;
-  bool finished_ = false;  // after Finish no line re-creates the file until Open
-  bool failed_ = false;    // the file could not be created: lines are dropped until Open
-  std::string path_;
-  iconv_t cp949_;  // UTF-8 → code page 949, used under the lock
+  bool finished_ = false;    // after Finish no line re-creates the file until Open
+  bool failed_ = false;      // the file could not be created: lines are dropped until a retry
+  uint64_t failedAtMs_ = 0;  // when the last creation failed (process clock)
+  unsigned dropped_ = 0;     // lines dropped since then
+  std::string path_;         // the file, or the one that could not be created
+  iconv_t cp949_;            // UTF-8 → code page 949, used under the lock
 };
 
 // Shorthand: ProcessLog::Instance().Printf(...).

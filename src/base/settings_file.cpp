@@ -5,6 +5,7 @@
 #include "base/module_singleton.h"
 #include "platform/process_info.h"
 #include "win/profile.h"
+#include "win/profile_text.h"
 
 namespace tr52 {
 namespace {
@@ -42,12 +43,19 @@ std::string SettingsFile::Read(const std::string& section, const std::string& ke
   return text;
 }
 
-void SettingsFile::Write(const std::string& section, const std::string& key,
-                         const std::string& value) {
+bool SettingsFile::Write(const std::string& section, const std::string& key,
+                         const std::string& value, std::string& error) {
+  // A refused value shows no warning about its length: it is not written at all.
+  const std::string problem = win::ProblemWithProfileValue(value);
+  if (!problem.empty()) {
+    error = "the value " + problem;
+    return false;
+  }
   if (value.size() >= static_cast<size_t>(kSettingsValueBuffer))
     win::MessageBox(nullptr, kSettingsTooLongWarning, HostName(), win::MB_OK);
   const std::string path = Path();
-  win::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str());
+  return win::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str(),
+                                         &error);
 }
 
 std::string SettingsFile::PathBesideHost() {

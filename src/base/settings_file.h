@@ -27,8 +27,12 @@ class SettingsFile {
   std::string Read(const std::string& section, const std::string& key,
                    const std::string& defaultValue) const;
   // Writes the value as given; a value of 260 characters or more first shows a warning box
-  // (it is written anyway and reads back cut). Write errors are not reported.
-  void Write(const std::string& section, const std::string& key, const std::string& value);
+  // (it is written anyway and reads back cut). The file is replaced whole, never in part. False,
+  // with the reason in `error`, when the value is refused (a control character, a line break
+  // among them, would write another entry), the file exists but cannot be read, or it cannot be
+  // written; the file is then as it was.
+  [[nodiscard]] bool Write(const std::string& section, const std::string& key,
+                           const std::string& value, std::string& error);
 
   // The settings path for the running host: its executable's folder + "ZUDP2.ini".
   static std::string PathBesideHost();

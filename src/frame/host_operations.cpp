@@ -11,8 +11,9 @@
 #include "base/process_log.h"
 #include "base/settings_file.h"
 #include "frame/contained_call.h"
+#include "frame/module_entry.h"
 #include "frame/port_teardown.h"
-#include "link/port_enum.h"
+#include "link/port_view.h"
 #include "session/download_session.h"
 #include "session/session_registry.h"
 #include "ui/config_dialog.h"
@@ -23,21 +24,16 @@ namespace tr52 {
 
 namespace {
 
-enum class PortPresence { Present, Absent, Unknown };
+using PortPresence = PortView::Presence;
 
-// Whether a phone port with this number is listed. A failing listing is logged and reported as
-// unknown: an exception must not cross into the host through the operation table.
-PortPresence FindPhonePort(const char* operation, int port) {
-  std::vector<SerialPortInfo> ports;
-  try {
-    EnumPhonePorts(ports, false);
-  } catch (const std::exception& e) {
-    Log("%s :: Port[%d] port list failed: %s", operation, port, e.what());
-    return PortPresence::Unknown;
-  }
-  for (const SerialPortInfo& info : ports)
-    if (static_cast<int>(info.portNumber) == port) return PortPresence::Present;
-  return PortPresence::Absent;
+// Whether a phone port with this number is there, from the module's port view. A failing
+// listing is logged and reported as unknown.
+PortPresence FindPhonePort(PortView& ports, const char* operation, int port) {
+  std::string why;
+  const PortPresence presence = ports.PhonePort(port, why);
+  if (presence == PortPresence::Unknown)
+    Log("%s :: Port[%d] port list failed: %s", operation, port, why.c_str());
+  return presence;
 }
 
 int StubOperation0(int) {
@@ -53,13 +49,13 @@ int StubOperation3(char*, int) {
   return 0;
 }
 
-int IsDisconnectedBody(int port) {
+int IsDisconnectedBody(PortView& ports, int port) {
   // An unknown state answers 0 (the failure value): the host then keeps the port as it is.
-  return FindPhonePort("IsDisconnected", port) == PortPresence::Absent ? 1 : 0;
+  return FindPhonePort(ports, "IsDisconnected", port) == PortPresence::Absent ? 1 : 0;
 }
 
-int IsConnectedBody(int port) {
-  if (FindPhonePort("IsConnected", port) != PortPresence::Present) return 0;
+int IsConnectedBody(PortView& ports, int port) {
+  if (FindPhonePort(ports, "IsConnected", port) != PortPresence::Present) return 0;
   SessionParams params;
   params.flowType = kFlowDownload;
   params.port = static_cast<uint8_t>(port);
@@ -179,11 +175,12 @@ int GetConfigInfoBody(char* buffer, int size) {
 }  // namespace
 
 int IsDisconnected(int port) {
-  return ContainedCall("IsDisconnected", [&] { return IsDisconnectedBody(port); });
+  return ContainedCall("IsDisconnected",
+                       [&] { return IsDisconnectedBody(ModulePortView(), port); });
 }
 
 int IsConnected(int port) {
-  return ContainedCall("IsConnected", [&] { return IsConnectedBody(port); });
+  return ContainedCall("IsConnected", [&] { return IsConnectedBody(ModulePortView(), port); });
 }
 
 int OpenProgress(win::CWnd* parent, int port, int extra) {

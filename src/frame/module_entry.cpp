@@ -1,14 +1,20 @@
 #include "frame/module_entry.h"
 
+#include "base/module_singleton.h"
 #include "base/process_log.h"
 #include "base/settings_file.h"
 #include "frame/contained_call.h"
 #include "frame/port_teardown.h"
+#include "link/port_view.h"
 #include "package/image_store.h"
 #include "session/session_registry.h"
 #include "ui/dialog_registry.h"
 
 namespace tr52 {
+
+PortView& ModulePortView() {
+  return ModuleSingleton<PortView>::Get();
+}
 
 void ModuleAttach() {
   // The log object now, while loading is ours: it opens its code page converter on creation,
@@ -18,6 +24,7 @@ void ModuleAttach() {
   SessionRegistry::Instance();
   DialogRegistry::Instance();
   ResetImageStore();
+  ModulePortView();
 }
 
 void ModuleDetach() {
@@ -28,6 +35,9 @@ void ModuleDetach() {
     return 1;
   });
   ReleaseAllImages();
+  // The port view's udev monitor and inotify watch go with the module; it logs, so before
+  // the log.
+  ModuleSingleton<PortView>::Release();
   // The process-wide objects the module made for itself go with it: registries (empty by
   // now), settings, the image catalogue, and last the log after its footer.
   DialogRegistry::ReleaseInstance();

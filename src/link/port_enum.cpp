@@ -10,13 +10,13 @@ namespace tr52 {
 
 const char* const kPhonePortNames[2] = {"ZUM CDMA USB Serial Port", "ZUM Mobile USB Serial Port"};
 
-namespace {
-
-bool IsPhoneName(const std::string& friendly) {
+bool IsPhonePortName(std::string_view friendly) {
   for (const char* prefix : kPhonePortNames)
     if (friendly.rfind(prefix, 0) == 0) return true;
   return false;
 }
+
+namespace {
 
 // "COM%d" with the number in 0..255; false for anything else.
 bool ParseComNumber(const std::string& portName, uint8_t& out) {
@@ -43,7 +43,7 @@ bool CanOpen(const std::string& path) {
 void FilterPhonePorts(std::vector<SerialPortInfo>& list, bool checkOpen) {
   std::vector<SerialPortInfo> kept;
   for (auto& p : list) {
-    if (!IsPhoneName(p.friendlyName)) continue;
+    if (!IsPhonePortName(p.friendlyName)) continue;
     if (!ParseComNumber(p.portName, p.portNumber)) continue;
     if (checkOpen && !CanOpen(p.devicePath)) continue;
     if (p.friendlyName.empty()) p.friendlyName = p.portName;
@@ -69,16 +69,12 @@ void EnumPhonePorts(std::vector<SerialPortInfo>& list, bool checkOpen) {
   }
   LogPortNotes(notes);
   for (const ListedPort& p : ports) {
-    // Declared ports go to the name filter as they are; a USB port only when the rule named it
-    // and no declared port took its number.
-    const bool declared = p.From() == ListedPort::Source::PortTable;
-    if (!p.Com() || (!declared && !p.IsPhonePort())) continue;
-    if (p.From() == ListedPort::Source::Other) continue;
+    if (!HostSeesPort(p)) continue;
     SerialPortInfo info;
     info.devicePath = p.DevicePath();
     info.portName = "COM" + std::to_string(*p.Com());
     info.friendlyName = p.FriendlyName();
-    info.usbDevice = !declared;
+    info.usbDevice = p.From() != ListedPort::Source::PortTable;
     list.push_back(std::move(info));
   }
   FilterPhonePorts(list, checkOpen);

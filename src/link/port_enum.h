@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tr52 {
@@ -26,6 +27,8 @@ class PortEnumError : public std::runtime_error {
 
 // Friendly-name prefixes of the phone's ports, tested in this order.
 extern const char* const kPhonePortNames[2];
+// Whether a friendly name begins with one of them.
+bool IsPhonePortName(std::string_view friendly);
 
 // Empties `list` and fills it with the phone ports, in the order the system lists them. With
 // `checkOpen` each port is also opened and closed once, and one that cannot be opened is

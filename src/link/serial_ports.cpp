@@ -45,12 +45,6 @@ NoteMemory& Notes() {
   return memory;
 }
 
-bool IsPhoneName(const std::string& friendly) {
-  for (const char* prefix : kPhonePortNames)
-    if (friendly.rfind(prefix, 0) == 0) return true;
-  return false;
-}
-
 // Why a port that could be a phone port cannot be opened now; empty when it can.
 std::string OpenProblem(const std::string& path) {
   SerialDevice device;
@@ -61,8 +55,8 @@ std::string OpenProblem(const std::string& path) {
   return std::string("cannot be opened (") + std::strerror(err) + ")";
 }
 
-// The key a USB port is numbered by: a port named by the rule by its USB device's position (one
-// number for every mode of a phone in one hub port); any other by its full position.
+}  // namespace
+
 std::vector<std::string> PositionKeys(const std::vector<UdevTty>& ttys) {
   std::vector<std::string> keys(ttys.size());
   std::vector<size_t> order(ttys.size());
@@ -73,8 +67,8 @@ std::vector<std::string> PositionKeys(const std::vector<UdevTty>& ttys) {
   std::set<std::string> taken;
   for (size_t i : order) {
     const UdevTty& t = ttys[i];
-    if (!t.IsUsb() || t.IdPath().empty()) continue;
-    std::string key = t.PhoneName().empty() ? t.IdPath() : t.DevicePosition();
+    if (!t.IsUsb() || t.IdPath().empty() || !IsPhonePortName(t.PhoneName())) continue;
+    std::string key = t.DevicePosition();
     if (taken.count(key)) key = t.IdPath();
     taken.insert(key);
     keys[i] = key;
@@ -82,14 +76,19 @@ std::vector<std::string> PositionKeys(const std::vector<UdevTty>& ttys) {
   return keys;
 }
 
-}  // namespace
+std::set<int> DeclaredNumbers(const std::vector<DeclaredPort>& declared) {
+  std::set<int> numbers;
+  for (const DeclaredPort& d : declared) numbers.insert(d.com);
+  return numbers;
+}
 
-std::vector<ListedPort> ListSerialPorts(bool probeInUse, std::vector<std::string>& notes) {
+std::vector<ListedPort> BuildPortListing(std::vector<DeclaredPort> declared,
+                                         const std::vector<UdevTty>& ttys,
+                                         const std::vector<std::optional<int>>& numbers,
+                                         bool probeInUse) {
   std::vector<ListedPort> ports;
-  PortTableListing table = ReadPortTable();
-  notes.insert(notes.end(), table.notes.begin(), table.notes.end());
-  std::set<int> declared;
-  for (DeclaredPort& d : table.ports) {
+  const std::set<int> taken = DeclaredNumbers(declared);
+  for (DeclaredPort& d : declared) {
     ListedPort::Fields f;
     f.source = ListedPort::Source::PortTable;
     f.name = d.devicePath;
@@ -97,25 +96,15 @@ std::vector<ListedPort> ListSerialPorts(bool probeInUse, std::vector<std::string
     f.com = d.com;
     f.friendlyName = std::move(d.friendlyName);
     f.position = "port table";
-    if (!IsPhoneName(f.friendlyName))
+    if (!IsPhonePortName(f.friendlyName))
       f.whyNot = "not a phone port name";
     else if (d.com > 255)
       f.whyNot = "COM number above 255";
     else if (probeInUse)
       f.whyNot = OpenProblem(f.devicePath);
-    declared.insert(d.com);
     ports.push_back(ListedPort(std::move(f)));
   }
 
-  const std::vector<UdevTty> ttys = ListUdevTtys();
-  const std::vector<std::string> keys = PositionKeys(ttys);
-  std::vector<std::string> keyed;
-  for (const std::string& key : keys)
-    if (!key.empty()) keyed.push_back(key);
-  std::vector<std::optional<int>> numbers;
-  if (!keyed.empty()) numbers = AssignComNumbers(ComMapDir(), keyed, declared, notes);
-
-  size_t next = 0;
   for (size_t i = 0; i < ttys.size(); ++i) {
     const UdevTty& t = ttys[i];
     ListedPort::Fields f;
@@ -127,23 +116,19 @@ std::vector<ListedPort> ListSerialPorts(bool probeInUse, std::vector<std::string
     f.product = t.Product();
     f.position = t.IdPath();
     f.driver = t.Driver();
-    if (!keys[i].empty()) f.com = numbers[next++];
-    if (f.com) {
-      const std::string base =
-          !t.PhoneName().empty() ? t.PhoneName() : (!t.Product().empty() ? t.Product() : f.name);
-      f.friendlyName = base + " (COM" + std::to_string(*f.com) + ")";
-    }
+    f.com = i < numbers.size() ? numbers[i] : std::nullopt;
+    if (f.com) f.friendlyName = t.PhoneName() + " (COM" + std::to_string(*f.com) + ")";
     if (!t.IsUsb())
       f.whyNot = "not USB";
-    else if (keys[i].empty())
+    else if (t.PhoneName().empty())
+      f.whyNot = "no rule name";
+    else if (!IsPhonePortName(t.PhoneName()))
+      f.whyNot = "rule name is not a phone port name";
+    else if (t.IdPath().empty())
       f.whyNot = "no USB position";
     else if (!f.com)
       f.whyNot = "no COM number left in the COM map";
-    else if (t.PhoneName().empty())
-      f.whyNot = "no rule name";
-    else if (!IsPhoneName(f.friendlyName))
-      f.whyNot = "rule name is not a phone port name";
-    else if (declared.count(*f.com))
+    else if (taken.count(*f.com))
       f.whyNot = "COM" + std::to_string(*f.com) + " taken by the port table";
     else if (probeInUse)
       f.whyNot = OpenProblem(f.devicePath);
@@ -158,6 +143,30 @@ std::vector<ListedPort> ListSerialPorts(bool probeInUse, std::vector<std::string
     return a.Name() < b.Name();
   });
   return ports;
+}
+
+bool HostSeesPort(const ListedPort& p) {
+  const bool declared = p.From() == ListedPort::Source::PortTable;
+  if (!p.Com() || *p.Com() > 255 || p.From() == ListedPort::Source::Other) return false;
+  if (!declared && !p.IsPhonePort()) return false;
+  return IsPhonePortName(p.FriendlyName());
+}
+
+std::vector<ListedPort> ListSerialPorts(bool probeInUse, std::vector<std::string>& notes) {
+  PortTableListing table = ReadPortTable();
+  notes.insert(notes.end(), table.notes.begin(), table.notes.end());
+  const std::vector<UdevTty> ttys = ListUdevTtys();
+  const std::vector<std::string> keys = PositionKeys(ttys);
+  ComMapUpdate update;
+  for (const std::string& key : keys)
+    if (!key.empty()) update.present.push_back(key);
+  update.reserved = DeclaredNumbers(table.ports);
+  std::vector<std::optional<int>> keyed;
+  if (!update.present.empty()) keyed = AssignComNumbers(ComMapDir(), update, notes);
+  std::vector<std::optional<int>> numbers(ttys.size());
+  for (size_t i = 0, next = 0; i < ttys.size(); ++i)
+    if (!keys[i].empty()) numbers[i] = keyed[next++];
+  return BuildPortListing(std::move(table.ports), ttys, numbers, probeInUse);
 }
 
 void LogPortNotes(const std::vector<std::string>& notes, const std::string& scope) {

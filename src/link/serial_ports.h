@@ -2,15 +2,20 @@
 // table (platform/port_table.h) and the serial ttys udev knows (udev_ports.h), USB ones numbered
 // through the COM map (com_map.h).
 //
-// A USB port named by the project's udev rule gets the friendly name "<rule name> (COM<n>)" and
-// its number from the USB device's position, so every mode of a phone in one hub port shares
-// one number; any other USB port is numbered by its full position (interface included) and
-// named "<USB product> (COM<n>)". A declared port wins its number over a USB port.
+// Only phone ports get numbers: a USB port named by the project's udev rule with a phone port
+// name gets the friendly name "<rule name> (COM<n>)" and its number from the USB device's
+// position, so every mode of a phone in one hub port shares one number. Other serial ports are
+// listed without a number, saying why they are no phone port. A declared port wins its number
+// over a USB port.
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "link/udev_ports.h"
+#include "platform/port_table.h"
 
 namespace tr52 {
 
@@ -42,7 +47,9 @@ class ListedPort {
     std::optional<int> com;
   };
   explicit ListedPort(Fields f) : f_(std::move(f)) {}
-  friend std::vector<ListedPort> ListSerialPorts(bool, std::vector<std::string>&);
+  friend std::vector<ListedPort> BuildPortListing(std::vector<DeclaredPort>,
+                                                  const std::vector<UdevTty>&,
+                                                  const std::vector<std::optional<int>>&, bool);
 
   Fields f_;
 };
@@ -52,6 +59,26 @@ class ListedPort {
 // `notes` receives log lines (port table refusals, COM map repairs). Throws UdevError (from
 // udev_ports.h) when libudev fails.
 std::vector<ListedPort> ListSerialPorts(bool probeInUse, std::vector<std::string>& notes);
+
+// The parts of a listing, for a caller that keeps what it read (PortView) and must list the
+// ports exactly as ListSerialPorts does.
+//
+// The key each tty is numbered by in the COM map: a USB port named by the rule with a phone port
+// name by its USB device's position (a second such port of one device by its full position);
+// empty for every other tty.
+std::vector<std::string> PositionKeys(const std::vector<UdevTty>& ttys);
+// The numbers the port table takes: those of the declared ports whose node exists.
+std::set<int> DeclaredNumbers(const std::vector<DeclaredPort>& declared);
+// The listing of the declared ports whose device node exists and of `ttys`, numbered by
+// `numbers` (one per tty, nullopt without one), in the order ListSerialPorts gives. Opens
+// nothing unless `probeInUse`.
+std::vector<ListedPort> BuildPortListing(std::vector<DeclaredPort> declared,
+                                         const std::vector<UdevTty>& ttys,
+                                         const std::vector<std::optional<int>>& numbers,
+                                         bool probeInUse);
+// Whether the host sees this port as a phone port (EnumPhonePorts lists it): declared, or a USB
+// phone port; with a phone port name and a number 0..255.
+bool HostSeesPort(const ListedPort& port);
 
 // Writes the notes of a listing to the process log. The host asks whether each port is there
 // about once a second, and a lasting condition (a COM map folder that cannot be made, an unsafe

@@ -77,6 +77,41 @@ std::string UdevTty::DevicePosition() const {
   return WithoutInterface(f_.idPath);
 }
 
+std::optional<UdevTty> UdevTty::Of(udev_device* tty) {
+  udev_device* parent = udev_device_get_parent(tty);
+  const char* node = udev_device_get_devnode(tty);
+  if (!parent || !node || IsLegacyPlaceholder(parent)) return std::nullopt;
+
+  Fields f;
+  f.sysPath = Text(udev_device_get_syspath(tty));
+  f.kernelName = Text(udev_device_get_sysname(tty));
+  f.devNode = Text(node);
+  f.phoneName = Property(tty, kPhoneNameProperty);
+  f.idPath = Property(tty, "ID_PATH");
+  f.driver = Property(tty, "ID_USB_DRIVER");
+  if (f.driver.empty()) f.driver = NearestDriver(tty);
+  if (udev_device* usb = Ancestor(tty, "usb", "usb_device")) {
+    f.usb = true;
+    f.vendorId = Attribute(usb, "idVendor");
+    f.productId = Attribute(usb, "idProduct");
+    f.product = Attribute(usb, "product");
+    if (f.vendorId.empty()) f.vendorId = Property(tty, "ID_VENDOR_ID");
+    if (f.productId.empty()) f.productId = Property(tty, "ID_MODEL_ID");
+    if (f.product.empty()) f.product = Property(tty, "ID_MODEL");
+    // Without udev's path (no udev daemon ran), the interface's kernel name says where the
+    // port hangs: "1-1.2:1.0" is hub port 1.2 of bus 1, interface 0, taken as "usb-1:1.2:1.0".
+    if (f.idPath.empty()) {
+      if (udev_device* intf = Ancestor(tty, "usb", "usb_interface")) {
+        std::string name = Text(udev_device_get_sysname(intf));
+        const size_t dash = name.find('-');
+        if (dash != std::string::npos) name[dash] = ':';
+        f.idPath = "usb-" + name;
+      }
+    }
+  }
+  return UdevTty(std::move(f));
+}
+
 std::vector<UdevTty> ListUdevTtys() {
   UdevPtr context(udev_new());
   if (!context) throw UdevError("udev_new failed. (err=" + std::to_string(errno) + ")");
@@ -92,41 +127,47 @@ std::vector<UdevTty> ListUdevTtys() {
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan.get())) {
     DevicePtr tty(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
     if (!tty) continue;  // gone since the scan
-    udev_device* parent = udev_device_get_parent(tty.get());
-    const char* node = udev_device_get_devnode(tty.get());
-    if (!parent || !node || IsLegacyPlaceholder(parent)) continue;
-
-    UdevTty::Fields f;
-    f.kernelName = Text(udev_device_get_sysname(tty.get()));
-    f.devNode = Text(node);
-    f.phoneName = Property(tty.get(), kPhoneNameProperty);
-    f.idPath = Property(tty.get(), "ID_PATH");
-    f.driver = Property(tty.get(), "ID_USB_DRIVER");
-    if (f.driver.empty()) f.driver = NearestDriver(tty.get());
-    if (udev_device* usb = Ancestor(tty.get(), "usb", "usb_device")) {
-      f.usb = true;
-      f.vendorId = Attribute(usb, "idVendor");
-      f.productId = Attribute(usb, "idProduct");
-      f.product = Attribute(usb, "product");
-      if (f.vendorId.empty()) f.vendorId = Property(tty.get(), "ID_VENDOR_ID");
-      if (f.productId.empty()) f.productId = Property(tty.get(), "ID_MODEL_ID");
-      if (f.product.empty()) f.product = Property(tty.get(), "ID_MODEL");
-      // Without udev's path (no udev daemon ran), the interface's kernel name says where the
-      // port hangs: "1-1.2:1.0" is hub port 1.2 of bus 1, interface 0, taken as "usb-1:1.2:1.0".
-      if (f.idPath.empty()) {
-        if (udev_device* intf = Ancestor(tty.get(), "usb", "usb_interface")) {
-          std::string name = Text(udev_device_get_sysname(intf));
-          const size_t dash = name.find('-');
-          if (dash != std::string::npos) name[dash] = ':';
-          f.idPath = "usb-" + name;
-        }
-      }
-    }
-    ttys.push_back(UdevTty(std::move(f)));
+    if (auto t = UdevTty::Of(tty.get())) ttys.push_back(std::move(*t));
   }
   std::sort(ttys.begin(), ttys.end(),
             [](const UdevTty& a, const UdevTty& b) { return a.KernelName() < b.KernelName(); });
   return ttys;
+}
+
+UdevTtyMonitor::UdevTtyMonitor() : context_(udev_new()) {
+  if (!context_) throw UdevError("udev_new failed. (err=" + std::to_string(errno) + ")");
+  // udev's own announcements, sent once its rules (the phone port names) have run.
+  monitor_ = udev_monitor_new_from_netlink(context_, "udev");
+  int rc =
+      monitor_ ? udev_monitor_filter_add_match_subsystem_devtype(monitor_, "tty", nullptr) : -errno;
+  if (rc >= 0) rc = udev_monitor_enable_receiving(monitor_);
+  if (rc < 0) {
+    if (monitor_) udev_monitor_unref(monitor_);
+    udev_unref(context_);
+    throw UdevError("udev monitor failed. (err=" + std::to_string(-rc) + ")");
+  }
+}
+
+UdevTtyMonitor::~UdevTtyMonitor() {
+  udev_monitor_unref(monitor_);
+  udev_unref(context_);
+}
+
+int UdevTtyMonitor::Fd() const {
+  return udev_monitor_get_fd(monitor_);
+}
+
+bool UdevTtyMonitor::Drain(std::vector<Change>& changes) {
+  for (;;) {
+    errno = 0;
+    DevicePtr device(udev_monitor_receive_device(monitor_));
+    if (!device) return errno == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    Change change;
+    change.sysPath = Text(udev_device_get_syspath(device.get()));
+    const char* action = udev_device_get_action(device.get());
+    if (!action || std::strcmp(action, "remove") != 0) change.tty = UdevTty::Of(device.get());
+    changes.push_back(std::move(change));
+  }
 }
 
 }  // namespace tr52

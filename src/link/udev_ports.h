@@ -3,9 +3,14 @@
 // (packaging/udev/70-tr52-phones.rules) and the USB descriptors tell about it.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+struct udev;
+struct udev_device;
+struct udev_monitor;
 
 namespace tr52 {
 
@@ -20,6 +25,11 @@ class UdevError : public std::runtime_error {
 
 class UdevTty {
  public:
+  // The tty `device` as listed; nullopt for a tty that is not a serial port (a virtual console,
+  // a pseudo-terminal, a placeholder UART).
+  static std::optional<UdevTty> Of(udev_device* device);
+
+  const std::string& SysPath() const { return f_.sysPath; }        // "/sys/devices/.../ttyACM0"
   const std::string& KernelName() const { return f_.kernelName; }  // "ttyACM0"
   const std::string& DevNode() const { return f_.devNode; }        // "/dev/ttyACM0"
   bool IsUsb() const { return f_.usb; }
@@ -37,17 +47,42 @@ class UdevTty {
 
  private:
   struct Fields {
-    std::string kernelName, devNode, vendorId, productId, product, driver, idPath, phoneName;
+    std::string sysPath, kernelName, devNode, vendorId, productId, product, driver, idPath,
+        phoneName;
     bool usb = false;
   };
   explicit UdevTty(Fields f) : f_(std::move(f)) {}
-  friend std::vector<UdevTty> ListUdevTtys();
 
   Fields f_;
 };
 
 // Every serial tty udev knows, by kernel name. Throws UdevError when libudev fails.
 std::vector<UdevTty> ListUdevTtys();
+
+// The ttys udev announces as they come, change and go (after its rules ran, so with the phone
+// port names). Listening starts on construction: a listing made afterwards misses nothing.
+class UdevTtyMonitor {
+ public:
+  // Throws UdevError when libudev refuses.
+  UdevTtyMonitor();
+  ~UdevTtyMonitor();
+  UdevTtyMonitor(const UdevTtyMonitor&) = delete;
+  UdevTtyMonitor& operator=(const UdevTtyMonitor&) = delete;
+
+  struct Change {
+    std::string sysPath;
+    std::optional<UdevTty> tty;  // as it is now; nullopt when gone (or not a serial port)
+  };
+  // Appends the announcements received since the last call, without waiting. False when some
+  // were lost (the receive queue overflowed) or receiving failed: the caller must list again.
+  [[nodiscard]] bool Drain(std::vector<Change>& changes);
+  // Readable when announcements wait (for poll).
+  int Fd() const;
+
+ private:
+  udev* context_ = nullptr;
+  udev_monitor* monitor_ = nullptr;
+};
 
 // `idPath` without a trailing USB interface part ":<configuration>.<interface>"; unchanged when
 // it has none.

@@ -44,11 +44,14 @@ bool DzArchive::Open(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return false;  // no message, as a missing file has none
 
-  // Read-only: the reader never writes, so a read-only package must open. The exclusive lock
-  // makes a second reader's open of the same package fail while this one reads it.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Read-only: the reader never writes, so a read-only package must open. Non-blocking, and
+  // only a regular file is taken: a FIFO or a device named as the package would otherwise hold
+  // the download (and the image lock) until someone writes to it. The exclusive lock makes a
+  // second reader's open of the same package fail while this one reads it.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0 &&
-      (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+      (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+       ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)) {
     ::close(fd);
     fd = -1;
   }

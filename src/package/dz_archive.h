@@ -19,6 +19,8 @@
 
 namespace tr52 {
 
+class GzipFile;
+
 struct DzEntry {
   uint32_t key = 0;     // image type number
   uint32_t offset = 0;  // file offset of the entry's sub header
@@ -83,10 +85,10 @@ class DzArchive {
   bool ReadMainHeader();
   bool ExtractInto(uint32_t offset, std::string& name, ImageBuffer& data, size_t at, uint64_t limit,
                    uint64_t& produced);
-  // Inflates `source` into `data` behind its first `at` bytes, checking the digest; the
-  // inflated size, 0 on failure (then `data` keeps only its first `at` bytes). Output that
+  // Inflates the opened `source` into `data` behind its first `at` bytes, checking the digest;
+  // the inflated size, 0 on failure (then `data` keeps only its first `at` bytes). Output that
   // would pass `bound` bytes ends the inflation there, with `overBound` set.
-  uint64_t InflateInto(const std::string& source, uint64_t bound, ImageBuffer& data, size_t at,
+  uint64_t InflateInto(GzipFile& source, uint64_t bound, ImageBuffer& data, size_t at,
                        bool& overBound);
   void Report(const char* phase, uint64_t done, uint64_t total) {
     if (progress_) progress_(phase, done, total);

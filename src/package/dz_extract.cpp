@@ -1,6 +1,7 @@
 // Taking images out of an opened package: the entry walk with split images, and the extraction
-// of one sub file: its stored data deciphered into a temporary file, inflated from there
-// straight into the result and checked against the image digest on the way.
+// of one sub file: its stored data deciphered into a temporary file without a name (nothing is
+// left behind, whatever ends the process), inflated from there straight into the result and
+// checked against the image digest on the way.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -147,8 +148,11 @@ bool DzArchive::ExtractInto(uint32_t offset, std::string& name, ImageBuffer& dat
   }
   name = h.name;
 
-  TempFile stored = TempFile::CreateUnique("DZ");
-  if (!stored.Valid()) return false;
+  TempFile stored = TempFile::CreateAnonymous("DZ");
+  if (!stored.Valid()) {
+    Fail("Fail to open local temp file to save decrypted data");
+    return false;
+  }
 
   // Copy loop: the stored data read and written in large blocks, each 16,384-byte chunk of a
   // block deciphered from the start of the key stream.
@@ -176,10 +180,6 @@ bool DzArchive::ExtractInto(uint32_t offset, std::string& name, ImageBuffer& dat
       remaining -= n;
     }
   }
-  if (!stored.CloseFd()) {
-    Fail("Fail to write local temp file to save decrypted data");
-    return false;
-  }
 
   // The inflated data may not pass the total size their sub header announces, nor, for a part
   // of a split image, the room its earlier parts left in the image. They are inflated straight
@@ -187,7 +187,12 @@ bool DzArchive::ExtractInto(uint32_t offset, std::string& name, ImageBuffer& dat
   const uint64_t room = limit - std::min<uint64_t>(limit, at);
   const uint64_t bound = std::min<uint64_t>(h.totalSize, room);
   bool overBound = false;
-  const uint64_t total = InflateInto(stored.Path(), bound, data, at, overBound);
+  GzipFile gz;
+  if (!gz.OpenFd(stored.Fd())) {
+    Fail("Failed to open local temp file to be decompress");
+    return false;
+  }
+  const uint64_t total = InflateInto(gz, bound, data, at, overBound);
   if (overBound) {
     Fail(room < h.totalSize ? "Error Split Image Larger Than Its Total Size"
                             : "Error Image Larger Than Its Total Size");
@@ -202,12 +207,11 @@ bool DzArchive::ExtractInto(uint32_t offset, std::string& name, ImageBuffer& dat
 }
 
 uint64_t DzArchive::InflateFile(const std::string& source, const std::string& destination) {
-  GzipFile probe;
-  if (::access(source.c_str(), W_OK) != 0 || !probe.Open(source, GzipFile::kRead)) {
+  GzipFile gz;
+  if (::access(source.c_str(), W_OK) != 0 || !gz.Open(source, GzipFile::kRead)) {
     Fail("Failed to open local temp file to be decompress");
     return 0;
   }
-  probe.Close();
   // Exclusive creation: an existing file of that name is never overwritten.
   TempFile output = TempFile::CreateExclusive(destination);
   if (!output.Valid()) {
@@ -217,7 +221,7 @@ uint64_t DzArchive::InflateFile(const std::string& source, const std::string& de
   ImageBuffer inflated;
   bool overBound = false;
   const uint64_t total =
-      InflateInto(source, std::numeric_limits<uint64_t>::max(), inflated, 0, overBound);
+      InflateInto(gz, std::numeric_limits<uint64_t>::max(), inflated, 0, overBound);
   if (total == 0) return 0;
   if (!WriteAll(output.Fd(), inflated.data(), inflated.size())) {
     Fail("Failed to write decompressed data");
@@ -227,14 +231,9 @@ uint64_t DzArchive::InflateFile(const std::string& source, const std::string& de
   return total;
 }
 
-uint64_t DzArchive::InflateInto(const std::string& source, uint64_t bound, ImageBuffer& data,
-                                size_t at, bool& overBound) {
+uint64_t DzArchive::InflateInto(GzipFile& gz, uint64_t bound, ImageBuffer& data, size_t at,
+                                bool& overBound) {
   overBound = false;
-  GzipFile gz;
-  if (::access(source.c_str(), W_OK) != 0 || !gz.Open(source, GzipFile::kRead)) {
-    Fail("Failed to open local temp file to be decompress");
-    return 0;
-  }
   // Whatever happens below, the result keeps only its first `at` bytes unless the whole image
   // came out right.
   auto failed = [&](const char* message) -> uint64_t {

@@ -19,6 +19,9 @@ class GzipFile {
 
   // Only kRead is supported (the system never writes gzip files through this class).
   bool Open(const std::string& path, Mode mode);
+  // Reads the open file `fd` from its start (a file without a name, say); `fd` stays the
+  // caller's.
+  bool OpenFd(int fd);
   bool IsOpen() const { return file_ != nullptr; }
   // Up to `size` inflated bytes; 0 at the end, -1 on damaged data.
   int Read(void* buffer, unsigned size);

@@ -10,7 +10,7 @@
 #include <ctime>
 
 #include "base/byte_reader.h"
-#include "phonedata/file_replacement.h"
+#include "platform/atomic_file.h"
 
 namespace tr52 {
 
@@ -26,17 +26,6 @@ size_t ReadFully(int fd, uint8_t* out, size_t n) {
     done += static_cast<size_t>(r);
   }
   return done;
-}
-
-bool WriteFully(int fd, const uint8_t* data, size_t n) {
-  size_t done = 0;
-  while (done < n) {
-    ssize_t w = ::write(fd, data + done, n - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    done += static_cast<size_t>(w);
-  }
-  return true;
 }
 
 void StoreUtcTime(uint8_t* out) {
@@ -73,6 +62,7 @@ void NvBackupSet::ResetHeader() {
 
 bool NvBackupSet::Open(const std::string& path, int mode) {
   if (mode_ != kClosed || fd_ >= 0) Close();
+  error_.clear();
   if (mode == kRead) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) return false;
@@ -97,15 +87,19 @@ bool NvBackupSet::Open(const std::string& path, int mode) {
     return true;
   }
   if (mode == kWrite) {
-    // The new file is made beside the old one, which stays as it is until Flush puts the
-    // complete new file in its place.
-    auto replacement = std::make_unique<FileReplacement>(path);
-    if (!replacement->Valid()) return false;
+    // Nothing is written before Flush, which replaces the file whole; the old file stays as it
+    // is until then. A folder that cannot take the new file is said now, before the records
+    // are read from the phone.
+    const size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+      error_ = "cannot write into " + folder + ": " + std::strerror(errno);
+      return false;
+    }
     ResetHeader();
     StoreU32le(header_.data() + 16, 0);
     StoreUtcTime(header_.data() + 20);
-    if (!WriteFully(replacement->Fd(), header_.data(), header_.size())) return false;
-    replacement_ = std::move(replacement);
     mode_ = kWrite;
     path_ = path;
     return true;
@@ -116,7 +110,6 @@ bool NvBackupSet::Open(const std::string& path, int mode) {
 void NvBackupSet::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  replacement_.reset();
   mode_ = kClosed;
   path_.clear();
   records_.clear();
@@ -156,14 +149,8 @@ bool NvBackupSet::WriteAll() {
   std::memcpy(out.data(), header_.data(), kHeaderSize);
   for (size_t i = 0; i < records_.size(); ++i)
     records_[i].EncodeTo(out.data() + kHeaderSize + i * NvRecord::kSize);
-  // Every rewrite goes through a new file of its own; the one that Open started is used first.
-  std::unique_ptr<FileReplacement> replacement = std::move(replacement_);
-  if (!replacement) replacement = std::make_unique<FileReplacement>(path_);
-  const int fd = replacement->Fd();
-  if (fd < 0 || ::lseek(fd, 0, SEEK_SET) != 0) return false;
-  if (!WriteFully(fd, out.data(), out.size())) return false;
-  if (::ftruncate(fd, static_cast<off_t>(out.size())) != 0) return false;
-  return replacement->Commit();
+  return ReplaceFileAtomically(
+      path_, std::string_view(reinterpret_cast<const char*>(out.data()), out.size()), error_);
 }
 
 bool NvBackupSet::ReadHeader() {

@@ -5,22 +5,19 @@
 //   20 time of writing, UTC: year, month, day of week, day, hour, minute, second, milliseconds
 // Reading takes the header as it stands: magic, version, model and time are not checked.
 //
-// Writing never touches the file in place: a new file is written beside it and renamed over it
-// once it is complete and on disk, so a backup that fails half-way keeps the previous one.
+// Writing never touches the file in place: it is replaced whole (platform/atomic_file.h), so a
+// backup that fails half-way keeps the previous one.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "phonedata/nv_record.h"
 
 namespace tr52 {
-
-class FileReplacement;
 
 class NvBackupSet {
  public:
@@ -36,9 +33,8 @@ class NvBackupSet {
 
   // kRead: opens an existing file (shared for reading) and loads it; false when it cannot be
   // opened or does not hold exactly the header's count of whole records.
-  // kWrite: starts a new file beside `path` (a temporary file in the same folder) with the
-  // header (count 0); `path` itself is left as it is until Flush. False when the temporary file
-  // cannot be made or written.
+  // kWrite: starts a new set with the header (count 0); `path` itself is left as it is until
+  // Flush. False when the folder of `path` cannot take a new file.
   // Any other mode fails. An open set is closed first.
   bool Open(const std::string& path, int mode);
   // Closes the file, forgets path and records; mode 0. A new file not yet flushed is removed.
@@ -49,11 +45,12 @@ class NvBackupSet {
   bool Get(size_t index, NvRecord& record) const;
   // Records in memory; 0 when the set is not open.
   size_t Count() const;
-  // Write mode: header (count, current UTC time) and all records written in one write to the
-  // new file, which is flushed to disk and renamed over `path`; each later Flush does the same
-  // with a file of its own. On failure `path` keeps its previous content and the new file is
-  // removed. Read mode: the header is read again. False when that fails.
+  // Write mode: header (count, current UTC time) and all records replace `path` whole, on disk
+  // before Flush returns. On failure `path` keeps its previous content. Read mode: the header
+  // is read again. False when that fails (Error() says why in write mode).
   bool Flush();
+  // Why the last Open(kWrite) or write-mode Flush failed.
+  const std::string& Error() const { return error_; }
 
   int OpenMode() const { return mode_; }
   const std::string& Path() const { return path_; }
@@ -70,12 +67,12 @@ class NvBackupSet {
   bool WriteAll();
   bool ReadHeader();
 
-  int fd_ = -1;                                   // read mode: the file
-  std::unique_ptr<FileReplacement> replacement_;  // write mode: the new file not yet flushed
+  int fd_ = -1;  // read mode: the file
   int mode_ = kClosed;
   std::string path_;
   std::array<uint8_t, kHeaderSize> header_{};
   std::vector<NvRecord> records_;
+  std::string error_;
 };
 
 }  // namespace tr52

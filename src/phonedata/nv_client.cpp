@@ -203,6 +203,7 @@ int NvClient::BackupNvToFile(const std::string& path, const NvRanges& ranges) {
   if (!set_) return NV_RESULT_NO_SET;
   if (!set_->Open(path, NvBackupSet::kWrite)) {
     Log("NV_ERROR_FILE_CREATE %s", PrintableText(path).c_str());
+    Log("[COM%d]   %s", Port(), PrintableText(set_->Error()).c_str());
     return NV_RESULT_FILE_CREATE;
   }
   NvRecord record;
@@ -220,8 +221,9 @@ int NvClient::BackupNvToFile(const std::string& path, const NvRanges& ranges) {
   }
   // A backup that did not reach the disk must not pass for one that did.
   if (!set_->Flush()) {
-    set_->Close();
     Log("NV_ERROR_FILE_WRITE %s", PrintableText(path).c_str());
+    Log("[COM%d]   %s", Port(), PrintableText(set_->Error()).c_str());
+    set_->Close();
     return NV_RESULT_FILE_CREATE;
   }
   return NV_RESULT_OK;

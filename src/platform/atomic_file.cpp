@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace tr52 {
 namespace {
@@ -16,23 +17,6 @@ std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string Failure(const std::string& what, const std::string& path, int err) {
-  return "cannot " + what + " " + path + ": " + std::strerror(err);
-}
-
-bool WriteAll(int fd, std::string_view content) {
-  while (!content.empty()) {
-    const ssize_t n = ::write(fd, content.data(), content.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    content.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
 }
 
 }  // namespace
@@ -47,44 +31,85 @@ bool SyncFolder(const std::string& dir) {
   return ok;
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view content, std::string& error,
-                           mode_t newFileMode) {
-  const std::string folder = FolderOf(path);
+AtomicFileWriter::AtomicFileWriter(std::string path, mode_t newFileMode)
+    : path_(std::move(path)), folder_(FolderOf(path_)) {
   // A short name of our own: "<path>.<pid>.tmp" could pass the 255-byte limit of a name.
-  std::string tmp = (folder == "/" ? "" : folder) + "/.tr52-XXXXXX";
+  std::string tmp = (folder_ == "/" ? "" : folder_) + "/.tr52-XXXXXX";
   const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) {
-    error = Failure("create a temporary file in", folder, errno);
-    return false;
+    Fail("create a temporary file in", folder_, errno);
+    return;
   }
+  fd_ = fd;
+  tmp_ = std::move(tmp);
   struct stat old {};
-  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : newFileMode;
-  int err = 0;
-  const char* what = nullptr;
-  if (::fchmod(fd, mode) != 0) {
-    err = errno, what = "set the permissions of";
-  } else if (!WriteAll(fd, content)) {
-    err = errno, what = "write";
-  } else if (::fsync(fd) != 0) {
-    err = errno, what = "flush";
+  const mode_t mode = ::stat(path_.c_str(), &old) == 0 ? (old.st_mode & 07777) : newFileMode;
+  if (::fchmod(fd_, mode) != 0) {
+    Fail("set the permissions of", tmp_, errno);
+    Discard();
   }
-  if (::close(fd) != 0 && err == 0) err = errno, what = "close";
-  if (err == 0 && std::rename(tmp.c_str(), path.c_str()) != 0) {
-    err = errno;
-    ::unlink(tmp.c_str());
-    error = Failure("replace", path, err);
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  Discard();
+}
+
+void AtomicFileWriter::Fail(const std::string& what, const std::string& name, int err) {
+  error_ = "cannot " + what + " " + name + ": " + std::strerror(err);
+}
+
+void AtomicFileWriter::Discard() {
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  if (!tmp_.empty()) ::unlink(tmp_.c_str());
+  tmp_.clear();
+}
+
+bool AtomicFileWriter::Append(std::string_view content) {
+  if (fd_ < 0) return false;
+  while (!content.empty()) {
+    const ssize_t n = ::write(fd_, content.data(), content.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Fail("write", tmp_, n == 0 ? EIO : errno);
+      return false;
+    }
+    content.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+bool AtomicFileWriter::Commit() {
+  if (fd_ < 0) return false;
+  if (::fsync(fd_) != 0) {
+    Fail("flush", tmp_, errno);
+    Discard();
     return false;
   }
-  if (err != 0) {
-    ::unlink(tmp.c_str());
-    error = Failure(what, tmp, err);
+  if (::close(std::exchange(fd_, -1)) != 0) {
+    Fail("close", tmp_, errno);
+    Discard();
     return false;
   }
-  if (!SyncFolder(folder)) {
-    error = Failure("flush the folder", folder, errno) + " (" + path + " was replaced)";
+  if (std::rename(tmp_.c_str(), path_.c_str()) != 0) {
+    Fail("replace", path_, errno);
+    Discard();
+    return false;
+  }
+  tmp_.clear();
+  if (!SyncFolder(folder_)) {
+    Fail("flush the folder", folder_, errno);
+    error_ += " (" + path_ + " was replaced)";
     return false;
   }
   return true;
+}
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view content, std::string& error,
+                           mode_t newFileMode) {
+  AtomicFileWriter file(path, newFileMode);
+  const bool ok = file.Append(content) && file.Commit();
+  if (!ok) error = file.Error();
+  return ok;
 }
 
 }  // namespace tr52

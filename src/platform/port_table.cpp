@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/atomic_file.h"
 #include "platform/private_dirs.h"
 
 namespace tr52 {
@@ -26,17 +27,6 @@ bool ValidText(std::string_view s, size_t maxLen) {
   if (s.empty() || s.size() > maxLen) return false;
   for (char c : s)
     if (c == '\n' || c == '\r' || c == '\0') return false;
-  return true;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
   return true;
 }
 
@@ -219,18 +209,10 @@ bool DeclarePort(int com, const std::string& devicePath, const std::string& frie
   std::string problem;
   const TableFolder folder(dir, problem);
   if (folder.Fd() < 0) return false;  // errno set by the check
-  std::string tmpl = dir + "/." + EntryName(com) + ".XXXXXX";
-  const int fd = mkostemp(tmpl.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  const std::string tmpName = tmpl.substr(dir.size() + 1);
-  fchmod(fd, 0644);
-  const bool written = WriteAll(fd, FormatPortEntry({com, devicePath, friendlyName}));
-  const bool closed = close(fd) == 0;
-  if (!written || !closed ||
-      renameat(folder.Fd(), tmpName.c_str(), folder.Fd(), EntryName(com).c_str()) != 0) {
-    const int saved = errno;
-    unlinkat(folder.Fd(), tmpName.c_str(), 0);
-    errno = saved;
+  std::string error;
+  if (!ReplaceFileAtomically(dir + "/" + EntryName(com),
+                             FormatPortEntry({com, devicePath, friendlyName}), error, 0644)) {
+    if (errno == 0) errno = EIO;
     return false;
   }
   return true;
@@ -244,7 +226,7 @@ bool WithdrawPort(int com) {
   return unlinkat(folder.Fd(), EntryName(com).c_str(), 0) == 0 || errno == ENOENT;
 }
 
-PortTableListing ReadPortTable() {
+PortTableListing ReadPortTableEntries() {
   PortTableListing listing;
   const std::string dir = PortTableDir();
   std::string problem;
@@ -274,13 +256,22 @@ PortTableListing ReadPortTable() {
                               ")");
       continue;
     }
-    struct stat st;
-    if (stat(port->devicePath.c_str(), &st) != 0) continue;  // device node gone: not present
     listing.ports.push_back(std::move(*port));
   }
   closedir(d);
   std::sort(listing.ports.begin(), listing.ports.end(),
             [](const DeclaredPort& a, const DeclaredPort& b) { return a.com < b.com; });
+  return listing;
+}
+
+bool DeviceNodeExists(const DeclaredPort& port) {
+  struct stat st;
+  return stat(port.devicePath.c_str(), &st) == 0;
+}
+
+PortTableListing ReadPortTable() {
+  PortTableListing listing = ReadPortTableEntries();
+  std::erase_if(listing.ports, [](const DeclaredPort& p) { return !DeviceNodeExists(p); });
   return listing;
 }
 

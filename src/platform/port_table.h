@@ -8,9 +8,9 @@
 // or is writable by group or others is refused. Each declared port is one regular file
 // "COM<n>.port" in that folder holding "device=<path>" and "name=<friendly name>" lines;
 // anything else under such a name (a link, a FIFO, a file over 8 KiB) is skipped without
-// blocking. Files are replaced atomically (temporary file + rename), so a reader never sees a
-// torn entry; withdrawing removes the file. A declared port counts as present only while its
-// device node exists.
+// blocking. Files are replaced atomically (temporary file, flushed, renamed, folder flushed), so a
+// reader never sees a torn entry, nor a crash an empty one; withdrawing removes the file. A
+// declared port counts as present only while its device node exists.
 #pragma once
 
 #include <optional>
@@ -50,6 +50,11 @@ bool DeclarePort(int com, const std::string& devicePath, const std::string& frie
 bool WithdrawPort(int com);
 // Declared ports whose device node exists, by ascending COM number, with the notes.
 PortTableListing ReadPortTable();
+// Every sound entry by ascending COM number, whether or not its device node exists now (for a
+// caller that keeps the entries and looks at the nodes when it needs to), with the notes.
+PortTableListing ReadPortTableEntries();
+// Whether the port's device node exists (the condition for a declared port to be present).
+bool DeviceNodeExists(const DeclaredPort& port);
 // ReadPortTable().ports.
 std::vector<DeclaredPort> ListDeclaredPorts();
 

@@ -45,6 +45,19 @@ TempFile TempFile::CreateExclusive(const std::string& path) {
   return TempFile(path, fd);
 }
 
+TempFile TempFile::CreateAnonymous(const std::string& prefix) {
+  const std::string dir = TempDirectory();
+  const int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return TempFile(std::string(), fd);
+  // No unnamed files here (an old kernel, or a file system without them): a unique name for
+  // the moment of the creation only.
+  TempFile named = CreateUnique(prefix);
+  if (!named.Valid()) return TempFile();
+  ::unlink(named.path_.c_str());
+  named.path_.clear();
+  return TempFile(std::string(), std::exchange(named.fd_, -1));
+}
+
 bool TempFile::CloseFd() {
   if (fd_ < 0) return true;
   int rc = ::close(std::exchange(fd_, -1));

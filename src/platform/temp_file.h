@@ -1,7 +1,8 @@
 // Temporary files that remove themselves.
 //
 // Created exclusively (never an existing file, never through a symbolic link) in $TMPDIR, or
-// /tmp when it is unset; the object owns the file and removes it when destroyed.
+// /tmp when it is unset; the object owns the file and removes it when destroyed. A file that
+// needs no name is best made anonymous: a crash then leaves nothing.
 #pragma once
 
 #include <string>
@@ -25,8 +26,13 @@ class TempFile {
   static TempFile CreateUnique(const std::string& prefix);
   // Creates exactly `path`, which must not exist yet, open for reading and writing.
   static TempFile CreateExclusive(const std::string& path);
+  // A new file without a name in TempDirectory(), open for reading and writing (Path() is
+  // empty): made unnamed (O_TMPFILE), or, where the file system cannot, removed from its folder
+  // right after its creation (under a name "<prefix>XXXXXX"). Its space is freed when the
+  // descriptor closes, however the process ends: nothing is ever left behind.
+  static TempFile CreateAnonymous(const std::string& prefix);
 
-  bool Valid() const { return !path_.empty(); }
+  bool Valid() const { return fd_ >= 0 || !path_.empty(); }
   const std::string& Path() const { return path_; }
   int Fd() const { return fd_; }
   // Closes the descriptor; the file stays until Remove or destruction. False on a close error.

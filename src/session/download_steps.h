@@ -70,6 +70,11 @@ void Wait(const StepContext& ctx, const NamedWait& wait);
 // The factor TR52_TIME_SCALE asks the named waits to run faster by (a station or demo compresses
 // them), or 0 when it is unset, not a number or not above 1.
 double WaitScaleFromEnvironment();
+// That factor for a download on COM `port` when the port is declared in the port table (a
+// virtual phone or a test peer); 0 for any other port, whose phone may be real: its reboot
+// waits are never shortened. The first port of the process refused a set factor is said in the
+// log, once.
+double WaitScaleForPort(int port);
 // The pause between two tries to open a port that is coming back (compressed like the waits).
 void RetryPause(const StepContext& ctx, uint64_t ms);
 

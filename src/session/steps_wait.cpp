@@ -1,8 +1,11 @@
 // The named waits of a download and the pauses between port re-acquisition tries.
+#include <atomic>
 #include <cstdlib>
 
+#include "base/process_log.h"
 #include "link/phone_link.h"
 #include "platform/clock.h"
+#include "platform/port_table.h"
 #include "session/download_steps.h"
 
 namespace tr52 {
@@ -18,6 +21,19 @@ double WaitScaleFromEnvironment() {
   const double factor = std::strtod(text, &end);
   if (end == text || *end != '\0' || !(factor > 1.0) || factor > 1e9) return 0;
   return factor;
+}
+
+double WaitScaleForPort(int port) {
+  const double scale = WaitScaleFromEnvironment();
+  if (scale == 0) return 0;
+  // A port of the port table is a virtual phone or a test peer; anything else may be a real
+  // phone, whose reboots take the time they take.
+  for (const DeclaredPort& declared : ListDeclaredPorts())
+    if (declared.com == port) return scale;
+  static std::atomic<bool> told{false};
+  if (!told.exchange(true))
+    Log("[COM%d] time scale %g ignored: only ports of the port table wait shorter", port, scale);
+  return 0;
 }
 
 void RetryPause(const StepContext& ctx, uint64_t ms) {

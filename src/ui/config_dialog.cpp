@@ -37,7 +37,13 @@ win::LRESULT ConfigDialog::HandleMessage(win::HWND hwnd, win::UINT msg, win::WPA
         case win::IDOK:
           // A path typed by hand is saved like a chosen one; the package reader checks it.
           path_ = win::GetWindowText(win::GetDlgItem(hwnd, IDC_PATH_EDIT));
-          Settings().Write(kSettingsSection, kPathBinKey, path_);
+          if (std::string error; !Settings().Write(kSettingsSection, kPathBinKey, path_, error)) {
+            // Said, and the dialog stays open with the path as typed, to be mended or
+            // cancelled.
+            win::MessageBox(hwnd, "The package path was not saved: " + error, kConfigDialogCaption,
+                            win::MB_OK);
+            return 1;
+          }
           win::EndDialog(hwnd, win::IDOK);
           return 1;
         case win::IDCANCEL:

@@ -16,7 +16,9 @@ class ConfigDialog {
   // shown).
   win::LRESULT DoModal();
 
-  // The path field (the settings' value when opened, the edit's text after OK).
+  // The path field (the settings' value when opened, the edit's text after OK). OK closes the
+  // dialog once the path is saved; a path the settings refuse, or a settings file that cannot be
+  // written, is said in a message box and the dialog stays open.
   const std::string& Path() const { return path_; }
 
   win::LRESULT HandleMessage(win::HWND hwnd, win::UINT msg, win::WPARAM wParam, win::LPARAM lParam);

@@ -232,7 +232,7 @@ int ProgressDialog::RunDownload() {
   params.imageMask = kPluginImageMask;
   params.options = kPluginOptions;
   params.notifyMsg = WM_DOWNLOAD_STEP;
-  params.waitScale = WaitScaleFromEnvironment();
+  params.waitScale = WaitScaleForPort(port_);
 
   // Start stores the parameters under the session lock too: the host's thread reads the
   // session's port under that lock (CloseProgress, OpenProgress), so the worker must not

@@ -1,21 +1,23 @@
 #include "win/profile.h"
 
-// Narrow strings only: the file's bytes are taken as they are.
-#define SI_NO_CONVERSION
-#define SI_IMPLEMENTATION  // this header ships its template bodies on request
-#include <SimpleIni.h>
-#include <stdlib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <string>
 
+#include "platform/atomic_file.h"
+#include "win/profile_text.h"
+
 namespace win {
 namespace {
+
+// A settings file is a few lines; anything far larger is not one.
+constexpr off_t kMaxProfileBytes = off_t{16} << 20;
 
 std::mutex& ProfileMutex() {
   static std::mutex* m = new std::mutex();
@@ -31,15 +33,15 @@ DWORD CopyOut(const std::string& text, char* buffer, DWORD size) {
 }
 
 // A list of NUL-terminated names with a final NUL; names that do not fit are cut.
-DWORD CopyList(const CSimpleIniA::TNamesDepend& names, char* buffer, DWORD size) {
+DWORD CopyList(const std::vector<std::string>& names, char* buffer, DWORD size) {
   if (!buffer || size == 0) return 0;
   if (size == 1) {
     buffer[0] = '\0';
     return 0;
   }
   std::string joined;
-  for (const auto& e : names) {
-    joined += e.pItem;
+  for (const auto& name : names) {
+    joined += name;
     joined += '\0';
   }
   const size_t room = static_cast<size_t>(size) - 2;
@@ -50,35 +52,47 @@ DWORD CopyList(const CSimpleIniA::TNamesDepend& names, char* buffer, DWORD size)
   return static_cast<DWORD>(n);
 }
 
-bool Load(CSimpleIniA& ini, const char* fileName) {
-  ini.SetSpaces(false);
-  return ini.LoadFile(fileName) == SI_OK;
-}
+enum class FileState { Missing, Loaded, Unreadable };
 
-// Writes through a temporary file beside the target and renames it over the target, so a
-// crash never leaves half a file.
-bool Save(CSimpleIniA& ini, const char* fileName) {
-  std::string data;
-  if (ini.Save(data) < 0) return false;
-  std::string tmp = std::string(fileName) + ".XXXXXX";
-  const int fd = mkstemp(tmp.data());
+// Reads and parses `fileName`. A file that exists but cannot be read whole is Unreadable (and
+// `error` says why): it must not pass for an empty one, or a write would wipe its entries.
+// Never blocks on a FIFO or a device put in the file's place.
+FileState Load(ProfileText& profile, const char* fileName, std::string& error) {
+  const int fd = ::open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    return ini.SaveFile(fileName) == SI_OK;  // folder not writable for new files
+    if (errno == ENOENT) return FileState::Missing;
+    error = std::string("cannot read ") + fileName + ": " + std::strerror(errno);
+    return FileState::Unreadable;
   }
-  // Keep the permissions of the file being replaced (new files: rw-r--r--).
-  struct stat st;
-  fchmod(fd, ::stat(fileName, &st) == 0 ? (st.st_mode & 07777) : 0644);
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
+  std::string bytes;
+  struct stat st {};
+  int err = 0;
+  if (::fstat(fd, &st) != 0) {
+    err = errno;
+  } else if (!S_ISREG(st.st_mode) || st.st_size > kMaxProfileBytes) {
+    err = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
+  } else {
+    char buf[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) err = errno;
+      if (n <= 0) break;
+      bytes.append(buf, static_cast<size_t>(n));
+      if (bytes.size() > static_cast<size_t>(kMaxProfileBytes)) {
+        err = EFBIG;
+        break;
+      }
+    }
   }
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = std::rename(tmp.c_str(), fileName) == 0;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  ::close(fd);
+  if (err == 0 && !profile.Parse(bytes)) err = ENOMEM;
+  if (err != 0) {
+    error = std::string("cannot read ") + fileName + ": " +
+            (err == EINVAL ? "not a regular file" : std::strerror(err));
+    return FileState::Unreadable;
+  }
+  return FileState::Loaded;
 }
 
 }  // namespace
@@ -90,38 +104,39 @@ DWORD GetPrivateProfileStringA(const char* section, const char* key, const char*
   if (!fileName || !*fileName) return CopyOut(fallback, buffer, size);
 
   std::lock_guard<std::mutex> g(ProfileMutex());
-  CSimpleIniA ini;
-  const bool loaded = Load(ini, fileName);
-  if (!section) {
-    CSimpleIniA::TNamesDepend names;
-    if (loaded) ini.GetAllSections(names);
-    names.sort(CSimpleIniA::Entry::LoadOrder());
-    return CopyList(names, buffer, size);
-  }
-  if (!key) {
-    CSimpleIniA::TNamesDepend names;
-    if (loaded) ini.GetAllKeys(section, names);
-    names.sort(CSimpleIniA::Entry::LoadOrder());
-    return CopyList(names, buffer, size);
-  }
-  const char* value = loaded ? ini.GetValue(section, key, nullptr) : nullptr;
-  return CopyOut(value ? std::string(value) : fallback, buffer, size);
+  ProfileText profile;
+  std::string error;
+  const bool loaded = Load(profile, fileName, error) == FileState::Loaded;
+  if (!section)
+    return CopyList(loaded ? profile.SectionNames() : std::vector<std::string>(), buffer, size);
+  if (!key)
+    return CopyList(loaded ? profile.KeyNames(section) : std::vector<std::string>(), buffer, size);
+  const auto value = loaded ? profile.Value(section, key) : std::nullopt;
+  return CopyOut(value.value_or(fallback), buffer, size);
 }
 
 bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
-                                const char* fileName) {
-  if (!section || !fileName || !*fileName) return false;
-  std::lock_guard<std::mutex> g(ProfileMutex());
-  CSimpleIniA ini;
-  Load(ini, fileName);  // a missing file starts empty
-  if (!key) {
-    ini.Delete(section, nullptr);
-  } else if (!value) {
-    ini.Delete(section, key);
-  } else if (ini.SetValue(section, key, value) < 0) {
-    return false;
-  }
-  return Save(ini, fileName);
+                                const char* fileName, std::string* why) {
+  std::string error;
+  const bool ok = [&] {
+    if (!section || !fileName || !*fileName) {
+      error = "no section or no file named";
+      return false;
+    }
+    std::lock_guard<std::mutex> g(ProfileMutex());
+    ProfileText profile;
+    if (Load(profile, fileName, error) == FileState::Unreadable) return false;
+    if (!key) {
+      profile.Remove(section, nullptr);
+    } else if (!value) {
+      profile.Remove(section, key);
+    } else if (!profile.Set(section, key, value, error)) {
+      return false;
+    }
+    return tr52::ReplaceFileAtomically(fileName, profile.Text(), error);
+  }();
+  if (why) *why = ok ? std::string() : error;
+  return ok;
 }
 
 }  // namespace win

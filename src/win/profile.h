@@ -4,6 +4,8 @@
 // other entry and section. Safe from several threads at once.
 #pragma once
 
+#include <string>
+
 #include "win/window.h"
 
 namespace win {
@@ -16,8 +18,12 @@ DWORD GetPrivateProfileStringA(const char* section, const char* key, const char*
                                char* buffer, DWORD size, const char* fileName);
 
 // Sets `key` in `section` to `value` as given (creating the file or section as needed); a null
-// value removes the key, a null key the whole section. False when the file cannot be written.
+// value removes the key, a null key the whole section. The file is replaced whole and at once
+// (see platform/atomic_file.h). False, with the reason in `why`, when the file exists but
+// cannot be read, the entry is refused (a control character such as a line break in the value
+// would write another entry; see ProfileText::Set) or the file cannot be written; the file is
+// then as it was.
 bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
-                                const char* fileName);
+                                const char* fileName, std::string* why = nullptr);
 
 }  // namespace win

@@ -3,8 +3,8 @@
 // every container version; split images stay with the small hand-made seeds, as a real split
 // inflates 80 MiB per input and slows fuzzing a hundredfold), EFS images with many objects, NV
 // backup files of thousands of records, frames of the commands a download sends, port table
-// entries. scripts/fuzz-seeds merges them into the committed corpora, keeping only those that reach
-// new code.
+// entries, COM maps. scripts/fuzz-seeds merges them into the committed corpora, keeping only those
+// that reach new code.
 //
 //   make_fuzz_seeds OUTDIR   writes OUTDIR/<target>/<seed>
 #include <sys/stat.h>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "dz_writer.h"
+#include "link/com_map.h"
 #include "link/frame_codec.h"
 #include "package/image_store.h"
 #include "phonedata/efs2_image.h"
@@ -238,6 +239,30 @@ bool WritePortEntries(const fs::path& root) {
   return ok;
 }
 
+// COM maps as stations write them: a few hub positions, a full map (the first line a time stamp,
+// which the target also reads), and one in the older format without times.
+bool WriteComMaps(const fs::path& root) {
+  const SeedDir dir(root, "com_map");
+  auto put = [&dir](const std::string& name, const std::string& text) {
+    return dir.Put(name, Bytes(text.begin(), text.end()));
+  };
+  const int64_t day = 86400, start = 1700000000;
+  tr52::ComMap few, full;
+  std::string older;
+  for (int i = 0; i < 4; ++i) {
+    const std::string hub = "pci-0000:00:14.0-usb-0:" + std::to_string(i + 1);
+    (void)few.Assign(hub, {}, {}, start + i * day);
+    (void)few.Assign(hub + ".1:1.2", {}, {}, start + i * day);
+    older += "COM" + std::to_string(101 + i) + " " + hub + "\n";
+  }
+  for (int n = tr52::kFirstMappedCom; n <= tr52::kLastMappedCom; ++n)
+    (void)full.Assign("usb-1:" + std::to_string(n), {}, {}, start + n * 60);
+  bool ok = put("few_positions", few.Format());
+  ok = put("full", tr52::FormatUtcStamp(start) + "\n" + full.Format()) && ok;
+  ok = put("older_format", older) && ok;
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -251,6 +276,7 @@ int main(int argc, char** argv) {
   ok = WriteNvBackups(root) && ok;
   ok = WriteFrames(root) && ok;
   ok = WritePortEntries(root) && ok;
+  ok = WriteComMaps(root) && ok;
   if (!ok) {
     std::fprintf(stderr, "make_fuzz_seeds: some seeds were not written\n");
     return 1;

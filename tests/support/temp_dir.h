@@ -9,9 +9,14 @@ namespace tr52test {
 
 class TempDir {
  public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tr52test-XXXXXX";
+  TempDir() : TempDir(std::string()) {}
+  // A folder in `base` (TMPDIR, else /tmp, when empty).
+  explicit TempDir(std::string base) {
+    if (base.empty()) {
+      const char* tmp = std::getenv("TMPDIR");
+      base = tmp && *tmp ? tmp : "/tmp";
+    }
+    std::string tmpl = base + "/tr52test-XXXXXX";
     if (char* p = mkdtemp(tmpl.data())) path_ = p;
   }
   ~TempDir() {

@@ -252,8 +252,9 @@ Options:
                        "Emergency Reset" and 60 s "Reset" / "DB Creation" waits and the 1 s
                        sleeps between tries to get a phone's port back (sets TR52_TIME_SCALE
                        before the plug-in is loaded). Protocol time-outs keep their values, so
-                       a phone must come back from a mode switch within the shortened waits;
-                       for virtual phones and demos
+                       a phone must come back from a mode switch within the shortened waits.
+                       Only ports of the port table (virtual phones, test peers) wait shorter:
+                       a USB port, which may be a real phone, keeps the real waits
   --package PATH       save PATH (an existing .dz file; kept as an absolute path) as the
                        package to download, as the configuration dialog's OK does, before
                        anything else; a path that is not an existing regular file is refused

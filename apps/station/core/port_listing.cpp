@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "base/printable_text.h"
 #include "console.h"
 #include "link/udev_ports.h"
 
@@ -12,13 +13,21 @@ namespace {
 constexpr size_t kColumns = 7;
 using Row = std::array<std::string, kColumns>;
 
-// One display cell: control characters become '?', and an empty value "-".
+// One display cell: a USB device's strings are its maker's bytes, shown escaped (controls and
+// bytes that are not UTF-8 as "\xHH", so none can move the cursor or talk to the terminal);
+// an empty value is "-".
 std::string Cell(const std::string& value) {
-  std::string s;
-  for (char c : value) s += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
+  const std::string s = tr52::PrintableText(value);
   const size_t b = s.find_first_not_of(' ');
   if (b == std::string::npos) return "-";
   return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+// Columns on the screen a cell takes: one per character (escaped text is UTF-8 throughout).
+size_t Width(const std::string& cell) {
+  size_t n = 0;
+  for (const char c : cell) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
 }
 
 Row RowOf(const tr52::ListedPort& p) {
@@ -41,13 +50,13 @@ std::string PortListingText(const std::vector<tr52::ListedPort>& ports) {
   for (const auto& p : ports) rows.push_back(RowOf(p));
   std::array<size_t, kColumns> width{};
   for (const Row& r : rows)
-    for (size_t c = 0; c < kColumns; ++c) width[c] = std::max(width[c], r[c].size());
+    for (size_t c = 0; c < kColumns; ++c) width[c] = std::max(width[c], Width(r[c]));
   std::string text;
   for (const Row& r : rows) {
     std::string line;
     for (size_t c = 0; c < kColumns; ++c) {
       line += r[c];
-      if (c + 1 < kColumns) line += std::string(width[c] - r[c].size() + 2, ' ');
+      if (c + 1 < kColumns) line += std::string(width[c] - Width(r[c]) + 2, ' ');
     }
     text += line + "\n";
   }

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/process_info.h"
 #include "support/temp_dir.h"
 
@@ -192,35 +193,63 @@ TEST(ProcessLogFile, OpeningEmptiesAnEarlierLog) {
   EXPECT_NE(text.find("new run"), std::string::npos);
 }
 
-TEST(ProcessLogFile, UncreatableFileIsReportedOnceAndNotRetriedOnEveryLine) {
+// Stands in for the process clock: time moves only when a test moves it.
+class ManualClock : public tr52::Clock {
+ public:
+  uint64_t NowMs() override { return now; }
+  void SleepMs(uint64_t ms) override { now += ms; }
+  uint64_t now = 0;
+};
+
+// A log file that cannot be created is said once on standard error; lines are dropped, and a
+// line at least a second after the last try tries again (never more often, whatever the number
+// of lines). The file created late says how many lines were lost, and starts the viewer once.
+TEST(ProcessLogFile, CreationIsRetriedAtALineAtMostOnceASecond) {
   tr52test::TempDir dir;
+  const std::string folder = dir.File("logs");
+  const std::string path = folder + "/host_log.txt";
   const std::string viewer = dir.File("Tail");  // beside the host: started only with a log
-  std::ofstream(viewer) << "#!/bin/sh\ntouch \"$(dirname \"$0\")/viewer_ran\"\n";
+  std::ofstream(viewer) << "#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/viewer_runs\"\n";
   chmod(viewer.c_str(), 0755);
   tr52::SetExecutablePathOverride(dir.File("host"));
+  ManualClock clock;
+  tr52::SetClock(&clock);
   ::testing::internal::CaptureStderr();
-  ProcessLog::Instance().Open("/nonexistent-dir-tr52/x_log.txt");
-  EXPECT_FALSE(ProcessLog::Instance().IsOpen());
-  // The file beside the host could be created now, but lines do not keep trying: they are
-  // dropped, and the failure is not repeated line after line.
-  EXPECT_EQ(ProcessLog::Instance().Printf("dropped"), 0);
-  EXPECT_EQ(ProcessLog::Instance().Printf("dropped too"), 0);
+  ProcessLog::Instance().Open(path);  // at 0 ms: no such folder
+  struct Step {
+    uint64_t atMs;
+    bool folderThere;  // the folder exists from this step on
+    bool open;         // the log is open after this step's line
+  };
+  const Step steps[] = {
+      {0, false, false},     // too soon after the failure
+      {1000, false, false},  // tried again, in vain
+      {1500, true, false},   // would work now, but the last try was half a second ago
+      {1999, true, false},  {2000, true, true},  // a second after the last try: created
+      {2001, true, true},
+  };
+  for (const Step& step : steps) {
+    clock.now = step.atMs;
+    if (step.folderThere) std::filesystem::create_directories(folder);
+    const std::string line = "line at " + std::to_string(step.atMs);
+    EXPECT_EQ(ProcessLog::Instance().Printf("%s", line.c_str()), 0);
+    EXPECT_EQ(ProcessLog::Instance().IsOpen(), step.open) << line;
+  }
   const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_FALSE(ProcessLog::Instance().IsOpen());
-  EXPECT_FALSE(std::filesystem::exists(dir.File("host_log.txt")));
-  EXPECT_EQ(err,
-            "tr52: cannot create the log file /nonexistent-dir-tr52/x_log.txt: No such file "
-            "or directory\n");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_FALSE(std::filesystem::exists(dir.File("viewer_ran"))) << "viewer started without a log";
-  // An explicit Open tries again.
-  ProcessLog::Instance().Open(dir.File("host_log.txt"));
-  EXPECT_TRUE(ProcessLog::Instance().IsOpen());
-  EXPECT_EQ(ProcessLog::Instance().Printf("kept"), 0);
   ProcessLog::Instance().Finish();
+  tr52::SetClock(nullptr);
   tr52::SetExecutablePathOverride("");
-  EXPECT_NE(Slurp(dir.File("host_log.txt")).find("kept"), std::string::npos);
-  EXPECT_EQ(Slurp(dir.File("host_log.txt")).find("dropped"), std::string::npos);
+  EXPECT_EQ(err, "tr52: cannot create the log file " + path + ": No such file or directory\n");
+  const auto lines = Lines(Slurp(path));
+  ASSERT_EQ(lines.size(), 9u) << Slurp(path);
+  EXPECT_EQ(lines[5].substr(18), "4 lines were lost while the log file could not be created");
+  EXPECT_EQ(lines[6].substr(18), "line at 2000");
+  EXPECT_EQ(lines[7].substr(18), "line at 2001");
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!std::filesystem::exists(dir.File("viewer_runs")) &&
+         std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(Slurp(dir.File("viewer_runs")), path + "\n");
 }
 
 // The viewer comes from beside the host executable, never from the working directory (where

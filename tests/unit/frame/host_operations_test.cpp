@@ -105,7 +105,8 @@ TEST_F(HostOperationsTest, ConfigInfoOfAPathNeverSet) {
 }
 
 TEST_F(HostOperationsTest, ConfigInfoShowsTheSavedPath) {
-  Settings().Write("TR52", "PATH_BIN", "/data/TR52.dz");
+  std::string error;
+  ASSERT_TRUE(Settings().Write("TR52", "PATH_BIN", "/data/TR52.dz", error)) << error;
   char buffer[64];
   EXPECT_EQ(GetConfigInfo(buffer, sizeof(buffer)), 1);
   EXPECT_STREQ(buffer, "PATH_BIN : /data/TR52.dz\r\n");

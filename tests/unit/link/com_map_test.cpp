@@ -1,6 +1,8 @@
 #include "link/com_map.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +20,8 @@ namespace {
 
 using tr52::ComMap;
 using namespace std::string_literals;
+
+constexpr int64_t kNow = 1700000000;  // 2023-11-14T22:13:20Z
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -50,7 +54,13 @@ TEST(ComMapParse, KeepsSoundLinesAndReportsEveryOtherOne) {
       {"leading zero", "COM0100 a\n", {}, 1},
       {"not a number", "COM1x0 a\nCOM a\n", {}, 2},
       {"no position", "COM100\nCOM101 \n", {}, 2},
-      {"position with a blank or a slash", "COM100 a b\nCOM101 ../etc\n", {}, 2},
+      {"position with a slash", "COM101 ../etc\n", {}, 1},
+      {"last seen", "COM100 a 2024-02-29T23:59:59Z\n", {{"a", 100}}, 0},
+      {"a bad last seen keeps the number",
+       "COM100 a b\nCOM101 c 2023-02-29T00:00:00Z\nCOM102 d 2024-01-01T00:00:00Z \n"
+       "COM103 e 2024-01-01 00:00:00\nCOM104 f \n",
+       {{"a", 100}, {"c", 101}, {"d", 102}, {"e", 103}, {"f", 104}},
+       5},
       {"lower case prefix", "com100 a\n", {}, 1},
       {"repeated position: the first stays", "COM100 a\nCOM101 a\n", {{"a", 100}}, 1},
       {"repeated number: the first stays", "COM100 a\nCOM100 b\n", {{"a", 100}}, 1},
@@ -77,7 +87,7 @@ TEST(ComMapParse, KeepsSoundLinesAndReportsEveryOtherOne) {
 
 TEST(ComMapAssign, KnownPositionsKeepTheirNumberNewOnesTakeTheLowestFreeOne) {
   std::vector<std::string> problems;
-  ComMap map = ComMap::Parse("COM100 a\nCOM102 b\n", problems);
+  ComMap map = ComMap::Parse("COM100 a\nCOM102 b 2024-01-01T00:00:00Z\n", problems);
   struct Row {
     std::string position;
     std::set<int> reserved;
@@ -91,25 +101,91 @@ TEST(ComMapAssign, KnownPositionsKeepTheirNumberNewOnesTakeTheLowestFreeOne) {
       {"e", {}, 103},         {"bad position", {}, std::nullopt}, {"", {}, std::nullopt},
   };
   for (const auto& row : rows)
-    EXPECT_EQ(map.Assign(row.position, row.reserved), row.expected) << row.position;
+    EXPECT_EQ(map.Assign(row.position, row.reserved, {}, kNow).com, row.expected) << row.position;
   EXPECT_TRUE(map.Changed());
   EXPECT_EQ(map.Size(), 5u);
+  // Every position given a number is seen now (b was seen long before); a was not asked for.
+  for (const char* position : {"b", "c", "d", "e"})
+    EXPECT_EQ(map.Lookup(position)->lastSeen, kNow) << position;
+  EXPECT_EQ(map.Lookup("a")->lastSeen, 0);
 }
 
-TEST(ComMapAssign, AFullMapGivesNoNumber) {
-  ComMap map;
-  for (int n = tr52::kFirstMappedCom; n <= tr52::kLastMappedCom; ++n)
-    ASSERT_EQ(map.Assign("p" + std::to_string(n), {}), n);
-  EXPECT_EQ(map.Assign("one-more", {}), std::nullopt);
-  EXPECT_EQ(map.Assign("p200", {}), 200);
+// A full map: the new position gets the number of the position seen longest ago among those
+// that may lose theirs, and that one is gone from the map.
+TEST(ComMapAssign, AFullMapRecyclesTheNumberOfThePositionSeenLongestAgo) {
+  struct Row {
+    const char* what;
+    std::map<int, int64_t> seenAgo;  // number -> seconds before kNow (-1: unknown)
+    std::set<std::string> keep;
+    std::set<int> reserved;
+    std::optional<int> expected;
+    int64_t othersAgo = 86400;
+  };
+  const std::vector<Row> rows = {
+      {"the oldest", {{130, 3 * 86400}, {140, 2 * 86400}}, {}, {}, 130},
+      {"an unknown time is the oldest", {{130, 3 * 86400}, {150, -1}}, {}, {}, 150},
+      {"the lower number among equals", {}, {}, {}, 100},
+      {"present positions keep theirs", {{130, 3 * 86400}}, {"p130", "p100"}, {}, 101},
+      {"reserved numbers are not given", {{130, 3 * 86400}}, {}, {130}, 100},
+      {"seen minutes ago: kept", {{100, 60}}, {}, {}, 101},
+      {"none seen long enough ago", {}, {}, {}, std::nullopt, tr52::kComMapRecycleAfter - 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::string text;
+    for (int n = tr52::kFirstMappedCom; n <= tr52::kLastMappedCom; ++n) {
+      const int64_t ago = row.seenAgo.count(n) ? row.seenAgo.at(n) : row.othersAgo;
+      text += "COM" + std::to_string(n) + " p" + std::to_string(n) +
+              (ago < 0 ? "" : " " + tr52::FormatUtcStamp(kNow - ago)) + "\n";
+    }
+    std::vector<std::string> problems;
+    ComMap map = ComMap::Parse(text, problems);
+    ASSERT_TRUE(problems.empty()) << problems[0];
+    const ComMap::Assignment given = map.Assign("new", row.reserved, row.keep, kNow);
+    EXPECT_EQ(given.com, row.expected);
+    if (!row.expected) continue;
+    const std::string old = "p" + std::to_string(*row.expected);
+    EXPECT_EQ(given.recycledFrom, old);
+    EXPECT_EQ(map.Find(old), std::nullopt);
+    EXPECT_EQ(map.Find("new"), row.expected);
+    EXPECT_EQ(map.Size(), 156u);
+  }
+}
+
+TEST(UtcStamp, ReadsOnlyWhatItWrites) {
+  const std::vector<std::pair<std::string, std::optional<int64_t>>> rows = {
+      {"1970-01-01T00:00:01Z", 1},
+      {"2024-02-29T12:34:56Z", 1709210096},
+      {"2023-02-29T12:34:56Z", std::nullopt},
+      {"2024-04-31T00:00:00Z", std::nullopt},
+      {"2024-13-01T00:00:00Z", std::nullopt},
+      {"2024-01-01T24:00:00Z", std::nullopt},
+      {"2024-01-01T00:00:60Z", std::nullopt},
+      {"1969-12-31T23:59:59Z", std::nullopt},
+      {"2024-01-01T00:00:00", std::nullopt},
+      {"2024-01-01 00:00:00Z", std::nullopt},
+      {"+024-01-01T00:00:00Z", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [text, seconds] : rows) {
+    EXPECT_EQ(tr52::ParseUtcStamp(text), seconds) << text;
+    if (seconds) {
+      EXPECT_EQ(tr52::FormatUtcStamp(*seconds), text);
+    }
+  }
 }
 
 class ComMapFileTest : public ::testing::Test {
  protected:
   std::string MapPath() const { return dir.File("state/com-map"); }
   std::vector<std::optional<int>> Assign(const std::vector<std::string>& positions,
-                                         const std::set<int>& reserved = {}) {
-    return tr52::AssignComNumbers(dir.File("state"), positions, reserved, notes);
+                                         const std::set<int>& reserved = {}, int64_t now = kNow) {
+    tr52::ComMapUpdate update;
+    update.present = positions;
+    update.reserved = reserved;
+    update.now = now;
+    update.lockWaitMs = 20;
+    return tr52::AssignComNumbers(dir.File("state"), update, notes);
   }
   TempDir dir;
   std::vector<std::string> notes;
@@ -120,16 +196,17 @@ TEST_F(ComMapFileTest, NumbersSurviveAcrossCallsAndTheFolderIsPrivate) {
   EXPECT_EQ(Assign({"usb-1-3", "usb-1-2"}), (std::vector<std::optional<int>>{102, 101}));
   EXPECT_TRUE(notes.empty());
   EXPECT_EQ(Slurp(MapPath()),
-            "# COM number per USB position, kept by the TR52 station\n"
-            "COM100 usb-1-1\nCOM101 usb-1-2\nCOM102 usb-1-3\n");
+            "# COM number per USB position and when it was last seen (UTC), kept by the TR52 "
+            "station\nCOM100 usb-1-1 2023-11-14T22:13:20Z\nCOM101 usb-1-2 2023-11-14T22:13:20Z\n"
+            "COM102 usb-1-3 2023-11-14T22:13:20Z\n");
   struct stat st;
   ASSERT_EQ(stat(dir.File("state").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   // No stray temporary files.
-  size_t files = 0;
+  std::set<std::string> files;
   for (const auto& e : std::filesystem::directory_iterator(dir.File("state")))
-    files += e.path().filename().string().rfind(".com-map", 0) == 0;
-  EXPECT_EQ(files, 0u);
+    files.insert(e.path().filename().string());
+  EXPECT_EQ(files, (std::set<std::string>{"com-map", "com-map.lock"}));
 }
 
 TEST_F(ComMapFileTest, ADamagedMapIsRebuiltFromItsSoundEntriesWithALogLine) {
@@ -179,6 +256,85 @@ TEST_F(ComMapFileTest, ADamagedMapIsRebuiltFromItsSoundEntriesWithALogLine) {
     } else {
       EXPECT_NE(notes.back().find("not saved"), std::string::npos) << notes.back();
     }
+  }
+}
+
+// A full map of positions p100..p255, each seen `ago` seconds before kNow, p120 `oldest` ago.
+std::string FullMap(int64_t ago, int64_t oldest) {
+  std::string text;
+  for (int n = tr52::kFirstMappedCom; n <= tr52::kLastMappedCom; ++n)
+    text += "COM" + std::to_string(n) + " p" + std::to_string(n) + " " +
+            tr52::FormatUtcStamp(kNow - (n == 120 ? oldest : ago)) + "\n";
+  return text;
+}
+
+// What a listing does with the map file it finds: an older map, a full one, one whose lock
+// another process keeps.
+TEST_F(ComMapFileTest, MapsInEveryStateGiveNumbersAndSayWhatHappened) {
+  struct Row {
+    const char* what;
+    std::string before;
+    bool lockedElsewhere;
+    std::vector<std::string> positions;
+    std::vector<std::optional<int>> expected;
+    std::string note;                   // the one note, or empty for none
+    std::vector<std::string> afterHas;  // lines of the map afterwards; empty: unchanged
+  };
+  const std::string seenNow = " 2023-11-14T22:13:20Z";
+  const std::vector<Row> rows = {
+      {"a map without times keeps its numbers and gains them where seen",
+       "COM100 a\nCOM105 b\n",
+       false,
+       {"b", "c"},
+       {105, 101},
+       "",
+       {"COM100 a\n", "COM101 c" + seenNow + "\n", "COM105 b" + seenNow + "\n"}},
+      {"a full map gives the number of the position seen longest ago and says both",
+       FullMap(86400, 3 * 86400),
+       false,
+       {"new", "p130"},
+       {120, 130},
+       "COM map full: COM120 goes to new, taken from p120 (last seen 2023-11-11T22:13:20Z)",
+       {"COM120 new" + seenNow + "\n", "COM130 p130" + seenNow + "\n"}},
+      {"a full map of recent positions gives none and says so",
+       FullMap(60, 60),
+       false,
+       {"new"},
+       {std::nullopt},
+       "COM map full: no COM number for new: COM100 to COM255 all belong to the port table or "
+       "to ports seen in the last 10 minutes",
+       {}},
+      {"a lock kept elsewhere: numbers from the map as read, nothing saved",
+       "COM100 a\n",
+       true,
+       {"a", "b"},
+       {100, 101},
+       "COM map " + MapPath() +
+           ": another process held its lock for more than 20 ms; COM numbers are given from the "
+           "map as read, and it is not saved",
+       {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::filesystem::remove_all(dir.File("state"));
+    std::filesystem::create_directories(dir.File("state"));
+    Spit(MapPath(), row.before);
+    const int holder = open(dir.File("state/com-map.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(holder, 0);
+    if (row.lockedElsewhere) {
+      ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    }
+    notes.clear();
+    EXPECT_EQ(Assign(row.positions), row.expected);
+    close(holder);
+    EXPECT_EQ(notes,
+              row.note.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.note});
+    const std::string after = Slurp(MapPath());
+    if (row.afterHas.empty()) {
+      EXPECT_EQ(after, row.before);
+    }
+    for (const std::string& line : row.afterHas)
+      EXPECT_NE(after.find(line), std::string::npos) << line << " not in\n" << after;
   }
 }
 

@@ -8,6 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <future>
+
 #include "base/byte_reader.h"
 #include "package/dz_format.h"
 #include "package_test_util.h"
@@ -120,11 +123,22 @@ TEST_F(DzArchiveOpenTest, ReadOnlyPackageOpens) {
   EXPECT_TRUE(archive_.Open(path_)) << archive_.LastError();
 }
 
-TEST_F(DzArchiveOpenTest, DirectoryNamedDzIsRefused) {
-  const std::string d = dir_.File("folder.dz");
-  ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
-  EXPECT_FALSE(archive_.Open(d));
-  EXPECT_EQ(archive_.LastError(), "Error4 Open Failed");
+// Only a regular file is a package; anything else is refused at once. A FIFO without a writer
+// would block an open that waits for one, with the download's image lock held.
+TEST_F(DzArchiveOpenTest, AnythingButARegularFileIsRefusedAtOnce) {
+  ASSERT_EQ(mkdir(dir_.File("folder.dz").c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo(dir_.File("fifo.dz").c_str(), 0644), 0);
+  ASSERT_EQ(symlink("/dev/null", dir_.File("device.dz").c_str()), 0);
+  for (const char* name : {"folder.dz", "fifo.dz", "device.dz"}) {
+    const std::string path = dir_.File(name);
+    auto opened = std::async(std::launch::async, [this, path] { return archive_.Open(path); });
+    if (opened.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      ADD_FAILURE() << name << ": the open blocks";
+      ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));  // lets it end
+    }
+    EXPECT_FALSE(opened.get()) << name;
+    EXPECT_EQ(archive_.LastError(), "Error4 Open Failed") << name;
+  }
 }
 
 TEST_F(DzArchiveOpenTest, DamagedTrailerIsReportedBeforeTheMainHeader) {

@@ -1,8 +1,11 @@
 // Taking images out of packages: plain and enciphered sub files, digests, damaged data, split
 // images, and the temporary files along the way.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <optional>
@@ -67,6 +70,40 @@ TEST_F(DzExtractTest, PlainAndEncipheredImagesComeOutWhole) {
   EXPECT_EQ(name_, "logo.bin");
   EXPECT_EQ(Result(), logo);
   EXPECT_TRUE(Leftovers().empty());
+}
+
+// The temporary file of an extraction (up to 4 GiB) has no name at any moment: the folder is
+// empty while the image inflates, and a process killed right then leaves nothing behind.
+TEST_F(DzExtractTest, ExtractionLeavesNoNamedTemporaryFileEvenWhenKilled) {
+  const auto amss = PatternData(3 << 20, 1);
+  BuildPackage(path_, {{3, "amss.mbn", amss, true}});
+  for (const bool killed : {false, true}) {
+    SCOPED_TRACE(killed ? "killed mid-extraction" : "seen mid-extraction");
+    std::optional<std::vector<std::string>> seen;  // the folder while the image inflates
+    archive_.SetProgress([&](const char* phase, uint64_t done, uint64_t) {
+      if (std::string(phase) != "inflate" || done == 0) return;
+      if (killed) raise(SIGKILL);
+      if (!seen) seen = Leftovers();
+    });
+    if (!killed) {
+      ASSERT_TRUE(Read(3)) << archive_.LastError();
+      ASSERT_TRUE(seen.has_value());
+      EXPECT_EQ(*seen, std::vector<std::string>{});
+      EXPECT_TRUE(Result() == amss);
+      continue;
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      Read(3);
+      _exit(0);  // not killed: the test fails below
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_TRUE(Leftovers().empty());
+  }
+  archive_.SetProgress(nullptr);
 }
 
 TEST_F(DzExtractTest, AbsentKeyGivesTrueAndNoData) {

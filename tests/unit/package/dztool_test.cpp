@@ -89,6 +89,24 @@ TEST_F(DzToolTest, VerifyPassesAndExtractGivesTheImageBack) {
   EXPECT_NE(r.status, 0);
 }
 
+// Model and sub-file names are the package maker's bytes: printed with controls (C0, DEL, C1)
+// and bytes that are not UTF-8 escaped, so none reaches the terminal; other UTF-8 stays.
+TEST_F(DzToolTest, NamesFromThePackageArePrintedEscaped) {
+  const std::string pkg = dir_.File("odd.dz");
+  ToolResult r = RunTool({"build", pkg, "--model", "TR52\x1b[2J\xc2\x9b",
+                          "AMSS=" + dir_.File("amss.mbn") + ",name=am\xc2\x85ss\xff\xc3\xa9"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  for (const char* command : {"list", "verify"}) {
+    SCOPED_TRACE(command);
+    r = RunTool({command, pkg});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("TR52\\x1b[2J\\xc2\\x9b"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("am\\xc2\\x85ss\\xff\xc3\xa9"), std::string::npos) << r.out;
+    for (const char raw : {'\x1b', '\x9b', '\x85', '\xff'})
+      EXPECT_EQ(r.out.find(raw), std::string::npos) << "raw byte " << int{raw};
+  }
+}
+
 TEST_F(DzToolTest, VerifyFailsWithTheReadersMessageOnDamagedPackages) {
   const auto good = ReadAll(pkg_);
   struct Case {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -213,6 +214,14 @@ TEST_F(PortTableTest, DeclareListRedeclareWithdraw) {
   ports = ListDeclaredPorts();
   ASSERT_EQ(ports.size(), 1u);
   EXPECT_EQ(ports[0].com, 3);
+  // Replaced whole each time: no temporary file stays, and others may read the entry.
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(table_))
+    names.push_back(e.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"COM3.port"});
+  struct stat st;
+  ASSERT_EQ(stat((table_ + "/COM3.port").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
 TEST_F(PortTableTest, PortIsPresentOnlyWhileItsNodeExists) {
@@ -220,6 +229,7 @@ TEST_F(PortTableTest, PortIsPresentOnlyWhileItsNodeExists) {
   EXPECT_EQ(ListDeclaredPorts().size(), 1u);
   unlink(node_.c_str());
   EXPECT_TRUE(ListDeclaredPorts().empty());
+  EXPECT_EQ(ReadPortTableEntries().ports.size(), 1u);  // the entry stays, for a later node
   std::ofstream(node_).put('x');
   EXPECT_EQ(ListDeclaredPorts().size(), 1u);
 }

@@ -6,11 +6,15 @@
 #include <stdlib.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <numeric>
 #include <string>
 #include <vector>
 
+#include "platform/port_table.h"
+#include "support/log_capture.h"
 #include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace tr52 {
 namespace {
@@ -31,6 +35,38 @@ TEST(WaitScale, OnlyNumbersAboveOneCompressTheNamedWaits) {
   EXPECT_EQ(ScaleFor("fast"), 0.0);
   EXPECT_EQ(ScaleFor("20x"), 0.0);
   EXPECT_EQ(ScaleFor("nan"), 0.0);
+}
+
+// The scale reaches only ports of the port table (virtual phones, test peers): a real phone's
+// reboot waits stay real. The first port refused a set scale is said in the log, once.
+TEST(WaitScale, AppliesOnlyToPortsOfThePortTable) {
+  tr52test::TempDir table;
+  tr52test::ScopedEnv tableEnv("TR52_PORT_TABLE", table.Path());
+  const std::string node = table.File("pts-node");  // a declared port is present while its node is
+  std::ofstream(node) << "";
+  ASSERT_TRUE(DeclarePort(7, node, "ZUM Mobile USB Serial Port (COM7)"));
+  tr52test::LogCapture log;
+  struct Row {
+    const char* scale;  // TR52_TIME_SCALE (nullptr: unset)
+    int port;
+    double expected;
+  };
+  const Row rows[] = {
+      {"20", 7, 20.0},      // declared
+      {"20", 105, 0.0},     // a USB port: said in the log
+      {"20", 106, 0.0},     // another: not said again
+      {"20", 105, 0.0},     // the same again: not said again
+      {nullptr, 105, 0.0},  // no scale asked: nothing to say
+      {nullptr, 7, 0.0},
+  };
+  for (const Row& row : rows) {
+    tr52test::ScopedEnv scale("TR52_TIME_SCALE", row.scale);
+    EXPECT_EQ(WaitScaleForPort(row.port), row.expected) << "COM" << row.port;
+  }
+  EXPECT_TRUE(WithdrawPort(7));
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                             "[COM105] time scale 20 ignored: only ports of the port table wait "
+                             "shorter"}));
 }
 
 // Records every sleep instead of sleeping.

@@ -16,7 +16,14 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(StationFiles, PackagePathIsSavedOnlyForAnExistingRegularFile) {
-  tr52test::TempDir dir;
+  tr52test::TempDir tmp;
+  // Saved paths have their folders resolved: compare with the resolved temporary folder.
+  const std::string real = fs::canonical(tmp.Path()).string();
+  struct {
+    std::string root;
+    std::string Path() const { return root; }
+    std::string File(const std::string& name) const { return root + "/" + name; }
+  } dir{real};
   const std::string ini = dir.File("ZUDP2.ini");
   std::ofstream(dir.File("TR52.dz")) << "package";
   fs::create_directory(dir.File("folder.dz"));
@@ -26,6 +33,14 @@ TEST(StationFiles, PackagePathIsSavedOnlyForAnExistingRegularFile) {
   fs::create_directory(deep);
   const std::string longPath = deep + "/" + std::string(100, 'p') + ".dz";
   std::ofstream(longPath) << "package";
+  // "up/../TR52.dz" through a link names the package beside the link's target, not this one.
+  fs::create_directories(dir.File("elsewhere/sub"));
+  std::ofstream(dir.File("elsewhere/TR52.dz")) << "the other package";
+  fs::create_directory_symlink(dir.File("elsewhere/sub"), dir.File("up"));
+  // A folder whose name would write a second PATH_BIN line into the settings file.
+  const std::string evil = dir.File("x\nPATH_BIN=") + "/tmp/evil.dz";
+  fs::create_directories(fs::path(evil).parent_path());
+  std::ofstream(evil) << "package";
 
   struct Row {
     const char* name;
@@ -38,6 +53,8 @@ TEST(StationFiles, PackagePathIsSavedOnlyForAnExistingRegularFile) {
       {"absolute file", dir.File("TR52.dz"), true, dir.File("TR52.dz"), ""},
       {"dots in the path", dir.Path() + "/./folder.dz/../TR52.dz", true, dir.File("TR52.dz"), ""},
       {"symbolic link to a file", dir.File("link.dz"), true, dir.File("link.dz"), ""},
+      {"dot-dot after a link", dir.File("up/../TR52.dz"), true, dir.File("elsewhere/TR52.dz"), ""},
+      {"line break in the path", evil, false, "", "\\x0a (a line break)"},
       {"missing file", dir.File("none.dz"), false, "", "No such file"},
       {"folder", dir.File("folder.dz"), false, "", "not a regular file"},
       {"path too long for the settings", longPath, false, "", "at most 259"},

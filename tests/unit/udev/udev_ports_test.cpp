@@ -18,35 +18,20 @@
 #include "support/log_capture.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
-#include "usb_testbed.h"
+#include "udev_test_base.h"
 
 namespace tr52test {
 namespace {
 
 using tr52::ListedPort;
 
-// A phone in normal mode: its DIAG port is interface 1 of a composite device.
-UsbSerial NormalPhone(const std::string& hubPort, const std::string& kernelName) {
-  return {hubPort, "ffff", "fff0", "Phone Composite", 1, kernelName, kMobileName, "cdc_acm"};
-}
 // The same phone in download mode: another product ID, its one port on interface 0.
 UsbSerial DownloadPhone(const std::string& hubPort, const std::string& kernelName) {
   return {hubPort, "ffff", "fff1", "Phone Download", 0, kernelName, kMobileName, "cdc_acm"};
 }
 
-class UdevPortsTest : public ::testing::Test {
+class UdevPortsTest : public UdevTest {
  protected:
-  void SetUp() override {
-    std::string why;
-    if (!UsbTestbed::Available(why)) GTEST_SKIP() << why;
-    bed.emplace();
-  }
-
-  void Plug(const UsbSerial& port) {
-    std::string error;
-    ASSERT_TRUE(bed->Plug(port, error)) << error;
-  }
-
   std::vector<ListedPort> List(bool probe = false) {
     std::vector<std::string> notes;
     auto ports = tr52::ListSerialPorts(probe, notes);
@@ -73,15 +58,11 @@ class UdevPortsTest : public ::testing::Test {
 
   std::string MapFile() const { return mapDir.File("com-map"); }
 
-  TempDir table, mapDir;
-  ScopedEnv tableEnv{"TR52_PORT_TABLE", table.Path()};
-  ScopedEnv mapEnv{"TR52_COM_MAP_DIR", mapDir.Path()};
-  std::optional<UsbTestbed> bed;
   std::vector<std::string> lastNotes;
 };
 
 TEST_F(UdevPortsTest, RuleNamedPortsArePhonePortsAndEveryOtherSerialPortSaysWhyNot) {
-  Plug(NormalPhone("1", "ttyACM0"));
+  Plug(NormalModePhone("1", "ttyACM0"));
   Plug({"2", "ffff", "fff2", "CDMA Phone", 0, "ttyUSB0", kCdmaName, "option"});
   Plug({"3", "0aaa", "0001", "USB Serial Adapter", 0, "ttyUSB1", "", "usbserial_generic"});
   Plug({"4", "1234", "5678", "Other Modem", 0, "ttyACM1", "Other Modem Port", "cdc_acm"});
@@ -92,15 +73,16 @@ TEST_F(UdevPortsTest, RuleNamedPortsArePhonePortsAndEveryOtherSerialPortSaysWhyN
     std::string whyNot;
     std::string vidPid, product, driver, position;
   };
+  // Only the phone ports get numbers.
   const std::vector<Row> rows = {
       {"ttyACM0", 100, "ZUM Mobile USB Serial Port (COM100)", "", "ffff:fff0", "Phone Composite",
        "cdc_acm", "pci-0000:00:14.0-usb-0:1:1.1"},
-      {"ttyACM1", 101, "Other Modem Port (COM101)", "rule name is not a phone port name",
-       "1234:5678", "Other Modem", "cdc_acm", "pci-0000:00:14.0-usb-0:4:1.0"},
-      {"ttyUSB0", 102, "ZUM CDMA USB Serial Port (COM102)", "", "ffff:fff2", "CDMA Phone", "option",
+      {"ttyUSB0", 101, "ZUM CDMA USB Serial Port (COM101)", "", "ffff:fff2", "CDMA Phone", "option",
        "pci-0000:00:14.0-usb-0:2:1.0"},
-      {"ttyUSB1", 103, "USB Serial Adapter (COM103)", "no rule name", "0aaa:0001",
-       "USB Serial Adapter", "usbserial_generic", "pci-0000:00:14.0-usb-0:3:1.0"},
+      {"ttyACM1", std::nullopt, "", "rule name is not a phone port name", "1234:5678",
+       "Other Modem", "cdc_acm", "pci-0000:00:14.0-usb-0:4:1.0"},
+      {"ttyUSB1", std::nullopt, "", "no rule name", "0aaa:0001", "USB Serial Adapter",
+       "usbserial_generic", "pci-0000:00:14.0-usb-0:3:1.0"},
   };
   const auto ports = List();
   ASSERT_EQ(ports.size(), rows.size());
@@ -129,8 +111,8 @@ TEST_F(UdevPortsTest, RuleNamedPortsArePhonePortsAndEveryOtherSerialPortSaysWhyN
   EXPECT_EQ(phones[0].portDescription, "ZUM Mobile USB Serial Port (COM100)");
   EXPECT_EQ(phones[0].devicePath, "/dev/ttyACM0");
   EXPECT_TRUE(phones[0].usbDevice);
-  EXPECT_EQ(phones[1].portNumber, 102);
-  EXPECT_EQ(phones[1].friendlyName, "ZUM CDMA USB Serial Port (COM102)");
+  EXPECT_EQ(phones[1].portNumber, 101);
+  EXPECT_EQ(phones[1].friendlyName, "ZUM CDMA USB Serial Port (COM101)");
   EXPECT_EQ(phones[1].devicePath, "/dev/ttyUSB0");
 }
 
@@ -149,7 +131,7 @@ TEST_F(UdevPortsTest, SerialPortsOffUsbAreListedWithoutANumber) {
       "A: dev=4:0\n",
       error))
       << error;
-  Plug(NormalPhone("1", "ttyACM0"));
+  Plug(NormalModePhone("1", "ttyACM0"));
   const auto ports = List();
   ASSERT_EQ(ports.size(), 2u);
   EXPECT_EQ(ports[0].Name(), "ttyACM0");
@@ -177,10 +159,10 @@ TEST_F(UdevPortsTest, APhoneThatReenumeratesInTheSameHubPortKeepsItsNumber) {
     std::vector<UsbSerial> unplug, plug;
     std::map<std::string, int> expected;  // kernel name -> COM number
   };
-  const UsbSerial aNormal = NormalPhone("2", "ttyACM0");
-  const UsbSerial b = NormalPhone("3", "ttyACM1");
+  const UsbSerial aNormal = NormalModePhone("2", "ttyACM0");
+  const UsbSerial b = NormalModePhone("3", "ttyACM1");
   const UsbSerial aDownload = DownloadPhone("2", "ttyACM2");
-  const UsbSerial aBack = NormalPhone("2", "ttyACM3");
+  const UsbSerial aBack = NormalModePhone("2", "ttyACM3");
   const std::vector<Step> steps = {
       {"phone A plugged", {}, {aNormal}, {{"ttyACM0", 100}}},
       {"phone B plugged", {}, {b}, {{"ttyACM0", 100}, {"ttyACM1", 101}}},
@@ -192,7 +174,7 @@ TEST_F(UdevPortsTest, APhoneThatReenumeratesInTheSameHubPortKeepsItsNumber) {
       {"B unplugged", {b}, {}, {{"ttyACM3", 100}}},
       {"B plugged again as ttyACM4",
        {},
-       {NormalPhone("3", "ttyACM4")},
+       {NormalModePhone("3", "ttyACM4")},
        {{"ttyACM4", 101}, {"ttyACM3", 100}}},
   };
   for (const Step& step : steps) {
@@ -213,15 +195,15 @@ TEST_F(UdevPortsTest, APhoneThatReenumeratesInTheSameHubPortKeepsItsNumber) {
 // Two phones in two hub ports keep their numbers over a restart of the machine (a new device
 // tree) in which they enumerate in the other order.
 TEST_F(UdevPortsTest, TwoPhonesInTwoHubPortsKeepTheirNumbersWhateverTheOrder) {
-  Plug(NormalPhone("1.1", "ttyACM0"));
-  Plug(NormalPhone("1.2", "ttyACM1"));
+  Plug(NormalModePhone("1.1", "ttyACM0"));
+  Plug(NormalModePhone("1.2", "ttyACM1"));
   EXPECT_EQ(ComOf("ttyACM0"), 100);
   EXPECT_EQ(ComOf("ttyACM1"), 101);
   bed.reset();
   bed.emplace();
-  Plug(NormalPhone("1.2", "ttyACM0"));
+  Plug(NormalModePhone("1.2", "ttyACM0"));
   Plug(DownloadPhone("1.1", "ttyACM1"));
-  Plug(NormalPhone("1.3", "ttyACM2"));  // a third hub port, never seen before
+  Plug(NormalModePhone("1.3", "ttyACM2"));  // a third hub port, never seen before
   EXPECT_EQ(ComOf("ttyACM0"), 101);
   EXPECT_EQ(ComOf("ttyACM1"), 100);
   EXPECT_EQ(ComOf("ttyACM2"), 102);
@@ -236,8 +218,8 @@ TEST_F(UdevPortsTest, ADamagedComMapIsRebuiltWithALogLine) {
         << std::string("\0\x01garbage\n", 10) << "COM104 pci-0000:00:14.0-usb-0:9\nCOM1";
   }
   LogCapture log;
-  Plug(NormalPhone("2", "ttyACM0"));
-  Plug(NormalPhone("3", "ttyACM1"));
+  Plug(NormalModePhone("2", "ttyACM0"));
+  Plug(NormalModePhone("3", "ttyACM1"));
   const auto phones = PhonePorts();
   ASSERT_EQ(phones.size(), 2u);
   EXPECT_EQ(phones[0].portNumber, 100);
@@ -263,7 +245,7 @@ TEST_F(UdevPortsTest, AnUnusableComMapFolderIsLoggedOnceWhileItLasts) {
   const std::string blocker = mapDir.File("plain-file");
   std::ofstream(blocker) << "";
   ScopedEnv noFolder("TR52_COM_MAP_DIR", blocker + "/state");
-  Plug(NormalPhone("2", "ttyACM0"));
+  Plug(NormalModePhone("2", "ttyACM0"));
   const std::string line =
       "COM map: no folder for it (" + blocker + "/state); COM numbers are not kept";
   LogCapture log;
@@ -284,13 +266,13 @@ TEST_F(UdevPortsTest, AnUnusableComMapFolderIsLoggedOnceWhileItLasts) {
 // port mapped to a declared number is not a phone port while the declaration stands, and new
 // USB positions are never given a declared number.
 TEST_F(UdevPortsTest, DeclaredPortsWinTheirNumbers) {
-  Plug(NormalPhone("2", "ttyACM0"));
+  Plug(NormalModePhone("2", "ttyACM0"));
   ASSERT_EQ(ComOf("ttyACM0"), 100);
   const std::string node = table.File("node");
   std::ofstream(node) << "";
   ASSERT_TRUE(tr52::DeclarePort(100, node, "ZUM Mobile USB Serial Port (COM100)"));
   ASSERT_TRUE(tr52::DeclarePort(101, node, "ZUM Mobile USB Serial Port (COM101)"));
-  Plug(NormalPhone("3", "ttyACM1"));
+  Plug(NormalModePhone("3", "ttyACM1"));
 
   const auto acm0 = ByName("ttyACM0");
   ASSERT_TRUE(acm0);
@@ -317,8 +299,8 @@ TEST_F(UdevPortsTest, DeclaredPortsWinTheirNumbers) {
 
 // With probing, a phone port held open by a download elsewhere says "in use".
 TEST_F(UdevPortsTest, ProbingTellsAPortInUse) {
-  Plug(NormalPhone("2", "ttyACM0"));
-  Plug(NormalPhone("3", "ttyACM1"));
+  Plug(NormalModePhone("2", "ttyACM0"));
+  Plug(NormalModePhone("3", "ttyACM1"));
   tr52::SerialDevice holder;
   ASSERT_TRUE(holder.Open("/dev/ttyACM0"));
   const auto ports = List(true);

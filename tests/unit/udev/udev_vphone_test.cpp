@@ -17,9 +17,7 @@
 #include "link/frame_codec.h"
 #include "link/port_enum.h"
 #include "link/serial_port.h"
-#include "support/scoped_env.h"
-#include "support/temp_dir.h"
-#include "usb_testbed.h"
+#include "udev_test_base.h"
 #include "vphone/virtual_phone.h"
 
 namespace tr52test {
@@ -85,21 +83,18 @@ class RawTerminal {
   int fd_;
 };
 
-TEST(UdevVirtualPhone, ModelNameRequestThroughAUdevDeclaredPort) {
-  std::string why;
-  if (!UsbTestbed::Available(why)) GTEST_SKIP() << why;
-  TempDir table, mapDir;
-  ScopedEnv tableEnv("TR52_PORT_TABLE", table.Path());
-  ScopedEnv mapEnv("TR52_COM_MAP_DIR", mapDir.Path());
-  UsbTestbed bed;
-  const UsbSerial port{"2", "ffff", "fff0", "Phone Composite", 1, "ttyACM0", kMobileName};
-  ASSERT_TRUE(bed.Plug(port, why)) << why;
-  const int master = bed.MasterFd(port);
+using UdevVirtualPhone = UdevTest;
+
+TEST_F(UdevVirtualPhone, ModelNameRequestThroughAUdevDeclaredPort) {
+  const UsbSerial port = NormalModePhone("2", "ttyACM0");
+  Plug(port);
+  const int master = bed->MasterFd(port);
   if (master < 0) GTEST_SKIP() << "umockdev gave the scripted tty no pseudo-terminal";
 
   vphone::PhoneOptions options;
   options.com = 7;  // its own pty is declared as COM7; the link must not use that one
   vphone::VirtualPhone phone(options);
+  std::string why;
   ASSERT_TRUE(phone.Start(&why)) << why;
   RawTerminal phoneSide(phone.DevicePath());
   ASSERT_GE(phoneSide.Fd(), 0) << std::strerror(errno);

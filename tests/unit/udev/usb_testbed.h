@@ -26,6 +26,10 @@ constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
 constexpr const char* kMobileName = "ZUM Mobile USB Serial Port";
 constexpr const char* kCdmaName = "ZUM CDMA USB Serial Port";
 
+// A phone in normal mode in hub port `hubPort`: its DIAG port is interface 1 of a composite
+// device, named by the rule.
+UsbSerial NormalModePhone(const std::string& hubPort, const std::string& kernelName);
+
 class UsbTestbed {
  public:
   UsbTestbed();
@@ -33,6 +37,9 @@ class UsbTestbed {
   UsbTestbed(const UsbTestbed&) = delete;
   UsbTestbed& operator=(const UsbTestbed&) = delete;
 
+  // Runs the program (`argv`) again with umockdev's preload library, once; returns when it is
+  // already loaded or cannot be (the caller then carries on without it).
+  static void ReexecUnderPreload(char** argv);
   // Whether umockdev's preload library is loaded into this process.
   static bool PreloadActive();
   // False (with the reason) when libumockdev's preload is not active in this process.
@@ -42,7 +49,7 @@ class UsbTestbed {
   bool Plug(const UsbSerial& port, std::string& error);
   // Adds any device tree in umockdev's text form.
   bool AddTree(const std::string& text, std::string& error);
-  // Unplugs it (tty, interface and device).
+  // Unplugs it (tty, interface and device), announcing the tty's removal to udev monitors.
   void Unplug(const UsbSerial& port);
   // Master side of the pseudo-terminal behind the port's node; -1 when there is none.
   int MasterFd(const UsbSerial& port);

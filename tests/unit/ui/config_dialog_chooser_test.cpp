@@ -102,7 +102,10 @@ TEST(ConfigDialogUse, EditChooserAndButtonsDecideWhatIsSaved) {
     SCOPED_TRACE(c.name);
     tr52test::TempDir dir;
     Settings().SetPath(dir.File("ZUDP2.ini"));
-    if (c.saved) Settings().Write(kSettingsSection, kPathBinKey, *c.saved);
+    std::string error;
+    if (c.saved) {
+      ASSERT_TRUE(Settings().Write(kSettingsSection, kPathBinKey, *c.saved, error)) << error;
+    }
 
     ChooserFrontEnd frontEnd;
     win::SetFrontEnd(&frontEnd);
@@ -153,7 +156,8 @@ TEST(ConfigDialogUse, EditChooserAndButtonsDecideWhatIsSaved) {
 TEST(ConfigDialogUse, WithoutAFrontEndTheChooserCancels) {
   tr52test::TempDir dir;
   Settings().SetPath(dir.File("ZUDP2.ini"));
-  Settings().Write(kSettingsSection, kPathBinKey, "/old/TR52.dz");
+  std::string error;
+  ASSERT_TRUE(Settings().Write(kSettingsSection, kPathBinKey, "/old/TR52.dz", error)) << error;
   ConfigDialog dialog(nullptr);
   win::HWND hwnd = win::CreateDialogFromTemplate(
       nullptr, kConfigDialogTemplate,

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "base/settings_file.h"
 #include "support/temp_dir.h"
 #include "ui/dialog_templates.h"
@@ -42,7 +45,8 @@ TEST_F(ConfigDialogTest, FreshInstallationShowsNull) {
 }
 
 TEST_F(ConfigDialogTest, OkSavesATypedPath) {
-  Settings().Write(kSettingsSection, kPathBinKey, "/old/TR52.dz");
+  std::string error;
+  ASSERT_TRUE(Settings().Write(kSettingsSection, kPathBinKey, "/old/TR52.dz", error)) << error;
   Open();
   EXPECT_EQ(win::GetWindowText(Edit()), "/old/TR52.dz");
   win::SetWindowText(Edit(), "/new/TR52_V20.dz");
@@ -63,6 +67,48 @@ TEST_F(ConfigDialogTest, CancelWritesNothing) {
   win::SetWindowText(Edit(), "/typed/but/cancelled.dz");
   Press(win::IDCANCEL);
   EXPECT_EQ(Saved(), "<none>");
+}
+
+// A path the settings refuse (a line break would write another entry) is not saved: a box says
+// why and the dialog stays open with the path as typed, so the user can mend it and press OK
+// again.
+class MendingUser : public win::FrontEnd {
+ public:
+  void ModalDialogStarted(win::HWND dialog) override {
+    dialog_ = dialog;
+    Submit("/new/TR52.dz\nPATH_BIN=/tmp/evil.dz");
+  }
+  int ShowMessageBox(win::HWND, const std::string& text, const std::string& caption,
+                     win::UINT) override {
+    boxes.push_back(caption + ": " + text);
+    editWhenRefused = win::GetWindowText(win::GetDlgItem(dialog_, IDC_PATH_EDIT));
+    Submit("/new/TR52.dz");
+    return win::IDOK;
+  }
+  std::vector<std::string> boxes;
+  std::string editWhenRefused;
+
+ private:
+  void Submit(const std::string& path) {
+    win::SetWindowText(win::GetDlgItem(dialog_, IDC_PATH_EDIT), path);
+    win::PostMessage(dialog_, win::WM_COMMAND, win::MAKELONG(win::IDOK, 0), 0);
+  }
+  win::HWND dialog_ = nullptr;
+};
+
+TEST_F(ConfigDialogTest, ARefusedPathIsSaidAndTheDialogStaysOpen) {
+  std::string error;
+  ASSERT_TRUE(Settings().Write(kSettingsSection, kPathBinKey, "/old/TR52.dz", error)) << error;
+  MendingUser user;
+  win::SetFrontEnd(&user);
+  EXPECT_EQ(dialog_.DoModal(), win::IDOK);
+  win::SetFrontEnd(nullptr);
+  ASSERT_EQ(user.boxes.size(), 1u);
+  EXPECT_EQ(user.boxes[0],
+            "Download Configuration: The package path was not saved: the value holds the control "
+            "character \\x0a (a line break)");
+  EXPECT_EQ(user.editWhenRefused, "/new/TR52.dz\nPATH_BIN=/tmp/evil.dz");
+  EXPECT_EQ(Saved(), "/new/TR52.dz");
 }
 
 }  // namespace

@@ -118,6 +118,51 @@ TEST(Profile, NameListsAreDoubleNulTerminated) {
   EXPECT_EQ(std::string(buf, m), std::string("S\0T\0", 4));
 }
 
+// An entry that would not read back as itself, or would change another entry, is refused and
+// the file stays as it was; anything else, bytes above 0x7F among them, is stored as given.
+TEST(Profile, EntriesThatWouldNotReadBackAreRefused) {
+  struct Row {
+    const char* section;
+    const char* key;
+    std::string value;
+    std::string why;  // empty: accepted
+  };
+  const Row rows[] = {
+      {"TR52", "PATH_BIN", "/a.dz\nOTHER=evil", "the value holds the control character \\x0a"},
+      {"TR52", "PATH_BIN", "/a\tb\x7f.dz", "the value holds the control character \\x09"},
+      {"TR52", "PATH_BIN", std::string("/a\0b", 3), ""},  // a C string ends at the NUL
+      {"TR52", "OTHER=x", "1", "the key holds '='"},
+      {"TR52", ";OTHER", "1", "the key starts with ';'"},
+      {"TR52", "[X]", "1", "the key starts with '['"},
+      {"TR52", " OTHER", "1", "blank"},
+      {"TR52", "", "1", "the key is empty"},
+      {"TR52", "K\r", "1", "the key holds the control character \\x0d"},
+      {"X]\n[TR52", "OTHER", "1", "the section name holds the control character \\x0a"},
+      {"X]Y", "OTHER", "1", "the section name holds ']'"},
+      {"TR52", "PATH_BIN", "/d\xc3\xa9j\xc3\xa0/\xb0\xa1.dz", ""},
+      {"TR52", "PATH_BIN", "C:\\a;b#c=d [x] <<<y.dz", ""},
+  };
+  tr52test::TempDir dir;
+  const std::string f = dir.File("a.ini");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.value);
+    const std::string before = "[TR52]\r\nPATH_BIN=/old.dz\r\nOTHER=kept\r\n";
+    Spit(f, before);
+    std::string why = "untouched";
+    const bool written =
+        WritePrivateProfileStringA(row.section, row.key, row.value.c_str(), f.c_str(), &why);
+    EXPECT_EQ(written, row.why.empty()) << why;
+    if (row.why.empty()) {
+      EXPECT_EQ(why, "");
+      EXPECT_EQ(ReadProfile(f, row.section, row.key), row.value.c_str());
+      EXPECT_EQ(ReadProfile(f, "TR52", "OTHER"), "kept");
+    } else {
+      EXPECT_NE(why.find(row.why), std::string::npos) << why;
+      EXPECT_EQ(Slurp(f), before);
+    }
+  }
+}
+
 TEST(Profile, UnwritableFolderFailsWithoutCreatingAnything) {
   EXPECT_FALSE(WritePrivateProfileStringA("S", "A", "1", "/nonexistent-dir-tr52/a.ini"));
 }
