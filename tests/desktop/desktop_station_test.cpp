@@ -289,6 +289,15 @@ class DesktopStation {
   std::unique_ptr<DesktopFrontEnd> frontEnd_;
 };
 
+// A test package at `path`, saved as the package the station downloads.
+bool SaveTestPackage(const std::string& path) {
+  const auto package = tr52test::WriteDownloadPackage(path);
+  std::string saved, error;
+  const bool ok = SavePackagePath(tr52::SettingsFile::PathBesideHost(), package.path, saved, error);
+  EXPECT_TRUE(ok) << error;
+  return ok;
+}
+
 std::unique_ptr<vphone::VirtualPhone> StartPhone(int com, const std::string& scenario) {
   vphone::PhoneOptions options;
   options.com = com;
@@ -381,10 +390,7 @@ GtkWidget* ButtonOnTop(GtkWindow* main, const std::string& label) {
 // successes, red for the failure.
 TEST(DesktopStation, PhonesDownloadInPanesAndTheWindowClosesOnlyAfterThem) {
   tr52test::TempDir dir;
-  const auto package = tr52test::WriteDownloadPackage(dir.File("TR52_TEST.dz"));
-  std::string saved, error;
-  ASSERT_TRUE(SavePackagePath(tr52::SettingsFile::PathBesideHost(), package.path, saved, error))
-      << error;
+  ASSERT_TRUE(SaveTestPackage(dir.File("TR52_TEST.dz")));
 
   const std::vector<int> coms = {61, 62, 63, 64};
   std::vector<std::unique_ptr<vphone::VirtualPhone>> phones;
@@ -544,10 +550,7 @@ TEST(DesktopStation, ConfigureButtonPicksAPackageInGtksFileChooser) {
 // bar filled to its percentage in device pixels and the frame as sharp as at 1.
 TEST(DesktopStationHiDpi, PaneIsDrawnAtTheScreensPixels) {
   tr52test::TempDir dir;
-  const auto package = tr52test::WriteDownloadPackage(dir.File("TR52_TEST.dz"));
-  std::string saved, error;
-  ASSERT_TRUE(SavePackagePath(tr52::SettingsFile::PathBesideHost(), package.path, saved, error))
-      << error;
+  ASSERT_TRUE(SaveTestPackage(dir.File("TR52_TEST.dz")));
   const auto phone = StartPhone(71, "");
   DesktopStation station(std::chrono::seconds(90));
   DesktopFrontEnd* fe = station.FrontEnd();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "core/box_requests.h"
 #include "core/console.h"
 #include "core/file_filter.h"
 #include "core/pane_painter.h"
@@ -25,21 +26,8 @@ namespace {
 constexpr char kPortWindowClass[] = "StationPort";
 // A change is drawn this long after it, together with whatever else changed meanwhile.
 constexpr unsigned kUpdateDelayMs = 50;
-// Boxes asked for from any thread are shown on the thread of the front end's window.
-constexpr win::UINT kShowMessageBox = win::WM_APP + 0x200;
-constexpr win::UINT kChooseFile = win::WM_APP + 0x201;
 // The icon bits of a message box's type.
 constexpr win::UINT kIconMask = 0xF0, kIconError = 0x10, kIconQuestion = 0x20, kIconWarning = 0x30;
-
-struct MessageBoxRequest {
-  std::string caption;
-  std::string text;
-  win::UINT type;
-};
-struct ChooseFileRequest {
-  win::OpenFileRequest request;
-  std::optional<std::string> result;
-};
 
 // The screen's text resolution, which the desktop's text-size setting changes.
 double ScreenDpi() {
@@ -237,15 +225,21 @@ int DesktopFrontEnd::RunMessageDialog(int kind, const std::string& title, const 
   gtk_window_set_title(GTK_WINDOW(box), title.c_str());
   for (const auto& [label, id] : buttons) gtk_dialog_add_button(GTK_DIALOG(box), label.c_str(), id);
   gtk_dialog_set_default_response(GTK_DIALOG(box), cancel);
-  std::optional<int> answer;
-  g_signal_connect(box, "response",
-                   G_CALLBACK(+[](GtkDialog*, int id, std::optional<int>* a) { *a = id; }),
-                   &answer);
-  gtk_window_present(GTK_WINDOW(box));
-  RunModal([&] { return answer.has_value() || Stopping(); });
-  g_signal_handlers_disconnect_by_data(box, &answer);
+  const std::optional<int> answer = RunDialog(box);
   gtk_window_destroy(GTK_WINDOW(box));
   return answer.value_or(cancel);
+}
+
+std::optional<int> DesktopFrontEnd::RunDialog(GtkWidget* dialog) {
+  std::optional<int> answer;
+  g_signal_connect(dialog, "response",
+                   G_CALLBACK(+[](GtkDialog*, int id, std::optional<int>* a) { *a = id; }),
+                   &answer);
+  gtk_window_present(GTK_WINDOW(dialog));
+  RunModal([&] { return answer.has_value() || Stopping(); });
+  g_signal_handlers_disconnect_by_data(dialog, &answer);
+  if (Stopping()) return std::nullopt;
+  return answer;
 }
 
 int DesktopFrontEnd::RunMessageBox(const std::string& caption, const std::string& text,
@@ -270,28 +264,12 @@ int DesktopFrontEnd::RunMessageBox(const std::string& caption, const std::string
 
 int DesktopFrontEnd::ShowMessageBox(win::HWND, const std::string& text, const std::string& caption,
                                     win::UINT type) {
-  if (Stopping()) {
-    // A download waiting in a box would keep the stop waiting: answered at once, and kept as
-    // a line.
-    Out().Line("message", (caption.empty() ? "" : caption + ": ") + text);
-    return win::IDOK;
-  }
-  MessageBoxRequest r{caption, text, type};
-  // From the window's thread the box runs at once; from a worker the worker waits for it.
-  const win::HWND w = window_.load();
-  if (!w) return win::IDOK;
-  win::SendMessage(w, kShowMessageBox, 0, reinterpret_cast<win::LPARAM>(&r));
-  return win::IDOK;
+  return SendMessageBox(window_.load(), Stopping(), text, caption, type);
 }
 
 std::optional<std::string> DesktopFrontEnd::ChooseFileToOpen(win::HWND,
                                                              const win::OpenFileRequest& request) {
-  if (Stopping()) return std::nullopt;
-  ChooseFileRequest r{request, std::nullopt};
-  const win::HWND w = window_.load();
-  if (!w) return std::nullopt;
-  win::SendMessage(w, kChooseFile, 0, reinterpret_cast<win::LPARAM>(&r));
-  return r.result;
+  return SendChooseFile(window_.load(), Stopping(), request);
 }
 
 std::optional<std::string> DesktopFrontEnd::RunFileChooser(const win::OpenFileRequest& request) {
@@ -325,14 +303,8 @@ std::optional<std::string> DesktopFrontEnd::RunFileChooser(const win::OpenFileRe
     g_object_unref(folder);
   }
 
-  std::optional<int> answer;
-  g_signal_connect(chooser, "response",
-                   G_CALLBACK(+[](GtkDialog*, int id, std::optional<int>* a) { *a = id; }),
-                   &answer);
-  gtk_window_present(GTK_WINDOW(chooser));
-  RunModal([&] { return answer.has_value() || Stopping(); });
   std::optional<std::string> chosen;
-  if (answer == GTK_RESPONSE_ACCEPT && !Stopping()) {
+  if (RunDialog(chooser) == GTK_RESPONSE_ACCEPT) {
     if (GFile* file = gtk_file_chooser_get_file(GTK_FILE_CHOOSER(chooser))) {
       if (char* path = g_file_get_path(file)) {
         chosen = path;
@@ -341,7 +313,6 @@ std::optional<std::string> DesktopFrontEnd::RunFileChooser(const win::OpenFileRe
       g_object_unref(file);
     }
   }
-  g_signal_handlers_disconnect_by_data(chooser, &answer);
   gtk_window_destroy(GTK_WINDOW(chooser));
   return chosen;
 }

@@ -69,6 +69,9 @@ class DesktopFrontEnd : public StationFrontEnd {
   void AfterMessages();
   void StepRun();
   void SchedulePoll(int ms);
+  // Shows `dialog` and waits for its answer; nullopt when the station stops meanwhile (nobody
+  // is there to answer).
+  std::optional<int> RunDialog(GtkWidget* dialog);
   int RunMessageDialog(int kind, const std::string& title, const std::string& text,
                        const std::vector<std::pair<std::string, int>>& buttons, int cancel);
   int RunMessageBox(const std::string& caption, const std::string& text, win::UINT type);
