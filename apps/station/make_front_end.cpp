@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "core/console.h"
+#include "core/plugin_module.h"
 #include "desktop/desktop_module.h"
 #include "plain/text_front_end.h"
 #include "platform/process_info.h"
@@ -19,10 +20,11 @@ bool IsSet(const char* name) {
   return value && *value;
 }
 
-// The desktop front end from its module beside the program. The module stays loaded: GTK
+// The desktop front end from its module beside the program (installed: in the private library
+// folder). The module stays loaded: GTK
 // cannot be unloaded.
 std::unique_ptr<StationFrontEnd> OpenDesktop(std::string& why) {
-  const std::string path = tr52::ExecutableDir() + kDesktopModuleName;
+  const std::string path = LibraryPathFor(tr52::ExecutablePath(), kDesktopModuleName);
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!module) {
     const char* text = dlerror();

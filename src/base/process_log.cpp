@@ -16,6 +16,7 @@
 #include "base/module_singleton.h"
 #include "platform/clock.h"
 #include "platform/process_info.h"
+#include "platform/program_files.h"
 
 extern char** environ;
 
@@ -138,7 +139,7 @@ std::string ProcessLog::LogPathFor(const std::string& executablePath) {
 }
 
 std::string ProcessLog::DefaultPath() {
-  return LogPathFor(ExecutablePath());
+  return ProgramFilePath(LogPathFor(ExecutablePath()), ProgramFileKind::kState);
 }
 
 void ProcessLog::SetDepth(int depth) {

@@ -35,7 +35,7 @@ TEST(StationUiChoice, OptionsAndSurroundingsNameTheFrontEnd) {
       {{"--ports", "5", "--ui", "plain"}, deskTerminal, UiKind::kPlain, ""},
       {{"--ports", "5", "--ui", "plain", "--plain"}, desk, UiKind::kPlain, ""},
       {{"--ports", "5", "--ui", "window"}, desk, std::nullopt, "--ui: expected plain"},
-      {{"--ports", "5", "--ui"}, desk, std::nullopt, "--ui needs a value"},
+      {{"--ports", "5", "--ui"}, desk, std::nullopt, "--ui: 1 required KIND missing"},
       {{"--ports", "5", "--ui", "desktop", "--plain"}, desk, std::nullopt, "--plain and --ui"},
   };
   for (const Row& row : rows) {
