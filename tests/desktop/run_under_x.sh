@@ -20,6 +20,8 @@ dir=$(mktemp -d "${TMPDIR:-/tmp}/tr52-desktop-XXXXXX") || exit 1
 trap 'rm -rf "$dir"' EXIT
 copy="$dir/$(basename "$program")"
 cp "$program" "$copy" || exit 1
+# The window layer it links is found beside it, as beside every program of the bin folder.
+cp "$bin/libtr52_win.so" "$dir/" || exit 1
 # A session bus is not there: screen readers' properties are read inside the process.
 export GTK_A11Y=test NO_AT_BRIDGE=1
 # The file chooser's settings and recent files stay in the temporary folder.
