@@ -39,24 +39,40 @@ RasterCanvas::RasterCanvas(int width, int height, win::COLORREF background, Targ
       height_(std::max(1, height)),
       background_(background),
       target_(target),
+      pixelsPerPoint_(kPointsToPixels),
       surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width_, height_)),
-      cr_(cairo_create(surface_.get())) {
+      owned_(cairo_create(surface_.get())),
+      cr_(owned_.get()) {
+  SetUpText();
+  SetColour(cr_, background_);
+  cairo_paint(cr_);
+}
+
+RasterCanvas::RasterCanvas(cairo_t* cr, int width, int height, win::COLORREF background, double dpi)
+    : width_(std::max(1, width)),
+      height_(std::max(1, height)),
+      background_(background),
+      target_(Target::kMemory),
+      pixelsPerPoint_(dpi > 0 ? dpi / 72.0 : kPointsToPixels),
+      cr_(cr) {
+  SetUpText();
+}
+
+RasterCanvas::~RasterCanvas() = default;
+
+void RasterCanvas::SetUpText() {
   // Whole-pixel advances and grey antialiasing: the same text gives the same pixels and the
   // same measured widths every time.
   cairo_font_options_t* options = cairo_font_options_create();
   cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
   cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
   cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
-  cairo_set_font_options(cr_.get(), options);
+  cairo_set_font_options(cr_, options);
   cairo_font_options_destroy(options);
-  SetColour(cr_.get(), background_);
-  cairo_paint(cr_.get());
 }
 
-RasterCanvas::~RasterCanvas() = default;
-
 win::COLORREF RasterCanvas::Pixel(int x, int y) const {
-  if (x < 0 || y < 0 || x >= width_ || y >= height_) return background_;
+  if (!surface_ || x < 0 || y < 0 || x >= width_ || y >= height_) return background_;
   cairo_surface_flush(surface_.get());
   const unsigned char* data = cairo_image_surface_get_data(surface_.get());
   const int stride = cairo_image_surface_get_stride(surface_.get());
@@ -68,6 +84,7 @@ win::COLORREF RasterCanvas::Pixel(int x, int y) const {
 }
 
 bool RasterCanvas::WritePng(const std::string& path) const {
+  if (!surface_) return false;
   cairo_surface_flush(surface_.get());
   // Encoded in memory, then the file replaced whole (platform/atomic_file.h).
   std::string png;
@@ -82,7 +99,7 @@ bool RasterCanvas::WritePng(const std::string& path) const {
 }
 
 void RasterCanvas::BeginBuffer(const win::Rect& area) {
-  cairo_t* cr = cr_.get();
+  cairo_t* cr = cr_;
   cairo_save(cr);
   AddRect(cr, area);
   cairo_clip(cr);
@@ -93,7 +110,7 @@ void RasterCanvas::BeginBuffer(const win::Rect& area) {
 void RasterCanvas::EndBuffer() {
   if (buffers_ == 0) return;
   --buffers_;
-  cairo_t* cr = cr_.get();
+  cairo_t* cr = cr_;
   cairo_pop_group_to_source(cr);
   cairo_paint(cr);
   cairo_restore(cr);
@@ -101,7 +118,7 @@ void RasterCanvas::EndBuffer() {
 
 void RasterCanvas::FillRect(const win::Rect& rect, win::COLORREF colour) {
   if (rect.Width() <= 0 || rect.Height() <= 0) return;
-  cairo_t* cr = cr_.get();
+  cairo_t* cr = cr_;
   SetColour(cr, colour);
   AddRect(cr, rect);
   cairo_fill(cr);
@@ -126,18 +143,17 @@ win::Rect RasterCanvas::DrawSunkenEdge(const win::Rect& rect) {
 
 void RasterCanvas::SelectFont(const win::Font& font) {
   const int points = font.pointSize > 0 ? font.pointSize : kDefaultPointSize;
-  cairo_select_font_face(cr_.get(), kRasterFontFace, CAIRO_FONT_SLANT_NORMAL,
-                         CAIRO_FONT_WEIGHT_NORMAL);
-  cairo_set_font_size(cr_.get(), points * kPointsToPixels);
+  cairo_select_font_face(cr_, kRasterFontFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr_, points * pixelsPerPoint_);
 }
 
 win::TextSize RasterCanvas::MeasureText(const std::string& text, const win::Font& font) {
   SelectFont(font);
   const std::string utf8 = EncodeUtf8(DecodeUtf8(text));
   cairo_text_extents_t te;
-  cairo_text_extents(cr_.get(), utf8.c_str(), &te);
+  cairo_text_extents(cr_, utf8.c_str(), &te);
   cairo_font_extents_t fe;
-  cairo_font_extents(cr_.get(), &fe);
+  cairo_font_extents(cr_, &fe);
   return win::TextSize{static_cast<int>(std::ceil(te.x_advance)),
                        static_cast<int>(std::ceil(fe.ascent + fe.descent))};
 }
@@ -147,7 +163,7 @@ void RasterCanvas::DrawText(int x, int y, const std::string& text, const win::Fo
   if (clip.Width() <= 0 || clip.Height() <= 0) return;
   // Invalid UTF-8 would put the cairo context into a lasting error state: replace it first.
   const std::string utf8 = EncodeUtf8(DecodeUtf8(text));
-  cairo_t* cr = cr_.get();
+  cairo_t* cr = cr_;
   cairo_save(cr);
   AddRect(cr, clip);
   cairo_clip(cr);

@@ -26,6 +26,11 @@ class RasterCanvas : public win::Canvas {
 
   // A `width` x `height` image cleared to `background`. Sizes below 1 are raised to 1.
   RasterCanvas(int width, int height, win::COLORREF background, Target target = Target::kMemory);
+  // Draws on `cr`, which stays the caller's: a toolkit's context for a widget, already scaled
+  // to the screen's pixels, shown whole when the toolkit's frame is done. `width` x `height`
+  // are its units; text is sized for `dpi` dots per inch (96: a 10-point font is 13.3 units
+  // high). Nothing is cleared; Pixel and WritePng see no image.
+  RasterCanvas(_cairo* cr, int width, int height, win::COLORREF background, double dpi);
   ~RasterCanvas() override;
   RasterCanvas(const RasterCanvas&) = delete;
   RasterCanvas& operator=(const RasterCanvas&) = delete;
@@ -56,13 +61,17 @@ class RasterCanvas : public win::Canvas {
   };
   void SelectFont(const win::Font& font);
 
+  void SetUpText();
+
   int width_;
   int height_;
   win::COLORREF background_;
   Target target_;
+  double pixelsPerPoint_;
   int buffers_ = 0;
-  std::unique_ptr<_cairo_surface, SurfaceDeleter> surface_;
-  std::unique_ptr<_cairo, ContextDeleter> cr_;
+  std::unique_ptr<_cairo_surface, SurfaceDeleter> surface_;  // null on a borrowed context
+  std::unique_ptr<_cairo, ContextDeleter> owned_;            // null on a borrowed context
+  _cairo* cr_;
 };
 
 }  // namespace canvas

@@ -124,8 +124,12 @@ int main(int argc, char** argv) {
   station::StopControl stop(deadline);
   station::InstallTerminalRescue();
 
-  // Full screen on a terminal, else plain lines.
-  const auto frontEnd = station::MakeFrontEnd(*options);
+  // A window on a desktop, full screen on a terminal, else plain lines.
+  const auto frontEnd = station::MakeFrontEnd(*options, error);
+  if (!frontEnd) {
+    station::Out().Error(error);
+    return station::kExitUsage;
+  }
   frontEnd->UseStop(stop);
   win::SetFrontEnd(frontEnd.get());
 
@@ -169,7 +173,7 @@ int main(int argc, char** argv) {
       station::Station st(*options, plugin.Ops(), tr52::ProcessLog::DefaultPath());
       if (!st.Init()) return station::kExitUsage;
       st.UseHistory(&history);
-      status = st.Run(stop);
+      status = frontEnd->Serve(st, stop);
       if (!options->jsonPath.empty()) status = WriteJsonReport(st, options->jsonPath, status);
       leaveRunning = st.AnyDownloadRunning();
       if (leaveRunning) {

@@ -2,15 +2,17 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "core/options.h"
 #include "core/station_front_end.h"
+#include "core/ui_choice.h"
 
 namespace station {
 
-// The full-screen front end when standard input is a terminal, and so is standard output
-// when ports are served, the run is not a batch run, --plain was not given and curses can
-// drive the terminal; else plain text.
-std::unique_ptr<StationFrontEnd> MakeFrontEnd(const Options& options);
+// The front end ChooseUi names for this process. One that cannot start gives way to the next
+// (window, then full screen, then plain) with a line saying why, unless --ui asked for it: then
+// nullptr and `error`.
+std::unique_ptr<StationFrontEnd> MakeFrontEnd(const Options& options, std::string& error);
 
 }  // namespace station

@@ -71,6 +71,12 @@ bool EndDialog(HWND dialog, LRESULT result) {
   return true;
 }
 
+bool IsDialogEnded(HWND dialog) {
+  std::lock_guard<std::mutex> g(detail::RegistryMutex());
+  auto w = detail::FindWindowLocked(dialog);
+  return !w || w->dialogEnded;
+}
+
 LRESULT DialogBoxFromTemplate(HWND owner, const DialogTemplate& templ, WndProc handler,
                               LPARAM initParam) {
   HWND dlg = CreateDialogFromTemplate(owner, templ, std::move(handler), initParam);

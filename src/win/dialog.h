@@ -58,5 +58,8 @@ LRESULT DialogBoxFromTemplate(HWND owner, const DialogTemplate& templ, WndProc h
 
 // Ends a modal dialog's loop with `result`; callable from any thread.
 bool EndDialog(HWND dialog, LRESULT result);
+// True once EndDialog was called for `dialog` or it is no window any more: its loop is over
+// (for a front end that runs a loop of its own while a modal dialog is up).
+bool IsDialogEnded(HWND dialog);
 
 }  // namespace win

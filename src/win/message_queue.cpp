@@ -29,9 +29,17 @@ struct QueueHolder {
 
 thread_local QueueHolder t_queue;
 
+// Wakes whoever waits for the queue: the layer's own loop, and an outside loop through the
+// waker taken from the queue under its lock.
+void WakeLoops(ThreadQueue& q, const std::function<void()>& waker) {
+  q.cv.notify_all();
+  if (waker) waker();
+}
+
 // Queues a message for a window of another thread (or a post to any window).
 bool Enqueue(const std::shared_ptr<WindowData>& w, QueuedMessage m) {
   ThreadQueue& q = *w->owner;
+  std::function<void()> waker;
   {
     std::lock_guard<std::mutex> g(q.mu);
     if (!q.alive || w->closing) return false;
@@ -41,8 +49,9 @@ bool Enqueue(const std::shared_ptr<WindowData>& w, QueuedMessage m) {
     } else {
       q.messages.push_back(std::move(m));
     }
+    waker = q.waker;
   }
-  q.cv.notify_all();
+  WakeLoops(q, waker);
   return true;
 }
 
@@ -89,6 +98,7 @@ void Dispatch(QueuedMessage& m) {
 
 void PurgeWindow(ThreadQueue& q, HWND hwnd) {
   std::vector<std::shared_ptr<SendRecord>> senders;
+  std::function<void()> waker;
   {
     std::lock_guard<std::mutex> g(q.mu);
     auto& ms = q.messages;
@@ -102,8 +112,9 @@ void PurgeWindow(ThreadQueue& q, HWND hwnd) {
              ts.end());
     // A loop of the owner thread waiting for this window (a modal dialog) must look again.
     if (t_queue.q.get() != &q) q.wake = true;
+    waker = q.waker;
   }
-  q.cv.notify_all();
+  WakeLoops(q, waker);
   for (auto& s : senders) CompleteSend(s, 0);
 }
 
@@ -151,6 +162,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs) {
   if (!w || w->closing) return 0;
   const UINT period = std::max<UINT>(elapseMs, 10);  // the usual minimum period
   ThreadQueue& q = *w->owner;
+  std::function<void()> waker;
   {
     std::lock_guard<std::mutex> g(q.mu);
     if (!q.alive) return 0;
@@ -163,8 +175,9 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs) {
     } else {
       q.timers.push_back(Timer{hwnd, id, period, due});
     }
+    waker = q.waker;
   }
-  q.cv.notify_all();
+  WakeLoops(q, waker);
   return id;
 }
 
@@ -244,12 +257,35 @@ bool PumpMessages(int maxWaitMs) {
 
 void PostQuitMessage(int exitCode) {
   auto q = CurrentQueue();
+  std::function<void()> waker;
   {
     std::lock_guard<std::mutex> g(q->mu);
     q->quit = true;
     q->quitCode = exitCode;
+    waker = q->waker;
   }
-  q->cv.notify_all();
+  WakeLoops(*q, waker);
+}
+
+void SetMessageWaker(std::function<void()> wake) {
+  auto q = CurrentQueue();
+  std::lock_guard<std::mutex> g(q->mu);
+  q->waker = std::move(wake);
+}
+
+int MillisecondsUntilMessages() {
+  using Clock = std::chrono::steady_clock;
+  auto q = CurrentQueue();
+  std::lock_guard<std::mutex> g(q->mu);
+  if (!q->messages.empty() || q->quit || q->wake) return 0;
+  if (q->timers.empty()) return -1;
+  auto next = Clock::time_point::max();
+  for (const auto& timer : q->timers) next = std::min(next, timer.due);
+  const auto left = next - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  // Rounded up: a loop that sleeps this long finds the timer due.
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<int>(std::min<long long>(ms, 1 << 30));
 }
 
 int RunMessageLoop() {

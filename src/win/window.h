@@ -160,6 +160,16 @@ void PostQuitMessage(int exitCode);
 // Runs the loop until WM_QUIT; returns its exit code.
 int RunMessageLoop();
 
+// For a thread whose loop is a toolkit's rather than RunMessageLoop: the toolkit's loop calls
+// PumpMessages(0) when MillisecondsUntilMessages says there is work, and sleeps otherwise.
+// `wake` is called whenever a message, a request to quit or a timer change arrives for the
+// calling thread's windows (from whichever thread caused it, never under the layer's locks), so
+// that the sleeping loop looks again. An empty function removes it.
+void SetMessageWaker(std::function<void()> wake);
+// For the calling thread: 0 when PumpMessages has work now (a message, a request to quit, a due
+// timer), else the milliseconds until the next timer is due (rounded up), -1 when none is set.
+int MillisecondsUntilMessages();
+
 // The host's window object as passed to the plug-in's operations ("CWnd*").
 struct CWnd {
   HWND m_hWnd = nullptr;

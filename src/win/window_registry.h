@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -57,6 +58,7 @@ struct ThreadQueue {
   bool quit = false;
   int quitCode = 0;
   int lastExitCode = 0;
+  std::function<void()> waker;  // an outside loop to wake (SetMessageWaker)
 };
 
 enum class Kind { kPlain, kDialog, kStatic, kButton, kEdit, kListBox, kProgress };

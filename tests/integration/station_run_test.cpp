@@ -78,6 +78,9 @@ RunResult RunProgramWatched(const fs::path& program, const std::vector<std::stri
     dup2(outPipe[1], 1);
     dup2(errPipe[1], 2);
     for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], inPipe[0], inPipe[1]}) close(fd);
+    // No window on the developer's display: the station chooses by what it finds.
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
     for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);  // the child's own
     std::vector<char*> argv;
     std::string prog = program.string();

@@ -65,7 +65,8 @@ bool HaveTmux() {
 class Terminal {
  public:
   Terminal(const std::string& socket, const std::string& folder, const std::string& command)
-      : tmux_("tmux -S " + Quoted(socket) + " -f /dev/null") {
+      // Without a display: the station on a terminal runs full screen, never in a window.
+      : tmux_("env -u DISPLAY -u WAYLAND_DISPLAY tmux -S " + Quoted(socket) + " -f /dev/null") {
     started_ = Shell(tmux_ + " new-session -d -x 160 -y 50 -s station -c " + Quoted(folder) + " " +
                      Quoted(command))
                    .has_value();

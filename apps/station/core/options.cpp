@@ -223,13 +223,30 @@ void DeclareOptions(CLI::App& app, Options& opt, const std::string& programName)
          "once each, when it is reached again")
       ->type_name("URL");
   flag("--config", opt.config,
-       "show the plug-in's configuration dialog (the package path); on a\nterminal it is a "
-       "dialog box (\"...\" browses for a .dz file), else the\nnew path is read from standard "
-       "input, an empty line cancels");
-  flag("--plain", opt.plain,
-       "plain text lines even on a terminal (the default on a terminal is a\nfull-screen view: "
-       "one pane per port; keys c configuration, q quit,\nTab next pane, arrows and PgUp/PgDn "
-       "scroll its steps)");
+       "show the plug-in's configuration dialog (the package path): a window\non a desktop, a "
+       "dialog box on a terminal (\"...\" browses for a .dz\nfile), else the new path is read "
+       "from standard input, an empty line\ncancels");
+  app.add_option_function<std::string>(
+         "--ui",
+         [&opt](const std::string& value) {
+           if (value == "plain")
+             opt.ui = UiKind::kPlain;
+           else if (value == "terminal")
+             opt.ui = UiKind::kTerminal;
+           else if (value == "desktop")
+             opt.ui = UiKind::kDesktop;
+           else
+             Refuse("--ui: expected plain, terminal or desktop, got '" + value + "'");
+         },
+         "how the run is shown: desktop (a window with one pane per port, a\nConfigure button, "
+         "the configuration dialog and message boxes as\nwindows), terminal (full screen: one "
+         "pane per port; keys c\nconfiguration, q quit, Tab next pane, arrows and PgUp/PgDn "
+         "scroll\nits steps) or plain (timestamped lines). Default: desktop when a\ndisplay is "
+         "there and the desktop part (tr52_station_desktop.so\nbeside this program) can open "
+         "it, else terminal on a terminal, else\nplain; --batch and --plain mean plain unless "
+         "--ui is given")
+      ->type_name("KIND");
+  flag("--plain", opt.plain, "plain text lines even on a terminal (as --ui plain)");
   flag("--info", opt.info,
        "print the plug-in's configuration line (the package path) and the\nfiles in use: "
        "settings file, log folder, download records, COM map,\nport table and history");
@@ -308,6 +325,8 @@ void DeclareOptions(CLI::App& app, Options& opt, const std::string& programName)
 void CheckCombinations(Options& opt) {
   if (!opt.jsonPath.empty() && opt.ports.empty()) Refuse("--json needs --ports");
   if (opt.batch && opt.ports.empty()) Refuse("--batch needs --ports");
+  if (opt.plain && opt.ui != UiKind::kAuto && opt.ui != UiKind::kPlain)
+    Refuse("--plain and --ui ask for different front ends");
   if (opt.installRule && opt.udevRulePort.empty()) Refuse("--install needs --udev-rule");
   if (!opt.udevRulePort.empty() && !opt.ports.empty())
     Refuse("--udev-rule asks one port and serves none: leave out --ports");

@@ -15,6 +15,14 @@ constexpr int kExitTimeLimit = 3;         // the time limit ended the run with d
 constexpr int kExitReportNotWritten = 4;  // the --json file could not be written
 constexpr int kExitInterrupted = 130;     // a stop left work unfinished
 
+// Which front end shows the run (--ui).
+enum class UiKind {
+  kAuto,      // a window when a display is there, else full screen on a terminal, else plain
+  kPlain,     // timestamped lines (also --plain and --batch)
+  kTerminal,  // full screen on the terminal
+  kDesktop,   // a window on the desktop
+};
+
 struct Options {
   std::string pluginPath;     // empty: TR52_091117_MP.so beside the station
   std::vector<int> ports;     // COM numbers, ascending, no duplicates
@@ -25,6 +33,7 @@ struct Options {
   bool config = false;        // run the configuration dialog
   bool info = false;          // print the plug-in's configuration line
   bool plain = false;         // text lines even on a terminal
+  UiKind ui = UiKind::kAuto;  // --ui; kAuto: chosen by what is there
   bool listPorts = false;     // list the serial ports and exit (port_listing.h)
   std::string udevRulePort;   // non-empty: print the udev rule for this port and exit
   bool installRule = false;   // with udevRulePort: install the rule too (udev_rule.h)

@@ -3,24 +3,22 @@
 #include <algorithm>
 #include <string>
 
+#include "text_fit.h"
 #include "win/controls.h"
 
 namespace station {
 namespace {
 
-// The pane template's font; each canvas maps it to what it draws.
-const win::Font kPaneFont{"System", 10};
-
 win::Rect Offset(const win::Rect& r, int x, int y) {
   return win::Rect{r.left + x, r.top + y, r.right + x, r.bottom + y};
 }
 
-// A static with SS_CENTER | SS_CENTERIMAGE: the text centred both ways, clipped to the label.
+// A static with SS_CENTER | SS_CENTERIMAGE: the text centred both ways, fitted to the label.
 void DrawCentred(win::Canvas& canvas, const win::Rect& r, const std::string& text) {
-  const win::TextSize size = canvas.MeasureText(text, kPaneFont);
-  const int tx = r.left + std::max(0, (r.Width() - size.width) / 2);
-  const int ty = r.top + (r.Height() - size.height) / 2;
-  canvas.DrawText(tx, ty, text, kPaneFont, win::GetSysColor(win::COLOR_WINDOWTEXT), r);
+  const FittedText fit = FitText(canvas, text, kPaneFont, r.Width());
+  const int tx = r.left + std::max(0, (r.Width() - fit.size.width) / 2);
+  const int ty = r.top + (r.Height() - fit.size.height) / 2;
+  canvas.DrawText(tx, ty, fit.text, fit.font, win::GetSysColor(win::COLOR_WINDOWTEXT), r);
 }
 
 }  // namespace
@@ -68,7 +66,10 @@ int PaintPane(const PaneSnapshot& snap, const PaneLayout& layout, int x, int y, 
       canvas.FillRect(line, win::GetSysColor(win::COLOR_HIGHLIGHT));
       ink = win::GetSysColor(win::COLOR_WINDOW);
     }
-    canvas.DrawText(inner.left + margin, top, snap.lines[i], kPaneFont, ink, line);
+    // A smaller font sits on the line's middle.
+    const FittedText fit = FitText(canvas, snap.lines[i], kPaneFont, inner.Width() - 2 * margin);
+    canvas.DrawText(inner.left + margin, top + (lineHeight - fit.size.height) / 2, fit.text,
+                    fit.font, ink, line);
   }
   return visible;
 }

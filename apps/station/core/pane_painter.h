@@ -10,6 +10,9 @@
 
 namespace station {
 
+// The pane template's font; each canvas maps it to what it draws.
+inline const win::Font kPaneFont{"System", 10};
+
 // Colours of the frame round a pane.
 win::COLORREF FrameColour(PaneOutcome outcome);
 

@@ -35,6 +35,8 @@ constexpr const char* kInstalledLibraryFolder = "../lib/tr52";
 // installed library folder when one is there; the path beside it when neither exists, so that
 // the error names the first place looked.
 std::string PluginPathFor(const std::string& exe);
+// The same for any module of the station (the desktop's window among them).
+std::string LibraryPathFor(const std::string& exe, const std::string& fileName);
 // PluginPathFor the running program.
 std::string DefaultPluginPath();
 

@@ -14,14 +14,12 @@
 namespace station {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Panes are looked at this often while messages flow.
 constexpr int kRefreshMs = 50;
 // A phone needs up to a minute (plug-in time) to come back from its final reset.
 constexpr double kRebootSeconds = 90.0;
 
-double Seconds(Clock::duration d) {
+double Seconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
@@ -236,6 +234,11 @@ void Station::CloseDueResults() {
   }
 }
 
+bool Station::ClosesDue() const {
+  return std::any_of(slots_.begin(), slots_.end(),
+                     [](const PortSlot& s) { return s.closePending; });
+}
+
 void Station::RefreshPanes() {
   for (auto& slot : slots_)
     if (slot.state == PortState::Running) slot.view.Refresh(slot.window->m_hWnd);
@@ -262,9 +265,12 @@ void Station::CloseFinishedForExit() {
 }
 
 void Station::ShowStop(StopControl& stop, StopPhase phase) {
-  if (!stopShown_ && stop.Signal() != 0) {
-    Out().Line("station", "interrupted (" + SignalName(stop.Signal()) + ")" +
-                              (AnyDownloadRunning() ? ": no new phones are taken" : ""));
+  if (!stopShown_) {
+    const std::string taken = AnyDownloadRunning() ? ": no new phones are taken" : "";
+    if (stop.Signal() != 0)
+      Out().Line("station", "interrupted (" + SignalName(stop.Signal()) + ")" + taken);
+    else if (phase == StopPhase::kDraining)
+      Out().Line("station", "stopping" + taken);
   }
   stopShown_ = true;
   if (phase != StopPhase::kDraining) return;
@@ -279,47 +285,65 @@ void Station::ShowStop(StopControl& stop, StopPhase phase) {
 }
 
 int Station::Run(StopControl& stop) {
-  const auto start = Clock::now();
+  Begin();
+  for (;;) {
+    if (!Continues(stop)) break;
+    const int untilPoll = PollIfDue(stop);
+    if (options_.batch && BatchDone()) break;
+    // WM_QUIT here is the stop ending a nested loop; the stop's phase says what follows.
+    (void)win::PumpMessages(std::min(untilPoll, kRefreshMs));
+    AfterMessages();
+    if (options_.batch && BatchDone()) break;
+  }
+  return End(stop);
+}
+
+void Station::Begin() {
+  start_ = Clock::now();
+  nextPoll_ = start_;
   std::string list;
   for (const auto& slot : slots_) list += (list.empty() ? "" : ", ") + slot.name;
   Out().Line("station", "watching " + list + (options_.batch ? " (batch mode)" : ""));
+}
 
-  auto nextPoll = start;
-  bool timedOut = false;
-  for (;;) {
-    const StopPhase phase = stop.Phase();
-    if (phase != StopPhase::kServing) ShowStop(stop, phase);
-    if (stop.TimedOut()) {
-      timedOut = true;
-      break;
-    }
-    if (RunEnds(phase, AnyDownloadRunning())) break;
-    const auto now = Clock::now();
-    // A stopping station takes no new phones: the ports are not looked at any more.
-    if (phase == StopPhase::kServing && now >= nextPoll) {
-      PollPorts();
-      nextPoll = now + std::chrono::milliseconds(options_.pollMs);
-    }
-    if (options_.batch && BatchDone()) break;
-    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextPoll - Clock::now());
-    const int waitMs = static_cast<int>(std::clamp<long long>(wait.count(), 0, kRefreshMs));
-    // WM_QUIT here is the stop ending a nested loop; the stop's phase says what follows.
-    (void)win::PumpMessages(waitMs);
-    CloseDueResults();
-    RefreshPanes();
-    if (options_.batch && BatchDone()) break;
+bool Station::Continues(StopControl& stop) {
+  const StopPhase phase = stop.Phase();
+  if (phase != StopPhase::kServing) ShowStop(stop, phase);
+  if (stop.TimedOut()) {
+    timedOut_ = true;
+    return false;
   }
-  wallSeconds_ = Seconds(Clock::now() - start);
-  timedOut_ = timedOut;
+  if (RunEnds(phase, AnyDownloadRunning())) return false;
+  return !(options_.batch && BatchDone());
+}
+
+int Station::PollIfDue(StopControl& stop) {
+  const auto now = Clock::now();
+  // A stopping station takes no new phones: the ports are not looked at any more.
+  if (stop.Phase() == StopPhase::kServing && now >= nextPoll_) {
+    PollPorts();
+    nextPoll_ = now + std::chrono::milliseconds(options_.pollMs);
+  }
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextPoll_ - Clock::now());
+  return static_cast<int>(std::clamp<long long>(wait.count(), 0, options_.pollMs));
+}
+
+void Station::AfterMessages() {
+  CloseDueResults();
+  RefreshPanes();
+}
+
+int Station::End(StopControl& stop) {
+  wallSeconds_ = Seconds(Clock::now() - start_);
   const bool stopped = stop.Phase() != StopPhase::kServing;
   // A stop signal, or the quit key leaving downloads behind.
   interrupted_ = stop.Signal() != 0 || (stopped && AnyDownloadRunning());
-  if (timedOut) Out().Line("station", "time limit reached");
+  if (timedOut_) Out().Line("station", "time limit reached");
   CloseFinishedForExit();
   // Drain what the closes left queued so nothing is handled after the module unloads.
   win::PumpMessages(0);
-  PrintSummary(timedOut, interrupted_);
-  return RunExitStatus(slots_, options_.batch, timedOut, stopped);
+  PrintSummary(timedOut_, interrupted_);
+  return RunExitStatus(slots_, options_.batch, timedOut_, stopped);
 }
 
 void Station::PrintSummary(bool timedOut, bool interrupted) const {

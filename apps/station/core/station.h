@@ -30,7 +30,25 @@ class Station {
   bool Init();
   // Runs until done (batch), the quit key, a stop signal and the end of the downloads it let
   // run, a second stop signal, or the deadline (all from `stop`). Returns the exit status.
+  // The same as the steps below, with the window layer's loop waiting between them.
   int Run(StopControl& stop);
+
+  // The run in steps, for a front end whose own loop waits (all on the UI thread): Begin once;
+  // then, each time the loop wakes, Continues (false: the run is over), PollIfDue when the
+  // poll timer is up and AfterMessages after the window layer's messages were handled; End
+  // once Continues said false.
+  void Begin();
+  // Looks at the stop (saying it once), the deadline and, in batch mode, the end of the work.
+  [[nodiscard]] bool Continues(StopControl& stop);
+  // Polls the ports when a poll is due (never while stopping: no new phones are taken).
+  // Returns the milliseconds until the next poll is due.
+  int PollIfDue(StopControl& stop);
+  // Closes the panes whose results came and shows what changed on the panes.
+  void AfterMessages();
+  // True when AfterMessages will close a pane (a front end that draws later reads it first).
+  bool ClosesDue() const;
+  // Closes what is finished, says the summary and returns the exit status.
+  int End(StopControl& stop);
   // True while some port's download has not delivered its final result.
   bool AnyDownloadRunning() const;
   // The record of the run so far, for --json: the ports' last downloads.
@@ -52,6 +70,8 @@ class Station {
   void ShowStop(StopControl& stop, StopPhase phase);
   bool IsPresent(PortSlot& slot);
 
+  using Clock = std::chrono::steady_clock;
+
   Options options_;
   PluginOps ops_;
   std::string logPath_;
@@ -64,6 +84,8 @@ class Station {
   std::deque<PortSlot> slots_;  // stable addresses: window handlers refer to them
   std::chrono::milliseconds rebootWindow_;
   StationHistory* history_ = nullptr;
+  Clock::time_point start_{};
+  Clock::time_point nextPoll_{};
 };
 
 }  // namespace station

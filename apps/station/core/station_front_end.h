@@ -5,6 +5,7 @@
 #include "frame/plugin_ops.h"
 #include "options.h"
 #include "port_history_board.h"
+#include "station.h"
 #include "win/window.h"
 
 namespace station {
@@ -25,6 +26,10 @@ class StationFrontEnd : public win::FrontEnd {
   // What the history says of each port, for front ends that show it beside the port's pane;
   // nullptr before the board goes.
   virtual void UseHistory(const PortHistoryBoard* /*board*/) {}
+  // Runs `station` (initialised) to the end of its run and returns its exit status. The
+  // window layer's loop waits between the run's steps, unless the front end has a loop of its
+  // own that takes the steps.
+  virtual int Serve(Station& station, StopControl& stop) { return station.Run(stop); }
 };
 
 }  // namespace station

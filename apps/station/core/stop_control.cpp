@@ -102,7 +102,7 @@ StopControl::~StopControl() {
 }
 
 StopPhase StopControl::Phase() const {
-  return PhaseOf(g_stopSignals.load(), leave_.load());
+  return PhaseOf(g_stopSignals.load() + (drain_.load() ? 1 : 0), leave_.load());
 }
 
 bool StopControl::TimedOut() const {
@@ -125,6 +125,13 @@ bool StopControl::WaitForInput(int fd) const {
 
 void StopControl::Leave() {
   leave_.store(true);
+  const uint64_t one = 1;
+  if (wake_ >= 0) (void)!::write(wake_, &one, sizeof one);
+  Changed();
+}
+
+void StopControl::Drain() {
+  if (drain_.exchange(true)) return;
   const uint64_t one = 1;
   if (wake_ >= 0) (void)!::write(wake_, &one, sizeof one);
   Changed();

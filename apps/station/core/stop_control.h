@@ -46,6 +46,9 @@ class StopControl {
   // The window thread.
   // The quit key: the run ends now.
   void Leave();
+  // A window closed while downloads run: as a first stop signal (no new phones, the run ends
+  // once the running downloads have ended; a stop signal now leaves them), without a signal.
+  void Drain();
   // What the run says about the stop (the full screen shows it when it next draws); empty:
   // nothing.
   void Announce(const std::string& text);
@@ -61,6 +64,7 @@ class StopControl {
   std::optional<Clock::time_point> deadline_;
   std::atomic<bool> timedOut_{false};
   std::atomic<bool> leave_{false};
+  std::atomic<bool> drain_{false};
   int pipe_[2] = {-1, -1};  // the handler writes the signal number; 0 ends the watching thread
   int wake_ = -1;           // readable once a stop was asked for (WaitForInput)
   win::HWND window_ = nullptr;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "core/box_requests.h"
 #include "core/console.h"
 #include "core/pane_painter.h"
 #include "core/stop_control.h"
@@ -20,17 +21,6 @@ constexpr char kPortWindowClass[] = "StationPort";
 constexpr win::UINT kTickMs = 50;
 constexpr win::UINT_PTR kTickTimer = 1;
 // Boxes asked for from any thread are shown on the owner thread of the front end's window.
-constexpr win::UINT kShowMessageBox = win::WM_APP + 0x200;
-constexpr win::UINT kChooseFile = win::WM_APP + 0x201;
-
-struct MessageBoxRequest {
-  std::string caption;
-  std::string text;
-};
-struct ChooseFileRequest {
-  win::OpenFileRequest request;
-  std::optional<std::string> result;
-};
 
 const win::Font kFont{};
 
@@ -128,29 +118,13 @@ void CursesFrontEnd::ModalDialogStarted(win::HWND dialog) {
 }
 
 int CursesFrontEnd::ShowMessageBox(win::HWND, const std::string& text, const std::string& caption,
-                                   win::UINT) {
-  if (Stopping()) {
-    // A download waiting in a box would keep the stop waiting: answered at once, as in plain
-    // mode, and kept as a line.
-    Out().Line("message", (caption.empty() ? "" : caption + ": ") + text);
-    return win::IDOK;
-  }
-  MessageBoxRequest r{caption, text};
-  // From the owner thread the box runs at once; from a worker the worker waits for it.
-  const win::HWND w = window_.load();
-  if (!w) return win::IDOK;
-  win::SendMessage(w, kShowMessageBox, 0, reinterpret_cast<win::LPARAM>(&r));
-  return win::IDOK;
+                                   win::UINT type) {
+  return SendMessageBox(window_.load(), Stopping(), text, caption, type);
 }
 
 std::optional<std::string> CursesFrontEnd::ChooseFileToOpen(win::HWND,
                                                             const win::OpenFileRequest& request) {
-  if (Stopping()) return std::nullopt;
-  ChooseFileRequest r{request, std::nullopt};
-  const win::HWND w = window_.load();
-  if (!w) return std::nullopt;
-  win::SendMessage(w, kChooseFile, 0, reinterpret_cast<win::LPARAM>(&r));
-  return r.result;
+  return SendChooseFile(window_.load(), Stopping(), request);
 }
 
 void CursesFrontEnd::RunOverlay(Overlay& overlay) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cell_canvas.h"
+#include "core/text_fit.h"
 #include "raster_canvas.h"
 #include "support/temp_dir.h"
 #include "ui/dialog_templates.h"
@@ -175,6 +176,57 @@ TEST(PanePainter, FrameColourTellsTheOutcomeAndALineMarksTheFocus) {
   }
 }
 
+// A text wider than its box keeps its size when it fits, else shrinks by up to a fifth, else
+// ends in "…" after the longest head that fits (no blank before the "…"); on every canvas it
+// then fits its box.
+TEST(PaneText, FitsWholeThenSmallerThenEndsInAnEllipsis) {
+  canvas::RasterCanvas raster(10, 10, 0);
+  canvas::CellCanvas cells(10, 10, 0, 0);
+  const win::Font font = kPaneFont;
+  win::Font small = font;
+  small.pointSize = 8;
+  // Widths taken from the canvas itself, so that the rows hold for any font size.
+  auto width = [&](win::Canvas& c, const std::string& text, const win::Font& f) {
+    return c.MeasureText(text, f).width;
+  };
+  struct Row {
+    const char* name;
+    win::Canvas* canvas;
+    std::string text;
+    int width;
+    std::string fitted;  // "" : the text whole
+    int points;
+  };
+  const std::string osbl = "10.FLASHING OSBL", logo = "11.FLASHING FLEXIBLE LOGO";
+  const std::vector<Row> rows = {
+      {"fits", &raster, "12.FLASHING AMSS", 200, "", 10},
+      {"exactly fits", &raster, osbl, width(raster, osbl, font), "", 10},
+      {"a point smaller", &raster, osbl, width(raster, osbl, font) - 1, "", 9},
+      {"a fifth smaller", &raster, osbl, width(raster, osbl, small), "", 8},
+      {"cut", &raster, logo, width(raster, "11.FLASHING FLEXI…", small), "11.FLASHING FLEXI…", 8},
+      {"one unit short of the next letter", &raster, logo,
+       width(raster, "11.FLASHING FLEXIB…", small) - 1, "11.FLASHING FLEXI…", 8},
+      {"no blank before the ellipsis", &raster, logo, width(raster, "11.FLASHING F…", small) - 1,
+       "11.FLASHING…", 8},
+      {"cells do not shrink", &cells, logo, 20, "11.FLASHING FLEXIBL…", 10},
+      {"cells fit", &cells, logo, 25, "", 10},
+      {"nothing fits", &cells, logo, 0, "…", 10},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const FittedText fit = FitText(*row.canvas, row.text, font, row.width);
+    EXPECT_EQ(fit.text, row.fitted.empty() ? row.text : row.fitted);
+    EXPECT_EQ(fit.font.pointSize, row.points);
+    if (row.width > 0) {
+      EXPECT_LE(fit.size.width, row.width);
+    }
+    EXPECT_EQ(fit.size.width, row.canvas->MeasureText(fit.text, fit.font).width);
+  }
+  // Dialog units follow the font: its Latin letters' average width.
+  EXPECT_EQ(MeasureBaseUnits(raster, font).x, canvas::kRasterBaseUnits.x);
+  EXPECT_EQ(MeasureBaseUnits(cells, font).x, 1);
+}
+
 // A pane mid-download as a picture: written where TR52_PANE_PNG says (the README's picture is
 // made so), else into a temporary folder.
 TEST(PanePainter, RasterPictureOfAPaneMidDownload) {
@@ -206,6 +258,16 @@ TEST(PanePainter, RasterPictureOfAPaneMidDownload) {
     highlighted += picture.Pixel(kFrame + 118, y) == GetSysColor(win::COLOR_HIGHLIGHT);
   EXPECT_GT(highlighted, 8);
   EXPECT_LT(highlighted, 30);
+  // No step's text runs into the list's right edge, where a cut letter would show ("10.FLASHING
+  // OSBL" cut in its "B" read "OSE"): the two columns inside the edge hold no ink.
+  const win::Rect listInside{kFrame + layout->list.left + 2, kFrame + layout->list.top + 2,
+                             kFrame + layout->list.right - 2, kFrame + layout->list.bottom - 2};
+  for (int y = listInside.top; y < listInside.bottom; ++y)
+    for (int x = listInside.right - 2; x < listInside.right; ++x) {
+      const win::COLORREF px = picture.Pixel(x, y);
+      EXPECT_TRUE(px == GetSysColor(win::COLOR_WINDOW) || px == GetSysColor(win::COLOR_HIGHLIGHT))
+          << "ink at " << x << "," << y;
+    }
 
   tr52test::TempDir dir;
   const char* wanted = std::getenv("TR52_PANE_PNG");

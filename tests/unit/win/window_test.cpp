@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -287,6 +288,50 @@ TEST(WindowLoop, QuitEndsTheLoopWithItsCode) {
   PostQuitMessage(1);
   EXPECT_FALSE(PumpMessages(0));
   EXPECT_TRUE(PumpMessages(0));
+  DestroyWindow(h);
+}
+
+// A toolkit's loop that runs the thread's messages is woken by whatever gives the thread work,
+// from any thread, and told how long it may sleep; without a waker nothing calls it.
+TEST(WindowLoop, OutsideLoopIsWokenAndToldWhenWorkIsDue) {
+  HWND h = CreateWindowEx(nullptr, "T", "", 0, Rect{}, {});
+  std::atomic<int> wakes{0};
+  SetMessageWaker([&] { ++wakes; });
+  EXPECT_EQ(MillisecondsUntilMessages(), -1);
+  auto elsewhere = [](std::function<void()> f) { std::thread(std::move(f)).join(); };
+  struct Row {
+    const char* what;
+    std::function<void()> act;
+    int minMs, maxMs;  // what MillisecondsUntilMessages says afterwards
+  };
+  const std::vector<Row> rows = {
+      {"post from another thread", [&] { elsewhere([&] { PostMessage(h, WM_USER, 0, 0); }); }, 0,
+       0},
+      {"timer set from another thread", [&] { elsewhere([&] { SetTimer(h, 1, 5000); }); }, 4000,
+       5000},
+      {"quit", [] { PostQuitMessage(3); }, 0, 0},
+      {"post from the thread itself", [&] { PostMessage(h, WM_USER, 0, 0); }, 0, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    wakes = 0;
+    row.act();
+    EXPECT_GE(wakes.load(), 1);
+    const int ms = MillisecondsUntilMessages();
+    EXPECT_GE(ms, row.minMs);
+    EXPECT_LE(ms, row.maxMs);
+    (void)PumpMessages(0);
+    KillTimer(h, 1);
+    EXPECT_EQ(MillisecondsUntilMessages(), -1);
+  }
+  SetTimer(h, 2, 10);
+  std::this_thread::sleep_for(std::chrono::milliseconds(15));
+  EXPECT_EQ(MillisecondsUntilMessages(), 0);  // a due timer is work
+  KillTimer(h, 2);
+  SetMessageWaker({});
+  wakes = 0;
+  elsewhere([&] { PostMessage(h, WM_USER, 0, 0); });
+  EXPECT_EQ(wakes.load(), 0);
   DestroyWindow(h);
 }
 
