@@ -1,6 +1,6 @@
 # Thin wrapper over the CMake presets. Every target installs what it needs first.
 .PHONY: all bootstrap build test demo soak asan tsan fuzz fuzz-targets fuzz-seeds bench format \
-	format-check clean install-udev mutate
+	format-check clean install-udev install package package-check mutate
 
 JOBS ?= $(shell nproc)
 
@@ -12,6 +12,21 @@ bootstrap:
 build: bootstrap
 	cmake --preset release >/dev/null
 	cmake --build --preset release -j $(JOBS)
+
+# The release build installed under PREFIX (programs in bin, the plug-in and the window layer in
+# lib/tr52, the udev rule in lib/udev/rules.d, man pages, documents); DESTDIR stages it.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)"
+
+# The Debian packages tr52-station and tr52-tools of the release build, in build/release/packages.
+package: build
+	cmake --build --preset release --target package
+
+# The packages of the debug build checked by lintian, installed, run as a user and removed
+# (root; see scripts/package-check). CI runs it.
+package-check: test
+	bash scripts/package-check
 
 # The whole test suite (debug build, every unit, integration and corpus-replay test).
 test: bootstrap

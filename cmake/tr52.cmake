@@ -32,3 +32,17 @@ function(tr52_unit_tests name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS "${ARG_LABELS}")
 endfunction()
+
+# Installed, the programs live in <prefix>/bin and the plug-in with the window layer in the
+# private library folder <prefix>/lib/tr52 (Debian's place for a package's own libraries).
+set(TR52_PRIVATE_LIBDIR lib/tr52)
+
+# tr52_runpath(TARGET INSTALLED): the run path under which the binary finds libtr52_win.so.
+# In the build's bin folder (and any copy of it) that is the binary's own folder; installed it
+# is INSTALLED, relative to $ORIGIN so that any prefix and DESTDIR work ("$ORIGIN" for what is
+# installed beside the library, "$ORIGIN/../lib/tr52" for programs).
+function(tr52_runpath target installed)
+  set_target_properties(${target} PROPERTIES BUILD_WITH_INSTALL_RPATH OFF BUILD_RPATH "$ORIGIN"
+                                             INSTALL_RPATH "${installed}")
+endfunction()
+set(TR52_PROGRAM_RUNPATH "$ORIGIN/../${TR52_PRIVATE_LIBDIR}")

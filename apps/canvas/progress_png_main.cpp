@@ -2,14 +2,28 @@
 // 100 as a PNG picture, drawn as the raster front end draws it.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "progress_snapshot.h"
 #include "ui/dialog_templates.h"
 
+namespace {
+
+constexpr const char* kUsage = "usage: %s FILE.png [POSITION]\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::printf(kUsage, argv[0]);
+    std::printf(
+        "Draws the progress pane's bar at POSITION (0 to 100, default 45) and writes it to\n"
+        "FILE.png.\n\noptions:\n  -h, --help  this text\n");
+    return 0;
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: %s FILE.png [POSITION]\n", argv[0]);
+    std::fprintf(stderr, kUsage, argv[0]);
     return 2;
   }
   int position = 45;

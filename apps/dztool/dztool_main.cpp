@@ -1,6 +1,8 @@
 // dztool: lists, verifies, extracts and builds .dz firmware packages.
 #include <sys/stat.h>
 
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,18 +23,18 @@
 namespace tr52 {
 namespace {
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage:\n"
-               "  dztool list PACKAGE\n"
-               "  dztool verify PACKAGE\n"
-               "  dztool extract PACKAGE TYPE OUT\n"
-               "  dztool build OUT [--version 1|2|3] [--model NAME] [--level 0-9]\n"
-               "               TYPE=FILE[,enc][,name=NAME] ...\n"
-               "TYPE is an image type number (0-29) or name (AMSS, \"PARTITION TBL\", "
-               "PARTITION_TBL, ...).\n");
-  return 2;
-}
+// The help of every subcommand at once: the tool's help is its one page of usage.
+class ExpandedHelp : public CLI::Formatter {
+ public:
+  ExpandedHelp() {
+    column_width(22);
+    label("REQUIRED", "");
+  }
+  std::string make_subcommands(const CLI::App* app, CLI::AppFormatMode mode) const override {
+    return CLI::Formatter::make_subcommands(
+        app, mode == CLI::AppFormatMode::Normal ? CLI::AppFormatMode::All : mode);
+  }
+};
 
 // An image type from its number or its name (blanks and underscores alike, any case).
 bool ParseType(const std::string& text, uint32_t& type) {
@@ -188,10 +190,15 @@ int Extract(const std::string& path, const std::string& typeText, const std::str
   return 0;
 }
 
-int Build(const std::vector<std::string>& args) {
-  if (args.empty()) return Usage();
-  const std::string out = args[0];
+// What `dztool build` was asked for.
+struct BuildRequest {
+  std::string out;
   DzWriterOptions options;
+  std::vector<std::string> images;  // TYPE=FILE[,enc][,name=NAME]
+};
+
+int Build(const BuildRequest& request) {
+  const DzWriterOptions& options = request.options;
   std::vector<std::vector<uint8_t>> contents;
   struct Spec {
     uint32_t key;
@@ -199,74 +206,59 @@ int Build(const std::vector<std::string>& args) {
     bool enc;
   };
   std::vector<Spec> specs;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](const char* opt) -> const std::string* {
-      if (a != opt || i + 1 >= args.size()) return nullptr;
-      return &args[++i];
-    };
-    if (const std::string* v = value("--version")) {
-      options.version = static_cast<uint32_t>(std::atoi(v->c_str()));
-      if (options.version < 1 || options.version > 3) {
-        std::fprintf(stderr, "dztool: version must be 1, 2 or 3\n");
-        return 2;
-      }
-    } else if (const std::string* v = value("--model")) {
-      options.model = *v;
-    } else if (const std::string* v = value("--level")) {
-      options.compressionLevel = std::atoi(v->c_str());
-      if (options.compressionLevel < 0 || options.compressionLevel > 9) return Usage();
-    } else {
-      const size_t eq = a.find('=');
-      if (eq == std::string::npos) return Usage();
-      Spec s{0, "", false};
-      if (!ParseType(a.substr(0, eq), s.key)) {
-        std::fprintf(stderr, "dztool: unknown image type '%s'\n", a.substr(0, eq).c_str());
-        return 2;
-      }
-      std::string rest = a.substr(eq + 1);
-      std::string file = rest.substr(0, rest.find(','));
-      for (size_t c = rest.find(','); c != std::string::npos;) {
-        const size_t next = rest.find(',', c + 1);
-        const std::string flag =
-            rest.substr(c + 1, next == std::string::npos ? next : next - c - 1);
-        if (flag == "enc")
-          s.enc = true;
-        else if (flag.rfind("name=", 0) == 0)
-          s.name = flag.substr(5);
-        else
-          return Usage();
-        c = next;
-      }
-      if (s.name.empty()) s.name = file.substr(file.rfind('/') + 1);
-      std::ifstream in(file, std::ios::binary);
-      if (!in) {
-        std::fprintf(stderr, "dztool: cannot read %s: %s\n", file.c_str(), std::strerror(errno));
-        return 1;
-      }
-      contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      if (contents.back().empty()) {
-        std::fprintf(stderr, "dztool: %s is empty; an image needs at least one byte\n",
-                     file.c_str());
-        return 1;
-      }
-      specs.push_back(s);
+  for (const std::string& a : request.images) {
+    const size_t eq = a.find('=');
+    if (eq == std::string::npos) {
+      std::fprintf(stderr, "dztool: error: expected TYPE=FILE, got '%s'\n", a.c_str());
+      return 2;
     }
+    Spec s{0, "", false};
+    if (!ParseType(a.substr(0, eq), s.key)) {
+      std::fprintf(stderr, "dztool: unknown image type '%s'\n", a.substr(0, eq).c_str());
+      return 2;
+    }
+    std::string rest = a.substr(eq + 1);
+    std::string file = rest.substr(0, rest.find(','));
+    for (size_t c = rest.find(','); c != std::string::npos;) {
+      const size_t next = rest.find(',', c + 1);
+      const std::string flag = rest.substr(c + 1, next == std::string::npos ? next : next - c - 1);
+      if (flag == "enc")
+        s.enc = true;
+      else if (flag.rfind("name=", 0) == 0)
+        s.name = flag.substr(5);
+      else {
+        std::fprintf(stderr, "dztool: error: unknown image flag '%s' (enc or name=NAME)\n",
+                     flag.c_str());
+        return 2;
+      }
+      c = next;
+    }
+    if (s.name.empty()) s.name = file.substr(file.rfind('/') + 1);
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+      std::fprintf(stderr, "dztool: cannot read %s: %s\n", file.c_str(), std::strerror(errno));
+      return 1;
+    }
+    contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (contents.back().empty()) {
+      std::fprintf(stderr, "dztool: %s is empty; an image needs at least one byte\n", file.c_str());
+      return 1;
+    }
+    specs.push_back(s);
   }
-  if (specs.empty()) return Usage();
   DzWriter writer(options);
   for (size_t i = 0; i < specs.size(); ++i)
     writer.Add({specs[i].key, specs[i].name, specs[i].enc, contents[i]});
   ProgressBar bar;
   writer.SetProgress(
       [&bar](uint64_t done, uint64_t total) { bar.Update("compressing", done, total); });
-  const bool ok = writer.Write(out);
+  const bool ok = writer.Write(request.out);
   bar.Done();
   if (!ok) {
     std::fprintf(stderr, "dztool: %s\n", writer.Error().c_str());
     return 1;
   }
-  std::printf("%s: version %u, model %s, %zu sub files\n", out.c_str(), options.version,
+  std::printf("%s: version %u, model %s, %zu sub files\n", request.out.c_str(), options.version,
               Shown(options.model).c_str(), writer.Written().size());
   return 0;
 }
@@ -275,12 +267,59 @@ int Build(const std::vector<std::string>& args) {
 }  // namespace tr52
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return tr52::Usage();
-  const std::string cmd = args[0];
-  if (cmd == "list" && args.size() == 2) return tr52::List(args[1]);
-  if (cmd == "verify" && args.size() == 2) return tr52::Verify(args[1]);
-  if (cmd == "extract" && args.size() == 4) return tr52::Extract(args[1], args[2], args[3]);
-  if (cmd == "build") return tr52::Build({args.begin() + 1, args.end()});
-  return tr52::Usage();
+  CLI::App app(
+      "Lists, verifies, extracts and builds .dz firmware packages.\n"
+      "TYPE is an image type number (0-29) or name (AMSS, \"PARTITION TBL\", "
+      "PARTITION_TBL, ...).",
+      "dztool");
+  app.formatter(std::make_shared<tr52::ExpandedHelp>());
+  app.require_subcommand(1);
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  // An argument in its place; its name says what it is.
+  auto argument = [](CLI::App* command, const char* name, auto& target, const char* help) {
+    command->add_option(name, target, help)->required()->type_name("");
+  };
+  std::string package, type, out;
+  auto* list = app.add_subcommand("list", "list the package's header and every entry");
+  argument(list, "PACKAGE", package, "the .dz package");
+  auto* verify = app.add_subcommand(
+      "verify",
+      "check every header and read every image as the plug-in does (exit status 1: "
+      "damaged)");
+  argument(verify, "PACKAGE", package, "the .dz package");
+  auto* extract = app.add_subcommand("extract", "write the image of one type to a file");
+  argument(extract, "PACKAGE", package, "the .dz package");
+  argument(extract, "TYPE", type, "the image type");
+  argument(extract, "OUT", out, "the file to write");
+  tr52::BuildRequest build;
+  auto* builder = app.add_subcommand("build", "build a package from image files");
+  argument(builder, "OUT", build.out, "the package to write");
+  argument(builder, "IMAGES", build.images,
+           "TYPE=FILE[,enc][,name=NAME]: an image, enciphered with enc, stored\n"
+           "under NAME (default: the file's name)");
+  builder->add_option("--version", build.options.version, "package format version (default 3)")
+      ->type_name("1|2|3")
+      ->check(CLI::Range(1, 3).description(""));
+  builder->add_option("--model", build.options.model, "the model name in the header")
+      ->type_name("NAME");
+  builder
+      ->add_option("--level", build.options.compressionLevel, "zlib compression level (default 6)")
+      ->type_name("0-9")
+      ->check(CLI::Range(0, 9).description(""));
+  try {
+    // A word that names no command would otherwise only be told as a missing command.
+    if (argc > 1 && argv[1][0] != '-' &&
+        app.get_subcommands([&](CLI::App* c) { return c->get_name() == argv[1]; }).empty())
+      throw CLI::ExtrasError({argv[1]});
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "dztool: error: %s (see dztool --help)\n", e.what());
+    return 2;
+  }
+  if (list->parsed()) return tr52::List(package);
+  if (verify->parsed()) return tr52::Verify(package);
+  if (extract->parsed()) return tr52::Extract(package, type, out);
+  return tr52::Build(build);
 }

@@ -3,12 +3,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <string>
 
 #include "base/process_log.h"
 #include "base/settings_file.h"
 #include "core/console.h"
+#include "core/file_places.h"
 #include "core/options.h"
 #include "core/package_setting.h"
 #include "core/plugin_module.h"
@@ -17,6 +19,7 @@
 #include "core/station.h"
 #include "core/stop_control.h"
 #include "core/terminal_rescue.h"
+#include "core/udev_rule.h"
 #include "make_front_end.h"
 #include "platform/atomic_file.h"
 #include "platform/process_info.h"
@@ -78,10 +81,14 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options->listPorts) return station::ListPorts();
+  if (!options->udevRulePort.empty())
+    return station::UdevRuleCommand(options->udevRulePort, options->installRule,
+                                    station::SystemUdevRuleSetup(), std::cout, std::cerr);
   if (options->ports.empty() && !options->config && !options->info &&
       options->packagePath.empty()) {
-    station::Out().Error("nothing to do: give --ports, --package, --info or --config (see " +
-                         program + " --help)");
+    station::Out().Error(
+        "nothing to do: give --ports, --package, --info, --config or --udev-rule (see " + program +
+        " --help)");
     return station::kExitUsage;
   }
   if (!options->jsonPath.empty() && !JsonFolderExists(options->jsonPath, error)) {
@@ -132,7 +139,10 @@ int main(int argc, char** argv) {
   station::Out().Line("station", "loaded plug-in " + pluginPath);
   frontEnd->UsePlugin(plugin.Ops());
 
-  if (options->info) PrintConfigInfo(plugin.Ops());
+  if (options->info) {
+    PrintConfigInfo(plugin.Ops());
+    station::Out().Raw(station::FilePlacesText(station::CurrentFilePlaces()));
+  }
 
   int status = 0;
   if (options->config && !stop.Stopping()) {
@@ -151,8 +161,7 @@ int main(int argc, char** argv) {
   if (!options->ports.empty() && !stop.Stopping()) {
     bool leaveRunning = false;
     {
-      station::Station st(*options, plugin.Ops(),
-                          tr52::ProcessLog::LogPathFor(tr52::ExecutablePath()));
+      station::Station st(*options, plugin.Ops(), tr52::ProcessLog::DefaultPath());
       if (!st.Init()) return station::kExitUsage;
       status = st.Run(stop);
       if (!options->jsonPath.empty()) status = WriteJsonReport(st, options->jsonPath, status);

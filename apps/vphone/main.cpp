@@ -35,7 +35,7 @@ const char kUsage[] =
     "  --state-out FILE       write the phone's state (modes, counters, NV, flash with a\n"
     "                         SHA-256 per image) to FILE on exit\n"
     "  --trace                print every request, answer and port change\n"
-    "  --help                 this text\n"
+    "  -h, --help             this text\n"
     "\n"
     "The port table folder is $TR52_PORT_TABLE, else $XDG_RUNTIME_DIR/tr52-ports, else\n"
     "${TMPDIR:-/tmp}/tr52-ports-<uid>.\n";

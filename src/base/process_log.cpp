@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "base/module_singleton.h"
+#include "base/printable_text.h"
 #include "platform/clock.h"
 #include "platform/process_info.h"
+#include "platform/program_files.h"
 
 extern char** environ;
 
@@ -138,7 +140,7 @@ std::string ProcessLog::LogPathFor(const std::string& executablePath) {
 }
 
 std::string ProcessLog::DefaultPath() {
-  return LogPathFor(ExecutablePath());
+  return ProgramFilePath(LogPathFor(ExecutablePath()), ProgramFileKind::kState);
 }
 
 void ProcessLog::SetDepth(int depth) {
@@ -209,7 +211,7 @@ void ProcessLog::Open(const std::string& path) {
              static_cast<unsigned>(w.tm.tm_mday), static_cast<unsigned>(w.tm.tm_mon + 1),
              static_cast<unsigned>(w.tm.tm_year + 1900), static_cast<unsigned>(w.tm.tm_hour),
              static_cast<unsigned>(w.tm.tm_min), static_cast<unsigned>(w.tm.tm_sec), w.ms,
-             ExecutablePath().c_str(), ProcessId(), __DATE__, __TIME__);
+             PrintableText(ExecutablePath()).c_str(), ProcessId(), __DATE__, __TIME__);
     WriteLineLocked(buf);
     // The version text comes from the host's string table; this host has none.
     WriteLineLocked("Version : ");

@@ -1,6 +1,6 @@
 // The single process-wide log file, shared by every port and thread.
 //
-// Created fresh on first use beside the host executable; every line is
+// Created fresh on first use beside the host executable (see DefaultPath); every line is
 // "[hh:mm:ss:mmm]  : <indent><message>\r\n", written with one write call under one lock.
 // Korean texts (given as UTF-8 in the sources) are written as their code page 949 bytes.
 #pragma once
@@ -56,7 +56,8 @@ class ProcessLog {
   // The log path for an executable path: the file name's extension (from its last '.')
   // replaced by "_log.txt", or "_log.txt" appended when the file name has no '.'.
   static std::string LogPathFor(const std::string& executablePath);
-  // LogPathFor(ExecutablePath()).
+  // LogPathFor(ExecutablePath()), placed by the rule of platform/program_files.h (in the
+  // user's state folder when the host's folder is not its own).
   static std::string DefaultPath();
 
   ProcessLog(const ProcessLog&) = delete;

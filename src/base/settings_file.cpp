@@ -4,6 +4,7 @@
 
 #include "base/module_singleton.h"
 #include "platform/process_info.h"
+#include "platform/program_files.h"
 #include "win/profile.h"
 #include "win/profile_text.h"
 
@@ -59,7 +60,7 @@ bool SettingsFile::Write(const std::string& section, const std::string& key,
 }
 
 std::string SettingsFile::PathBesideHost() {
-  return ExecutableDir() + kSettingsFileName;
+  return ProgramFilePath(ExecutableDir() + kSettingsFileName, ProgramFileKind::kSettings);
 }
 
 SettingsFile& Settings() {

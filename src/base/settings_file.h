@@ -1,4 +1,5 @@
-// The plug-in's one persistent setting, kept in "ZUDP2.ini" beside the host executable.
+// The plug-in's one persistent setting, kept in "ZUDP2.ini" beside the host executable (or in
+// the user's settings folder when the host's folder is not its own: platform/program_files.h).
 //
 // Nothing is cached: every Read goes to the file, so a path saved by the configuration dialog
 // is what the next download reads.
@@ -34,7 +35,8 @@ class SettingsFile {
   [[nodiscard]] bool Write(const std::string& section, const std::string& key,
                            const std::string& value, std::string& error);
 
-  // The settings path for the running host: its executable's folder + "ZUDP2.ini".
+  // The settings path for the running host: its executable's folder + "ZUDP2.ini", placed by
+  // the rule of platform/program_files.h.
   static std::string PathBesideHost();
 
  private:

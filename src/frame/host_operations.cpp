@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/printable_text.h"
 #include "base/process_log.h"
 #include "base/settings_file.h"
 #include "frame/contained_call.h"
@@ -32,7 +33,7 @@ PortPresence FindPhonePort(PortView& ports, const char* operation, int port) {
   std::string why;
   const PortPresence presence = ports.PhonePort(port, why);
   if (presence == PortPresence::Unknown)
-    Log("%s :: Port[%d] port list failed: %s", operation, port, why.c_str());
+    Log("%s :: Port[%d] port list failed: %s", operation, port, PrintableText(why).c_str());
   return presence;
 }
 

@@ -29,13 +29,21 @@ bool SerialPort::Open(uint8_t portNumber) {
   if (open_) return true;
   portNumber_ = portNumber;
   const auto path = DevicePathOfCom(portNumber);
-  if (!path) return false;
-  if (!device_->Open(*path)) return false;
-  devicePath_ = *path;
+  return path && OpenDevice(*path);
+}
+
+bool SerialPort::OpenDevice(const std::string& path) {
+  if (open_) return true;
+  if (!device_->Open(path)) return false;
+  devicePath_ = path;
   open_ = 1;
   SetDtr(true);
   Purge();
   return true;
+}
+
+int SerialPort::LastError() const {
+  return device_->LastError();
 }
 
 bool SerialPort::Close() {

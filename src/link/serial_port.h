@@ -29,6 +29,11 @@ class SerialPort {
 
   // Opens COM `portNumber`; true at once (number unchanged) when already open.
   bool Open(uint8_t portNumber);
+  // Opens the device node `path` itself, for a port that has no COM number (yet); the port
+  // number stays as it is. True at once when already open.
+  bool OpenDevice(const std::string& path);
+  // The errno of the device's last failed call (why an open failed: EBUSY, EACCES ...).
+  int LastError() const;
   // False when the port was not open.
   bool Close();
   bool IsOpen() const { return open_ != 0; }

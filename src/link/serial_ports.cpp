@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 
+#include "base/printable_text.h"
 #include "base/process_log.h"
 #include "link/com_map.h"
 #include "link/port_enum.h"
@@ -170,7 +171,8 @@ std::vector<ListedPort> ListSerialPorts(bool probeInUse, std::vector<std::string
 }
 
 void LogPortNotes(const std::vector<std::string>& notes, const std::string& scope) {
-  for (const std::string& note : Notes().Fresh(notes, scope)) Log("%s", note.c_str());
+  for (const std::string& note : Notes().Fresh(notes, scope))
+    Log("%s", PrintableText(note).c_str());
 }
 
 std::optional<std::string> DevicePathOfCom(int com) {

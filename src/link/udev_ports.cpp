@@ -98,6 +98,9 @@ std::optional<UdevTty> UdevTty::Of(udev_device* tty) {
     if (f.vendorId.empty()) f.vendorId = Property(tty, "ID_VENDOR_ID");
     if (f.productId.empty()) f.productId = Property(tty, "ID_MODEL_ID");
     if (f.product.empty()) f.product = Property(tty, "ID_MODEL");
+    f.interfaceNumber = Property(tty, "ID_USB_INTERFACE_NUM");
+    if (udev_device* intf = Ancestor(tty, "usb", "usb_interface"); intf && f.interfaceNumber.empty())
+      f.interfaceNumber = Attribute(intf, "bInterfaceNumber");
     // Without udev's path (no udev daemon ran), the interface's kernel name says where the
     // port hangs: "1-1.2:1.0" is hub port 1.2 of bus 1, interface 0, taken as "usb-1:1.2:1.0".
     if (f.idPath.empty()) {

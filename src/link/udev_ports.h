@@ -37,6 +37,8 @@ class UdevTty {
   const std::string& ProductId() const { return f_.productId; }  // "6000", empty off USB
   const std::string& Product() const { return f_.product; }      // USB product string
   const std::string& Driver() const { return f_.driver; }        // "cdc_acm", "option" ...
+  // The USB interface the port belongs to ("01"), empty off USB or when unknown.
+  const std::string& InterfaceNumber() const { return f_.interfaceNumber; }
   // The physical position: udev's ID_PATH, else one made from the USB interface's name.
   const std::string& IdPath() const { return f_.idPath; }
   const std::string& PhoneName() const { return f_.phoneName; }  // the rule's name, or empty
@@ -48,7 +50,7 @@ class UdevTty {
  private:
   struct Fields {
     std::string sysPath, kernelName, devNode, vendorId, productId, product, driver, idPath,
-        phoneName;
+        phoneName, interfaceNumber;
     bool usb = false;
   };
   explicit UdevTty(Fields f) : f_(std::move(f)) {}

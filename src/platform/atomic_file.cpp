@@ -10,16 +10,9 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/path_parts.h"
+
 namespace tr52 {
-namespace {
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-}  // namespace
 
 bool SyncFolder(const std::string& dir) {
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

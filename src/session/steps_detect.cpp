@@ -10,6 +10,7 @@
 #include "package/image_store.h"
 #include "phonedata/nv_client.h"
 #include "session/download_steps.h"
+#include "session/phone_model.h"
 #include "session/result_codes.h"
 
 namespace tr52 {
@@ -18,19 +19,6 @@ namespace {
 
 bool IsOneOf(uint8_t mode, std::initializer_list<uint8_t> modes) {
   return std::find(modes.begin(), modes.end(), mode) != modes.end();
-}
-
-bool StartsWithKw(const std::string& name) {
-  return name.size() >= 2 && std::toupper(static_cast<unsigned char>(name[0])) == 'K' &&
-         std::toupper(static_cast<unsigned char>(name[1])) == 'W';
-}
-
-// "KW?TR52/V10A" -> "TR52": the characters from index 3 up to the last '/'; empty when there is
-// no '/' after index 3.
-std::string StripEmergencyName(const std::string& name) {
-  const size_t slash = name.rfind('/');
-  if (slash == std::string::npos || slash <= 3) return std::string();
-  return name.substr(3, slash - 3);
 }
 
 }  // namespace
@@ -62,8 +50,8 @@ int GetBootingMode(StepContext& ctx, uint8_t& mode) {
     }
     if (!facts.model) facts.model = name;
     if (!name.empty() && name.back() == 'C') mode = BOOT_DLOAD_C;
-    if (StartsWithKw(name)) {
-      name = StripEmergencyName(name);
+    if (IsEmergencyModelName(name)) {
+      name = ModelFromEmergencyName(name);
       Log("DLOAD_VERRSP_F : %s", PrintableText(name).c_str());
     }
   }

@@ -196,8 +196,9 @@ class StationCopy {
 TEST(StationCommandLine, HelpExplainsEveryOption) {
   const auto r = RunProgram(StationPath(), {"--help"});
   EXPECT_EQ(r.status, 0);
-  for (const char* opt : {"--plugin", "--ports", "--poll-ms", "--batch", "--timeout",
-                          "--time-scale", "--config", "--info", "--help", "--json", "--package"})
+  for (const char* opt :
+       {"--plugin", "--ports", "--poll-ms", "--batch", "--timeout", "--time-scale", "--config",
+        "--info", "--help", "--json", "--package", "--list-ports", "--udev-rule", "--install"})
     EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
 }
 
@@ -303,6 +304,13 @@ TEST(StationPlugin, InfoShowsThePackagePathOfTheSettingsBesideTheStation) {
   auto r = station.Run({"--info"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("PATH_BIN : NULL\n"), std::string::npos) << r.out;
+  // A folder of its own keeps the files beside the program.
+  EXPECT_NE(r.out.find("\nsettings file     " + station.Ini().string() + "\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\nlog folder        " + station.Exe().parent_path().string() +
+                       " (the plug-in's log station_log.txt)\n"),
+            std::string::npos)
+      << r.out;
 
   std::ofstream(station.Ini()) << "[TR52]\nPATH_BIN=/data/fw/TR52.dz\n";
   r = station.Run({"--info"});

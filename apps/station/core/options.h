@@ -26,6 +26,8 @@ struct Options {
   bool info = false;          // print the plug-in's configuration line
   bool plain = false;         // text lines even on a terminal
   bool listPorts = false;     // list the serial ports and exit (port_listing.h)
+  std::string udevRulePort;   // non-empty: print the udev rule for this port and exit
+  bool installRule = false;   // with udevRulePort: install the rule too (udev_rule.h)
   std::string packagePath;    // non-empty: saved as the package path before anything else
   std::string jsonPath;       // non-empty: the run's record is written there as JSON
   bool help = false;
@@ -35,7 +37,8 @@ struct Options {
 // numbers 0..255. Returns nullopt and sets `error` on anything else.
 std::optional<std::vector<int>> ParsePortList(const std::string& text, std::string& error);
 
-// Parses argv. Returns nullopt and sets `error` (one line, no trailing newline) on bad input.
+// Parses argv (through CLI11). Returns nullopt and sets `error` (one line, no trailing
+// newline) on bad input.
 std::optional<Options> ParseOptions(int argc, char** argv, std::string& error);
 
 std::string HelpText(const std::string& programName);

@@ -50,11 +50,22 @@ bool PluginModule::Load(const std::string& path, std::string& error) {
   return true;
 }
 
+std::string PluginPathFor(const std::string& exe) {
+  const std::filesystem::path folder = std::filesystem::path(exe).parent_path();
+  const std::filesystem::path beside = folder / kPluginFileName;
+  const std::filesystem::path installed =
+      (folder / kInstalledLibraryFolder / kPluginFileName).lexically_normal();
+  std::error_code ec;
+  if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
+    return installed.string();
+  return beside.string();
+}
+
 std::string DefaultPluginPath() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return "TR52_091117_MP.so";
-  return (exe.parent_path() / "TR52_091117_MP.so").string();
+  if (ec) return kPluginFileName;
+  return PluginPathFor(exe.string());
 }
 
 }  // namespace station

@@ -26,7 +26,16 @@ class PluginModule {
   PluginOps ops_{};
 };
 
-// TR52_091117_MP.so in the folder of the running program.
+// The plug-in module's file name, and the private library folder of an installed station
+// relative to its program's folder (bin/station, lib/tr52/TR52_091117_MP.so).
+constexpr const char* kPluginFileName = "TR52_091117_MP.so";
+constexpr const char* kInstalledLibraryFolder = "../lib/tr52";
+
+// The plug-in for a program at `exe`: beside it (a bin folder copied anywhere), else in the
+// installed library folder when one is there; the path beside it when neither exists, so that
+// the error names the first place looked.
+std::string PluginPathFor(const std::string& exe);
+// PluginPathFor the running program.
 std::string DefaultPluginPath();
 
 }  // namespace station

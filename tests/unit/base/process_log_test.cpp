@@ -71,8 +71,10 @@ TEST(ProcessLogPath, ComesFromTheFileNameOnly) {
   EXPECT_EQ(ProcessLog::LogPathFor("/x/Host.exe"), "/x/Host_log.txt");
   EXPECT_EQ(ProcessLog::LogPathFor("/x/a.b.c"), "/x/a.b_log.txt");
   EXPECT_EQ(ProcessLog::LogPathFor("station"), "station_log.txt");
-  tr52::SetExecutablePathOverride("/srv/v1.2/station");
-  EXPECT_EQ(ProcessLog::DefaultPath(), "/srv/v1.2/station_log.txt");
+  tr52test::TempDir dir;
+  std::filesystem::create_directory(dir.File("v1.2"));
+  tr52::SetExecutablePathOverride(dir.File("v1.2/station"));
+  EXPECT_EQ(ProcessLog::DefaultPath(), dir.File("v1.2/station_log.txt"));
   tr52::SetExecutablePathOverride("");
 }
 

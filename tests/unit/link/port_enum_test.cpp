@@ -10,6 +10,7 @@
 #include <future>
 
 #include "link/serial_port.h"
+#include "link/serial_ports.h"
 #include "platform/port_table.h"
 #include "support/log_capture.h"
 #include "support/scripted_peer.h"
@@ -138,6 +139,22 @@ TEST(EnumPhonePorts, UnsafeTableEntryIsSkippedWithOneLogLineWhileItLasts) {
   tr52::EnumPhonePorts(list, false);
   unlink(fifo.c_str());
   EXPECT_EQ(log.Count(line), 2u) << "not logged when it came back";
+}
+
+}  // namespace
+}  // namespace tr52test
+
+namespace tr52test {
+namespace {
+
+// Notes carry folder names and positions from outside; a line break in one must not make a
+// line of its own in the log.
+TEST(PortNotes, AreLoggedOnOneLineWithOutsideTextEscaped) {
+  LogCapture log;
+  tr52::LogPortNotes({"Port table /tmp/a\r\n[12:00:00:000]  : [COM5] forged cannot be read"},
+                     "Port table");
+  EXPECT_TRUE(log.Has("Port table /tmp/a\\x0d\\x0a[12:00:00:000]  : [COM5] forged cannot be read"));
+  EXPECT_FALSE(log.Has("[COM5] forged cannot be read"));
 }
 
 }  // namespace

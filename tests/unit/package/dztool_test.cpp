@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "base/byte_reader.h"
@@ -144,6 +146,42 @@ TEST_F(DzToolTest, VerifyFailsWithTheReadersMessageOnDamagedPackages) {
   const ToolResult missing = RunTool({"verify", dir_.File("absent.dz")});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.out.find("No such file"), std::string::npos) << missing.out;
+}
+
+// A bad command line is refused with status 2 and one line saying what is wrong; a number
+// option with trailing junk is no number.
+TEST_F(DzToolTest, BadCommandLinesAreRefusedInOneLine) {
+  const std::string image = "AMSS=" + dir_.File("amss.mbn");
+  const std::string out = dir_.File("new.dz");
+  struct Row {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const std::vector<Row> rows = {
+      {{}, "A subcommand is required"},
+      {{"frobnicate"}, "frobnicate"},
+      {{"list"}, "PACKAGE is required"},
+      {{"extract", pkg_, "AMSS"}, "OUT is required"},
+      {{"build", out, "--level", "x", image}, "--level"},
+      {{"build", out, "--level", "12", image}, "--level"},
+      {{"build", out, "--version", "2x", image}, "--version"},
+      {{"build", out}, "IMAGES is required"},
+      {{"build", out, "AMSS"}, "expected TYPE=FILE"},
+      {{"build", out, "NOPE=" + dir_.File("amss.mbn")}, "unknown image type 'NOPE'"},
+      {{"build", out, image + ",zip"}, "unknown image flag 'zip'"},
+  };
+  for (const Row& row : rows) {
+    const ToolResult r = RunTool(row.args);
+    std::string joined;
+    for (const auto& a : row.args) joined += a + " ";
+    EXPECT_EQ(r.status, 2) << joined << r.out;
+    EXPECT_NE(r.out.find(row.says), std::string::npos) << joined << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << joined << r.out;
+  }
+  EXPECT_FALSE(std::ifstream(out)) << "nothing built from a bad command line";
+  const ToolResult help = RunTool({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--level"), std::string::npos) << help.out;
 }
 
 }  // namespace

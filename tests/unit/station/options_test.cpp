@@ -13,25 +13,42 @@ std::optional<Options> Parse(std::vector<std::string> args, std::string& error) 
   return ParseOptions(static_cast<int>(argv.size()), argv.data(), error);
 }
 
-TEST(StationOptions, JsonAndPackageTakeTheirFiles) {
+// What each option takes, and every refusal in one line whichever part of the parser finds it.
+TEST(StationOptions, ParsedOrRefusedInOneLine) {
   struct Row {
     std::vector<std::string> args;
-    std::string json, package;
-    std::string errorContains;  // empty: accepted
+    std::vector<int> ports = {};
+    std::string json = {}, package = {}, udevPort = {};
+    bool install = false;
+    std::string errorContains = {};  // empty: accepted
   };
   const std::vector<Row> rows = {
-      {{"--ports", "5", "--json", "out.json"}, "out.json", "", ""},
-      {{"--ports", "5", "--json=/tmp/r.json", "--package", "/fw/TR52.dz"},
-       "/tmp/r.json",
-       "/fw/TR52.dz",
-       ""},
-      {{"--package", "fw.dz"}, "", "fw.dz", ""},
-      {{"--package=a b.dz", "--info"}, "", "a b.dz", ""},
-      {{"--json", "out.json"}, "", "", "--json needs --ports"},
-      {{"--ports", "5", "--json"}, "", "", "--json needs a value"},
-      {{"--ports", "5", "--json="}, "", "", "--json needs a file name"},
-      {{"--package"}, "", "", "--package needs a value"},
-      {{"--package="}, "", "", "--package needs the path"},
+      {.args = {"--ports", "5", "--json", "out.json"}, .ports = {5}, .json = "out.json"},
+      {.args = {"--ports", "5", "--json=/tmp/r.json", "--package", "/fw/TR52.dz"},
+       .ports = {5},
+       .json = "/tmp/r.json",
+       .package = "/fw/TR52.dz"},
+      {.args = {"--package", "fw.dz"}, .package = "fw.dz"},
+      {.args = {"--package=a b.dz", "--info"}, .package = "a b.dz"},
+      {.args = {"--ports", "5", "--ports", "6"}, .ports = {6}},  // the last one counts
+      {.args = {"--udev-rule", "ttyACM0"}, .udevPort = "ttyACM0"},
+      {.args = {"--udev-rule=/dev/ttyUSB1", "--install"}, .udevPort = "ttyUSB1", .install = true},
+      {.args = {"--json", "out.json"}, .errorContains = "--json needs --ports"},
+      {.args = {"--ports", "5", "--json"}, .errorContains = "--json: 1 required FILE missing"},
+      {.args = {"--ports", "5", "--json="}, .errorContains = "--json: 1 required FILE missing"},
+      {.args = {"--ports", "5", "--json", ""}, .errorContains = "--json needs a file name"},
+      {.args = {"--package"}, .errorContains = "--package: 1 required PATH missing"},
+      {.args = {"--package", ""}, .errorContains = "--package needs the path"},
+      {.args = {"--poll-ms", "9"}, .errorContains = "--poll-ms: expected milliseconds 10..60000"},
+      {.args = {"--timeout", "0"}, .errorContains = "--timeout: expected seconds > 0, got '0'"},
+      {.args = {"--udev-rule", "../../etc/passwd"},
+       .errorContains = "--udev-rule: expected a port's kernel"},
+      {.args = {"--udev-rule", ""}, .errorContains = "--udev-rule: expected a port's kernel"},
+      {.args = {"--install"}, .errorContains = "--install needs --udev-rule"},
+      {.args = {"--udev-rule", "ttyACM0", "--ports", "5"}, .errorContains = "leave out --ports"},
+      {.args = {"--batch=yes", "--ports", "5"},
+       .errorContains = "batch was given a disallowed flag override"},
+      {.args = {"extra"}, .errorContains = "not expected: extra"},
   };
   for (const auto& row : rows) {
     std::string error;
@@ -40,11 +57,15 @@ TEST(StationOptions, JsonAndPackageTakeTheirFiles) {
     for (const auto& a : row.args) joined += a + " ";
     if (row.errorContains.empty()) {
       ASSERT_TRUE(options) << joined << error;
+      EXPECT_EQ(options->ports, row.ports) << joined;
       EXPECT_EQ(options->jsonPath, row.json) << joined;
       EXPECT_EQ(options->packagePath, row.package) << joined;
+      EXPECT_EQ(options->udevRulePort, row.udevPort) << joined;
+      EXPECT_EQ(options->installRule, row.install) << joined;
     } else {
       EXPECT_FALSE(options) << joined;
       EXPECT_NE(error.find(row.errorContains), std::string::npos) << joined << ": " << error;
+      EXPECT_EQ(error.find('\n'), std::string::npos) << joined << ": " << error;
     }
   }
 }
@@ -75,8 +96,9 @@ TEST(StationOptions, HelpNamesTheFilesTheEnvironmentAndTheExitStatuses) {
   const std::string help = HelpText("station");
   for (const char* text :
        {"--json FILE", "--package PATH", "ZUDP2.ini", "station_log.txt", "TR52_PORT_TABLE",
-        "\"Emergency Reset\"", "Protocol time-outs keep their values", "  0    ", "  1    ",
-        "  2    ", "  3    ", "  4    ", "  130  "})
+        "$XDG_CONFIG_HOME/tr52", "$XDG_STATE_HOME/tr52", "--udev-rule PORT", "\"Emergency Reset\"",
+        "Protocol time-outs keep their values", "  0    ", "  1    ", "  2    ", "  3    ",
+        "  4    ", "  130  "})
     EXPECT_NE(help.find(text), std::string::npos) << text;
   // The log is named after the program it runs in.
   EXPECT_NE(HelpText("host.bin").find("host_log.txt"), std::string::npos);

@@ -2,7 +2,9 @@
 # Checks the phones' udev rule: runs `udevadm test` on scripted device trees (umockdev) with the
 # rule installed in a private mount namespace, and compares the properties, group and mode the
 # rule gives each port with the expected ones, one row per device.
-#   rule_check.sh RULE_FILE
+#   rule_check.sh RULE_FILE [ROWS_FILE]
+# ROWS_FILE holds the rows instead of the ones below (the shipped rule's), one per line:
+# "VENDOR PRODUCT INTERFACE|NAME or -|ModemManager ignore or -|yes or no"; '#' lines are skipped.
 # The namespace brings everything udevadm reads with it: an empty /run and an empty
 # /etc/udev/rules.d holding only the rule under test, so neither a rule installed on this
 # machine (an older copy of ours in /etc wins over any other) nor the state of a udev daemon
@@ -13,6 +15,7 @@
 set -uo pipefail
 
 rule=$1
+rows_file=${2:-}
 name=$(basename "$rule")
 installed=/etc/udev/rules.d/$name
 skip() { echo "SKIP: $*"; exit 77; }
@@ -88,6 +91,9 @@ rows=(
   "ffff fff2 2|-|-|no"
   "0aaa 0001 0|-|-|no"
 )
+if [ -n "$rows_file" ]; then
+  mapfile -t rows < <(grep -v -e '^#' -e '^$' "$rows_file")
+fi
 for row in "${rows[@]}"; do
   IFS='|' read -r ids want_name want_mm want_access <<<"$row"
   # shellcheck disable=SC2086
