@@ -74,21 +74,6 @@ int RedetectNormalMode(StepContext& ctx, uint8_t& mode) {
   return 0;
 }
 
-// After the switch into download mode the phone reboots and its port comes back under the same
-// number: up to ten tries one pause apart, then the phone is detected in download mode.
-int ReacquireInDownloadMode(StepContext& ctx, uint8_t& mode) {
-  for (int attempt = 1; attempt <= kReacquireTries; ++attempt) {
-    if (ctx.link->Open(ctx.port)) {
-      mode = BOOT_DLOAD;
-      return GetBootingMode(ctx, mode);
-    }
-    if (attempt == kReacquireTries) break;
-    RetryPause(ctx, kReacquirePauseMs);
-  }
-  Log("[COM%d] Port _DloadMode Open Fail[%d]", ctx.port, ctx.port);
-  return kResultOpenPort;
-}
-
 // EFS GANG and EFS GANG APPS go the pipelined way when the phone takes it.
 int WriteEfsImage(StepContext& ctx, int imageType) {
   return ctx.dload->CommMode() == kCommModePipelined ? AsyncWrite(ctx, imageType)
@@ -111,6 +96,19 @@ int RestoreCalibrationAndReset(StepContext& ctx, uint8_t mode) {
 }
 
 }  // namespace
+
+int ReacquireInDownloadMode(StepContext& ctx, uint8_t& mode) {
+  for (int attempt = 1; attempt <= kReacquireTries; ++attempt) {
+    if (ctx.link->Open(ctx.port)) {
+      mode = BOOT_DLOAD;
+      return GetBootingMode(ctx, mode);
+    }
+    if (attempt == kReacquireTries) break;
+    RetryPause(ctx, kReacquirePauseMs);
+  }
+  Log("[COM%d] Port _DloadMode Open Fail[%d]", ctx.port, ctx.port);
+  return kResultOpenPort;
+}
 
 int RunFlashBlock(StepContext& ctx) {
   RETURN_IF_FAILED(kStepPartitionTable, PreNandDownload(ctx));

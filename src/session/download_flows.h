@@ -3,6 +3,8 @@
 // otherwise.
 #pragma once
 
+#include <cstdint>
+
 #include "session/step_context.h"
 
 namespace tr52 {
@@ -15,6 +17,10 @@ int RunNormalFlow(StepContext& ctx);
 int RunEmergencyFlow(StepContext& ctx);
 // The flash writes of both flows, from the partition table to the reset and its wait.
 int RunFlashBlock(StepContext& ctx);
+// After the switch into download mode the phone reboots and its port comes back under the same
+// number: up to ten tries to open it, one pause apart, then the phone is detected in download
+// mode (`mode` is set). kResultOpenPort when the port never came back.
+int ReacquireInDownloadMode(StepContext& ctx, uint8_t& mode);
 
 // The flow that ctx.flowType selects; kResultNoSuchFlow for any other value.
 int RunDownloadFlow(StepContext& ctx);

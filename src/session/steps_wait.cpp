@@ -55,6 +55,8 @@ int WaitSeconds(const StepContext& ctx, uint8_t port, int seconds) {
 }
 
 void Wait(const StepContext& ctx, const NamedWait& wait) {
+  // Said before it starts, so that a minute without a line in the log has its reason there.
+  Log("[COM%d] Wait \"%s\" (%d s)", ctx.port, wait.name, wait.seconds);
   WaitSeconds(ctx, ctx.port, wait.seconds);
 }
 

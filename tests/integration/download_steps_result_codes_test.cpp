@@ -1,7 +1,8 @@
 // The result codes that only other options or image masks than the plug-in's own reach, step by
 // step against a virtual phone: EFS erase, an image the mask selects but the store never
 // loaded, the media and module folders and merge files, and the NV backup to a file with its
-// restore.
+// restore. Also the steps' second tries and pauses (partition table, folder removal, the port
+// coming back in download mode) and which calibration items the calibration backup needs.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/messages.h"
@@ -16,12 +19,14 @@
 #include "link/phone_link.h"
 #include "package/image_store.h"
 #include "phonedata/efs2_image_writer.h"
+#include "session/download_flows.h"
 #include "session/download_steps.h"
 #include "session/step_runner.h"
 #include "support/log_capture.h"
 #include "support/scoped_clock.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "support/test_pattern.h"
 #include "vphone/scenario.h"
 #include "vphone/scripted_responder.h"
 #include "vphone/virtual_phone.h"
@@ -58,6 +63,30 @@ struct StepCase {
   RefusedRemoval refused = {};
   bool nothingSent = false;           // the phone must not have seen a single request
   const char* removedFile = nullptr;  // a phone file that must be gone afterwards
+  uint16_t nvErased = 0;              // an NV item the phone does not hold (0: none)
+  bool phoneGone = false;             // the phone's port is gone before the step starts
+  int requestsOf = -1;                // a command byte whose requests are counted (-1: none)
+  uint64_t requests = 0;              // how many of them the phone must have seen
+  int64_t pausedMs = -1;              // what the step slept on the clock (-1: not checked)
+};
+
+// The process clock 20 times fast, tallying what the test's own thread sleeps on it. Not faster:
+// a 3 s answer time-out must stay long enough for a loaded machine's phone thread to answer.
+class PauseTally : public ScaledClock {
+ public:
+  PauseTally() : ScaledClock(20), owner_(std::this_thread::get_id()) { SetClock(this); }
+  ~PauseTally() override { SetClock(nullptr); }
+  PauseTally(const PauseTally&) = delete;
+  PauseTally& operator=(const PauseTally&) = delete;
+  void SleepMs(uint64_t ms) override {
+    if (std::this_thread::get_id() == owner_) slept_ += ms;
+    ScaledClock::SleepMs(ms);
+  }
+  int64_t TakeSlept() { return static_cast<int64_t>(std::exchange(slept_, 0)); }
+
+ private:
+  std::thread::id owner_;
+  uint64_t slept_ = 0;  // the owner's thread only
 };
 
 std::string WithCom(std::string line, int com) {
@@ -97,17 +126,25 @@ void LoadMergeFile(tr52test::TempDir& dir, int type, uint32_t kind, const std::s
 class StepResultCodes : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Only the merge files are in the store: every other slot stays unloaded.
+    // Only the merge files and the partition table are in the store: every other slot stays
+    // unloaded.
     ResetImageStoreForTesting();
     LoadMergeFile(work_, IMAGE_MEDIA, kEfs2KindMedia, "/VIZED/Common/");
     LoadMergeFile(work_, IMAGE_MODULE, kEfs2KindModule, "/brew/");
+    const std::vector<uint8_t> table = tr52test::Pattern(300, 8);
+    const std::string path = work_.File("partition.bin");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(table.data()),
+               static_cast<std::streamsize>(table.size()));
+    SetImagePath(IMAGE_PARTITION_TBL, path);
+    ASSERT_TRUE(LoadImage(IMAGE_PARTITION_TBL));
   }
   void TearDown() override { ResetImageStoreForTesting(); }
 
   tr52test::TempDir ports_;
   tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", ports_.Path()};  // restored after the test
   tr52test::TempDir work_;
-  tr52test::ScopedClock clock_{200};
+  PauseTally clock_;
 };
 
 TEST_F(StepResultCodes, OptionsAndMasksBeyondThePluginsReachTheirCodes) {
@@ -139,6 +176,13 @@ TEST_F(StepResultCodes, OptionsAndMasksBeyondThePluginsReachTheirCodes) {
     const int backedUp = NvBackup(ctx, work + "/nv_backup.nv2");
     EXPECT_EQ(backedUp, 0) << "the backup before the restore";
     return backedUp != 0 ? backedUp : NV_Restore(ctx, nullptr);
+  };
+  const auto partitionTable = [](StepContext& ctx, const std::string&) {
+    return PreNandDownload(ctx);
+  };
+  const auto reacquire = [](StepContext& ctx, const std::string&) {
+    uint8_t mode = BOOT_UNKNOWN;
+    return ReacquireInDownloadMode(ctx, mode);
   };
   // Few NV items, so that a full backup stays short.
   const std::string fewItems = "diag.nv_ranges = 0 20 9001 9006\n";
@@ -235,6 +279,64 @@ TEST_F(StepResultCodes, OptionsAndMasksBeyondThePluginsReachTheirCodes) {
        .scenario = fewItems + "phone.silent_cmd = 0x27",
        .options = OPT_NV_BACKUP_FILE | OPT_NV_RESTORE,
        .step = backupThenRestore},
+      // The link sends a refused request three times; then the override goes once.
+      {.code = 0,
+       .why = "partition table refused without override, taken with it",
+       .start = kDload,
+       .scenario = "nand.partition_mismatch = true",
+       .step = partitionTable,
+       .requestsOf = 0x40,
+       .requests = 4},
+      {.code = 6,
+       .why = "port never back in download mode: ten tries, a second apart",
+       .start = kDload,
+       .step = reacquire,
+       .logLine = "[COM%d] Port _DloadMode Open Fail[%d]",
+       .phoneGone = true,
+       .pausedMs = 9000},
+      // The calibration backup needs the four calibration items; the calibration date (571) is
+      // only logged.
+      {.code = 0,
+       .why = "calibration backup with every item",
+       .options = OPT_CNV_BACKUP,
+       .step = backup,
+       .requestsOf = 0x80,
+       .requests = 1},
+      {.code = 3005,
+       .why = "calibration backup asked for without a calibration date (this phone refuses it)",
+       .options = OPT_CNV_BACKUP,
+       .step = backup,
+       .nvErased = 571,
+       .requestsOf = 0x80,
+       .requests = 1},
+      {.code = 0,
+       .why = "no calibration backup without item 114",
+       .options = OPT_CNV_BACKUP,
+       .step = backup,
+       .nvErased = 114,
+       .requestsOf = 0x80,
+       .requests = 0},
+      {.code = 0,
+       .why = "no calibration backup without item 2010",
+       .options = OPT_CNV_BACKUP,
+       .step = backup,
+       .nvErased = 2010,
+       .requestsOf = 0x80,
+       .requests = 0},
+      {.code = 0,
+       .why = "no calibration backup without item 5059",
+       .options = OPT_CNV_BACKUP,
+       .step = backup,
+       .nvErased = 5059,
+       .requestsOf = 0x80,
+       .requests = 0},
+      {.code = 0,
+       .why = "no calibration backup without item 5459",
+       .options = OPT_CNV_BACKUP,
+       .step = backup,
+       .nvErased = 5459,
+       .requestsOf = 0x80,
+       .requests = 0},
   };
 
   int com = 50;
@@ -250,6 +352,7 @@ TEST_F(StepResultCodes, OptionsAndMasksBeyondThePluginsReachTheirCodes) {
     options.scenario = vphone::ParseScenario(c.scenario);
     vphone::VirtualPhone phone(options);
     if (c.refused.file != nullptr) phone.Script().Add(RefuseRemoval(c.refused));
+    if (c.nvErased != 0) phone.Nv().Erase(c.nvErased);
     std::string error;
     ASSERT_TRUE(phone.Start(&error)) << error;
 
@@ -257,10 +360,21 @@ TEST_F(StepResultCodes, OptionsAndMasksBeyondThePluginsReachTheirCodes) {
     runner.Configure(1, nullptr, WM_DOWNLOAD_STEP, c.imageMask, c.options,
                      static_cast<uint8_t>(com));
     runner.SetBootMode(c.bootMode);
-    ASSERT_TRUE(runner.Link()->Open(static_cast<uint8_t>(com)));
-    runner.Link()->SetProtocolMode(c.start == kDload ? MODE_DLOAD : MODE_DIAG);
+    if (c.phoneGone) {
+      phone.Stop();
+    } else {
+      ASSERT_TRUE(runner.Link()->Open(static_cast<uint8_t>(com)));
+      runner.Link()->SetProtocolMode(c.start == kDload ? MODE_DLOAD : MODE_DIAG);
+    }
 
+    clock_.TakeSlept();
     EXPECT_EQ(c.step(runner.Context(), rowDir.Path()), c.code);
+    if (c.pausedMs >= 0) {
+      EXPECT_EQ(clock_.TakeSlept(), c.pausedMs);
+    }
+    if (c.requestsOf >= 0) {
+      EXPECT_EQ(phone.RequestsSeen(static_cast<uint8_t>(c.requestsOf)), c.requests);
+    }
     if (c.logLine != nullptr) {
       EXPECT_TRUE(log.Has(ToCp949(WithCom(c.logLine, com)))) << c.logLine;
     }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/crc16.h"
@@ -139,6 +140,40 @@ TEST(FrameScan, BlockPathsMatchBytewiseOnEveryPrefixAndAlignment) {
                   FindByteBytewise(in.get(), len, kFrameEscape));
       }
     }
+}
+
+// A frame kept near the end of the rx buffer has less room than bytes: the unescape writes
+// what fits and not one byte more, and says it did not finish.
+TEST(FrameScan, UnescapeStopsAtTheRoom) {
+  struct Row {
+    const char* why;
+    Bytes in;
+    size_t room;
+    bool ok;
+    Bytes out;
+  };
+  const Row rows[] = {
+      {"plain bytes beyond the room", {1, 2, 3, 4, 5}, 3, false, {1, 2, 3}},
+      {"escape pair beyond the room", {1, 2, 0x7D, 0x5E, 4}, 3, false, {1, 2, 0x7E}},
+      {"escape pair as the last byte that fits", {1, 2, 0x7D, 0x5E}, 3, true, {1, 2, 0x7E}},
+      {"escape as the last input byte", {1, 2, 0x7D}, 5, false, {1, 2}},
+      {"no room", {1}, 0, false, {}},
+  };
+  constexpr uint8_t kUntouched = 0xEE;
+  using Unescape = bool (*)(const uint8_t*, size_t, uint8_t*, size_t, size_t*);
+  for (const auto& [name, unescape] : {std::pair<const char*, Unescape>{"native", UnescapeBody},
+                                       {"bytewise", UnescapeBodyBytewise}}) {
+    for (const Row& r : rows) {
+      SCOPED_TRACE(std::string(name) + ": " + r.why);
+      Bytes out(r.room + 8, kUntouched);
+      size_t written = 99;
+      EXPECT_EQ(unescape(r.in.data(), r.in.size(), out.data(), r.room, &written), r.ok);
+      ASSERT_EQ(written, r.out.size());
+      EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<long>(written)), r.out);
+      EXPECT_EQ(Bytes(out.begin() + static_cast<long>(r.room), out.end()), Bytes(8, kUntouched))
+          << "written past the room";
+    }
+  }
 }
 
 TEST(FrameScan, FeedBytesDelimitsAsFeed) {

@@ -227,6 +227,16 @@ TEST_F(DzArchiveOpenTest, CountBeyondTheTableTakesOnlyTheEntriesThatFit) {
   SetTable(negative);
   ASSERT_TRUE(Reopen()) << archive_.LastError();
   EXPECT_TRUE(archive_.Entries().empty());
+
+  // Four bytes too many before the size word: they and the size word make no entry.
+  auto uneven = DzMakeTable({{3, entries_[0].offset}});
+  StoreU32le(uneven.data(), 100);
+  uneven.insert(uneven.end() - 4, {0xAA, 0xAA, 0xAA, 0xAA});
+  StoreU32le(uneven.data() + uneven.size() - 4, static_cast<uint32_t>(uneven.size()));
+  SetTable(uneven);
+  ASSERT_TRUE(Reopen()) << archive_.LastError();
+  ASSERT_EQ(archive_.Entries().size(), 1u);
+  EXPECT_EQ(archive_.Entries()[0].key, 3u);
 }
 
 TEST_F(DzArchiveOpenTest, MainHeaderChecksInOrder) {

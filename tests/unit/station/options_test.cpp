@@ -119,6 +119,28 @@ TEST(StationOptions, HistoryOptionsTakeTheirValues) {
   }
 }
 
+TEST(StationOptions, PortListsTakeNumbersAndRanges) {
+  struct Row {
+    const char* text;
+    std::vector<int> ports;  // empty: refused
+    const char* error;
+  };
+  const Row rows[] = {
+      {"5", {5}, ""},
+      {"5-5", {5}, ""},
+      {"COM7,5-6,6", {5, 6, 7}, ""},
+      {"6-5", {}, "bad port range '6-5' (first is greater than last)"},
+      {"256", {}, "bad port '256' (expected a number 0..255)"},
+      {"", {}, "empty port list"},
+  };
+  for (const Row& r : rows) {
+    std::string error;
+    const auto ports = ParsePortList(r.text, error);
+    EXPECT_EQ(ports.value_or(std::vector<int>{}), r.ports) << r.text;
+    EXPECT_EQ(error, r.error) << r.text;
+  }
+}
+
 TEST(StationOptions, HelpNamesTheFilesTheEnvironmentAndTheExitStatuses) {
   const std::string help = HelpText("station");
   for (const char* text :
