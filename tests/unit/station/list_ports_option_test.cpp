@@ -1,6 +1,8 @@
 // The station's --list-ports option: a flag of its own, needing nothing else.
 #include <gtest/gtest.h>
 
+#include "parse_args.h"
+
 #include "core/options.h"
 
 namespace station {
@@ -18,12 +20,8 @@ TEST(StationListPortsOption, IsAFlagThatNeedsNoOtherOption) {
       {{"--list-port"}, false, false},
   };
   for (const auto& row : rows) {
-    std::vector<std::string> args = row.args;
-    args.insert(args.begin(), "station");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
     std::string error;
-    const auto options = ParseOptions(static_cast<int>(argv.size()), argv.data(), error);
+    const auto options = ParseArgs(row.args, error);
     ASSERT_EQ(options.has_value(), row.accepted) << row.args[0] << ": " << error;
     if (options) {
       EXPECT_EQ(options->listPorts, row.listPorts) << row.args[0];

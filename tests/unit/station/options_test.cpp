@@ -3,15 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "parse_args.h"
+
 namespace station {
 namespace {
-
-std::optional<Options> Parse(std::vector<std::string> args, std::string& error) {
-  args.insert(args.begin(), "station");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  return ParseOptions(static_cast<int>(argv.size()), argv.data(), error);
-}
 
 // What each option takes, and every refusal in one line whichever part of the parser finds it.
 TEST(StationOptions, ParsedOrRefusedInOneLine) {
@@ -52,7 +47,7 @@ TEST(StationOptions, ParsedOrRefusedInOneLine) {
   };
   for (const auto& row : rows) {
     std::string error;
-    const auto options = Parse(row.args, error);
+    const auto options = ParseArgs(row.args, error);
     std::string joined;
     for (const auto& a : row.args) joined += a + " ";
     if (row.errorContains.empty()) {
@@ -105,7 +100,7 @@ TEST(StationOptions, HistoryOptionsTakeTheirValues) {
     std::string error;
     std::string joined;
     for (const auto& a : row.args) joined += a + " ";
-    const auto options = Parse(row.args, error);
+    const auto options = ParseArgs(row.args, error);
     if (row.errorContains.empty()) {
       ASSERT_TRUE(options) << joined << error;
       EXPECT_EQ(options->historyPath, row.path) << joined;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "parse_args.h"
+
 namespace station {
 namespace {
 
@@ -39,12 +41,8 @@ TEST(StationUiChoice, OptionsAndSurroundingsNameTheFrontEnd) {
       {{"--ports", "5", "--ui", "desktop", "--plain"}, desk, std::nullopt, "--plain and --ui"},
   };
   for (const Row& row : rows) {
-    std::vector<std::string> args = row.args;
-    args.insert(args.begin(), "station");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
     std::string error;
-    const auto options = ParseOptions(static_cast<int>(argv.size()), argv.data(), error);
+    const auto options = ParseArgs(row.args, error);
     std::string joined;
     for (const auto& a : row.args) joined += a + " ";
     if (!row.ui) {
