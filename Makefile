@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets. Every target installs what it needs first.
-.PHONY: all bootstrap build test demo soak asan tsan fuzz fuzz-targets fuzz-seeds bench format \
+.PHONY: all bootstrap build test demo soak asan asan-build tsan fuzz fuzz-targets fuzz-seeds bench format \
 	format-check clean install-udev install package package-check mutate
 
 JOBS ?= $(shell nproc)
@@ -52,10 +52,13 @@ mutate: bootstrap
 	cmake --preset debug >/dev/null
 	python3 scripts/mutate --jobs $(JOBS) $(MUTATE_ARGS)
 
-asan: bootstrap
+asan: asan-build
+	ctest --preset asan-ubsan
+
+# The ASan + UBSan tree without running it (CI runs its suite through scripts/fresh-host-tests).
+asan-build: bootstrap
 	cmake --preset asan-ubsan >/dev/null
 	cmake --build --preset asan-ubsan -j $(JOBS)
-	ctest --preset asan-ubsan
 
 tsan: bootstrap
 	cmake --preset tsan >/dev/null
