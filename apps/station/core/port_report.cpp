@@ -7,14 +7,14 @@ namespace station {
 PortReport MakePortReport(const PortSlot& slot) {
   PortReport report;
   report.com = slot.port;
-  report.downloads = static_cast<int>(slot.sessions.size());
-  if (slot.sessions.empty()) {
+  report.downloads = slot.sessions.Count();
+  if (slot.sessions.Empty()) {
     report.outcome = slot.connectEverFailed ? PortOutcome::Failed : PortOutcome::Unfinished;
     report.detail =
         slot.connectEverFailed ? "the phone's port could not be opened" : "no phone appeared";
     return report;
   }
-  const SessionRecord& session = slot.sessions.back();
+  const SessionRecord& session = slot.sessions.Last();
   if (session.refused) {
     report.outcome = PortOutcome::Failed;
     report.detail = "the plug-in opened no progress pane";

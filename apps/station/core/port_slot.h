@@ -28,6 +28,31 @@ struct SessionRecord {
   std::string historyUid;  // its row in the history; empty with the history off
 };
 
+// The downloads of one port: the last one in full (the report, the summary and the history
+// read it), the ones before it only counted, so that a station serving phones all day keeps
+// the same memory however many it has served.
+class PortSessions {
+ public:
+  // A new download; the one before it (ended by now) is folded into the counts.
+  SessionRecord& Start(SteadyTime started);
+
+  bool Empty() const { return !last_; }
+  int Count() const { return earlier_ + (last_ ? 1 : 0); }
+  int Succeeded() const;       // downloads whose result word was 1
+  bool AnyFailed() const;      // refused, or a result other than 1
+  bool AnyUnfinished() const;  // started, neither refused nor given a result
+  // The last download; only when !Empty().
+  SessionRecord& Last() { return *last_; }
+  const SessionRecord& Last() const { return *last_; }
+
+ private:
+  std::optional<SessionRecord> last_;
+  int earlier_ = 0;
+  int earlierSucceeded_ = 0;
+  bool earlierFailed_ = false;
+  bool earlierUnfinished_ = false;
+};
+
 enum class PortState {
   Waiting,    // armed: the next phone that appears is downloaded
   Running,    // pane open, download under way
@@ -46,14 +71,12 @@ struct PortSlot {
   PortState state = PortState::Waiting;
   std::unique_ptr<win::CWnd> window;  // the pane's parent, handed to the plug-in
   PaneView view;
-  std::vector<SessionRecord> sessions;
+  PortSessions sessions;
   bool connectFailureShown = false;  // IsConnected failures are shown once per appearance
   bool connectEverFailed = false;
   bool enumErrorShown = false;  // enumeration errors are shown once while they last
   bool closePending = false;    // result in, CloseProgress due in the main loop
   SteadyTime rebootDeadline{};
-
-  bool HasResult() const { return !sessions.empty() && sessions.back().hasResult; }
 };
 
 // Describes a result word for people, with the download's result code and its name:

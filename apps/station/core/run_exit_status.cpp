@@ -8,12 +8,10 @@ int RunExitStatus(const std::deque<PortSlot>& slots, bool batch, bool timedOut, 
   bool failed = false;
   bool unfinished = false;
   for (const auto& slot : slots) {
-    for (const auto& s : slot.sessions) {
-      if (s.refused || (s.hasResult && s.result != 1)) failed = true;
-      if (!s.refused && !s.hasResult) unfinished = true;
-    }
+    failed = failed || slot.sessions.AnyFailed();
+    unfinished = unfinished || slot.sessions.AnyUnfinished();
     // No phone at all only matters in batch mode, where every port is expected to be served.
-    if (slot.sessions.empty() && batch) {
+    if (slot.sessions.Empty() && batch) {
       if (slot.connectEverFailed)
         failed = true;
       else

@@ -121,7 +121,7 @@ void Station::PollPort(PortSlot& slot, bool present) {
     case PortState::Finished:
       if (!present) {
         Out().Line(slot.name, "phone gone");
-        const bool ok = slot.sessions.back().result == 1;
+        const bool ok = slot.sessions.Last().result == 1;
         ClosePane(slot);
         if (ok) {
           // The phone was reset at the end of its download and comes back on its own: that is
@@ -176,14 +176,12 @@ void Station::StartDownload(PortSlot& slot) {
   slot.connectFailureShown = false;
   Out().Line(slot.name, "phone connected");
   slot.view.Reset();
-  SessionRecord record;
-  record.started = Clock::now();
-  slot.sessions.push_back(record);
+  slot.sessions.Start(Clock::now());
   if (history_) history_->Started(slot);
   if (ops_.OpenProgress(slot.window.get(), slot.port, 0) != 1) {
     // The plug-in keeps the session it registered; nothing the host can release.
     Out().Line(slot.name, "FAILED: the plug-in could not open the progress pane");
-    auto& session = slot.sessions.back();
+    auto& session = slot.sessions.Last();
     session.refused = true;
     session.ended = Clock::now();
     if (history_) history_->Ended(slot);
@@ -202,7 +200,7 @@ void Station::OnResult(PortSlot& slot, win::WPARAM wParam) {
   }
   // Everything the pane showed before the result comes first.
   slot.view.Refresh(slot.window->m_hWnd);
-  auto& session = slot.sessions.back();
+  auto& session = slot.sessions.Last();
   session.hasResult = true;
   session.result = result;
   session.ended = Clock::now();
@@ -349,30 +347,28 @@ int Station::End(StopControl& stop) {
 void Station::PrintSummary(bool timedOut, bool interrupted) const {
   int ok = 0;
   for (const auto& slot : slots_)
-    if (!slot.sessions.empty() && slot.sessions.back().hasResult &&
-        slot.sessions.back().result == 1)
+    if (!slot.sessions.Empty() && slot.sessions.Last().hasResult &&
+        slot.sessions.Last().result == 1)
       ++ok;
   Out().Line("station", "summary: " + std::to_string(ok) + " of " + std::to_string(slots_.size()) +
                             " port(s) succeeded" + (timedOut ? " (time limit reached)" : "") +
                             (interrupted ? " (interrupted)" : ""));
   for (const auto& slot : slots_) {
     std::string text;
-    if (slot.sessions.empty()) {
+    if (slot.sessions.Empty()) {
       text = slot.connectEverFailed ? "FAILED (the phone's port could not be opened)"
                                     : "no phone appeared";
-    } else if (slot.sessions.back().refused) {
+    } else if (slot.sessions.Last().refused) {
       text = "FAILED (no progress pane)";
-    } else if (!slot.sessions.back().hasResult) {
+    } else if (!slot.sessions.Last().hasResult) {
       text = "still downloading, no result";
     } else {
-      const auto& s = slot.sessions.back();
+      const auto& s = slot.sessions.Last();
       text = DescribeResult(s.result) + " in " + Fixed1(Seconds(s.ended - s.started)) + " s";
     }
-    if (slot.sessions.size() > 1) {
-      const auto good = std::count_if(slot.sessions.begin(), slot.sessions.end(),
-                                      [](const SessionRecord& s) { return s.result == 1; });
-      text += " (last of " + std::to_string(slot.sessions.size()) + " phones, " +
-              std::to_string(good) + " OK)";
+    if (slot.sessions.Count() > 1) {
+      text += " (last of " + std::to_string(slot.sessions.Count()) + " phones, " +
+              std::to_string(slot.sessions.Succeeded()) + " OK)";
     }
     Out().Line("station", "  " + slot.name + ": " + text);
   }

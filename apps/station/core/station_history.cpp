@@ -131,8 +131,8 @@ void StationHistory::ShowPorts(const std::vector<int>& ports) {
 }
 
 void StationHistory::Started(PortSlot& slot) {
-  if (!recorder_ || slot.sessions.empty()) return;
-  slot.sessions.back().historyUid =
+  if (!recorder_ || slot.sessions.Empty()) return;
+  slot.sessions.Last().historyUid =
       recorder_->Started(slot.port, [this, name = slot.name](const auto& now, const auto& prev) {
         const std::string text = PreviousDownloadText(now, prev);
         if (!text.empty()) Out().Line(name, text);
@@ -144,8 +144,8 @@ void StationHistory::Started(PortSlot& slot) {
 }
 
 void StationHistory::Ended(const PortSlot& slot) {
-  if (!recorder_ || slot.sessions.empty()) return;
-  const SessionRecord& session = slot.sessions.back();
+  if (!recorder_ || slot.sessions.Empty()) return;
+  const SessionRecord& session = slot.sessions.Last();
   if (session.historyUid.empty()) return;
   history::DownloadEnd end;
   if (session.hasResult) {

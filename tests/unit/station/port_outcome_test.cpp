@@ -31,7 +31,14 @@ SessionRecord Session(Download d) {
 
 PortSlot Slot(int com, std::vector<Download> downloads, bool connectFailed = false) {
   PortSlot slot(com);
-  for (Download d : downloads) slot.sessions.push_back(Session(d));
+  int n = 0;
+  for (Download d : downloads) {
+    SessionRecord& s = slot.sessions.Start({});
+    s = Session(d);
+    // Each download's record names its phone; only the last one's reaches the report.
+    s.record = tr52::DownloadRecord{};
+    s.record->facts.model = "phone " + std::to_string(++n);
+  }
   slot.connectEverFailed = connectFailed;
   return slot;
 }
@@ -162,11 +169,6 @@ TEST(PortOutcome, ReportOfAPortNamesItsResultAndCarriesTheRecordOfItsLastDownloa
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     PortSlot slot = Slot(5, row.downloads, row.connectFailed);
-    // Each download's record names its phone; only the last one's reaches the report.
-    for (size_t i = 0; i < slot.sessions.size(); ++i) {
-      slot.sessions[i].record = tr52::DownloadRecord{};
-      slot.sessions[i].record->facts.model = "phone " + std::to_string(i + 1);
-    }
     const PortReport r = MakePortReport(slot);
     EXPECT_EQ(r.com, 5);
     EXPECT_EQ(r.outcome, row.outcome);

@@ -80,14 +80,15 @@ TEST(StationHistory, APortsDownloadsAreRowsAndItsLastOneIsOnTheBoard) {
         std::make_unique<history::HistoryRecorder>(settings, [](const std::string&) {}), ports);
   };
   PortSlot slot(5);
+  std::vector<std::string> uids;  // of the three downloads, in order
   {
     auto history = open({5});
     for (unsigned word : {1u, 1015u}) {  // a success, then a failure with its code
-      slot.sessions.emplace_back();
-      slot.sessions.back().started = std::chrono::steady_clock::now();
+      slot.sessions.Start(std::chrono::steady_clock::now());
       history->Started(slot);
-      EXPECT_EQ(slot.sessions.back().historyUid.size(), 32u);
-      auto& session = slot.sessions.back();
+      auto& session = slot.sessions.Last();
+      EXPECT_EQ(session.historyUid.size(), 32u);
+      uids.push_back(session.historyUid);
       session.hasResult = true;
       session.result = word;
       session.ended = session.started + std::chrono::milliseconds(2500);
@@ -96,20 +97,21 @@ TEST(StationHistory, APortsDownloadsAreRowsAndItsLastOneIsOnTheBoard) {
     }
     EXPECT_EQ(history->Board().Label("COM5").rfind("last: FAILED 1015 ", 0), 0u)
         << history->Board().Label("COM5");
-    slot.sessions.emplace_back();  // a third, left unfinished
+    slot.sessions.Start(std::chrono::steady_clock::now());  // a third, left unfinished
     history->Started(slot);
+    uids.push_back(slot.sessions.Last().historyUid);
   }
   history::HistoryStore store(path, history::StoreOptions{.mustExist = true});
   std::map<std::string, DownloadRow> rows;  // by uid: they may start in the same millisecond
   for (auto& row : store.Query({})) rows[row.uid] = row;
   ASSERT_EQ(rows.size(), 3u);
-  const DownloadRow& first = rows[slot.sessions[0].historyUid];
+  const DownloadRow& first = rows[uids[0]];
   EXPECT_EQ(first.result, 1010);  // the plug-in's record wins over the message word
   EXPECT_EQ(first.model, "TR52");
-  const DownloadRow& second = rows[slot.sessions[1].historyUid];
+  const DownloadRow& second = rows[uids[1]];
   EXPECT_EQ(second.result, 1015);
   EXPECT_EQ(second.seconds, 2.5);
-  EXPECT_EQ(history::OutcomeOf(rows[slot.sessions[2].historyUid]), history::Outcome::kUnfinished);
+  EXPECT_EQ(history::OutcomeOf(rows[uids[2]]), history::Outcome::kUnfinished);
 
   // A station started again shows each port's last download at once.
   auto again = open({5, 6});
