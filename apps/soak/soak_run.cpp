@@ -311,6 +311,10 @@ int RunSoak(const SoakOptions& o) {
 
   CheckHistory(historyFile.string(), round.Station().Pid(), round.Started(), problems);
 
+  // The stop round's station starts a new log in the same folder: the main round's is moved
+  // aside first, so that a kept work folder still tells what went wrong there.
+  std::error_code moved;
+  fs::rename(bin / "station_log.txt", work / "main_round_log.txt", moved);
   RunStopRound(withHistory, plan, paths, problems);
 
   // A sanitizer build of the station reports what it found on its standard error.
