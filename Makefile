@@ -60,9 +60,10 @@ asan-build: bootstrap
 	cmake --preset asan-ubsan >/dev/null
 	cmake --build --preset asan-ubsan -j $(JOBS)
 
+# Only the programs the threaded tests run are built (target threads_tests).
 tsan: bootstrap
 	cmake --preset tsan >/dev/null
-	cmake --build --preset tsan -j $(JOBS)
+	cmake --build --preset tsan -j $(JOBS) --target threads_tests
 	ctest --preset tsan
 
 # Everything under clang with libFuzzer, ASan and UBSan, then one pass of each fuzz program over

@@ -31,6 +31,9 @@ function(tr52_unit_tests name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS "${ARG_LABELS}")
+  if("threads" IN_LIST ARG_LABELS)
+    set_property(GLOBAL APPEND PROPERTY TR52_THREADS_TESTS ${name})
+  endif()
 endfunction()
 
 # Installed, the programs live in <prefix>/bin and the plug-in with the window layer in the
