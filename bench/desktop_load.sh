@@ -2,8 +2,8 @@
 # Memory and CPU of the desktop station, idle and with 16 panes updating, on a virtual X server:
 # /usr/bin/time -v over the whole station process (its window, the plug-in's download threads
 # and the history's writer), beside the same downloads shown as plain lines. The X server's own
-# CPU time in the same run is printed too: with GTK's cairo renderer on X the server rasterises
-# what the window draws, so that is where the rest of the window's cost goes.
+# CPU time in the same run is printed too: the station draws the window's pictures and hands
+# them to the server, which puts them on the screen, a cost outside the station's process.
 #
 #   bench/desktop_load.sh [BIN] [--rate BYTES_PER_S] [--only REGEX]
 #
