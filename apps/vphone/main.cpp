@@ -32,6 +32,8 @@ const char kUsage[] =
     "  --answer-latency-us N  write every answer N microseconds after it was made, like a\n"
     "                         USB serial line's turnaround (default 0; overrides the\n"
     "                         scenario's phone.answer_latency_us)\n"
+    "  --link-bytes-per-s N   carry at most N bytes a second each way, as a real phone's\n"
+    "                         line does (default 0: as fast as the pseudo-terminal goes)\n"
     "  --state-out FILE       write the phone's state (modes, counters, NV, flash with a\n"
     "                         SHA-256 per image) to FILE on exit\n"
     "  --trace                print every request, answer and port change\n"
@@ -97,6 +99,11 @@ int main(int argc, char** argv) {
       if (!n || *n < 0 || *n > 10000000) return Fail("--answer-latency-us out of range: " + v);
       options.answerLatencyUs = static_cast<uint32_t>(*n);
       haveLatency = true;
+    } else if (arg == "--link-bytes-per-s") {
+      if (!value(v)) return Fail("--link-bytes-per-s needs a number");
+      auto n = vphone::ParseInt(v);
+      if (!n || *n < 0 || *n > 1000000000) return Fail("--link-bytes-per-s out of range: " + v);
+      options.linkBytesPerSecond = static_cast<uint64_t>(*n);
     } else if (arg == "--trace") {
       options.trace = [](const std::string& line) { std::cout << line << std::endl; };
     } else if (arg == "--state-out") {

@@ -40,6 +40,8 @@ VirtualPhone::VirtualPhone(PhoneOptions options)
     : options_(std::move(options)),
       ctx_(flash_),
       script_(std::make_shared<ScriptedResponder>()),
+      inPace_(options_.linkBytesPerSecond),
+      outPace_(options_.linkBytesPerSecond),
       mode_(options_.startMode) {
   own_.push_back(std::make_shared<NvResponder>(nv_));
   auto cnv = std::make_shared<CnvResponder>(nv_, &efs_);
@@ -216,8 +218,11 @@ void VirtualPhone::Run() {
              ? port_->WaitReadable(waitMs)
              : port_->WaitReadableUs(std::min<int64_t>(waitMs * 1000, MicrosToNextDelayed())));
     if (!readable) continue;
-    const size_t n = port_->Read(buf.data(), buf.size());
+    const size_t n = port_->Read(buf.data(), inPace_.Chunk(buf.size()));
     flowing = n > 0;
+    // On a paced line the bytes are there once they have crossed it.
+    if (n > 0 && inPace_.Paced())
+      std::this_thread::sleep_until(inPace_.Pass(n, std::chrono::steady_clock::now()));
     // Fed a block at a time, up to each frame's end: the byte that makes `pullAfterBytes_`
     // is counted but never fed, the cable going just before it.
     for (size_t i = 0; i < n && port_;) {
@@ -374,6 +379,8 @@ void VirtualPhone::Send(const Reply& reply) {
 }
 
 void VirtualPhone::WriteAnswer(const Bytes& framed) {
+  if (outPace_.Paced())
+    std::this_thread::sleep_until(outPace_.Pass(framed.size(), std::chrono::steady_clock::now()));
   if (!port_->WriteAll(framed.data(), framed.size(), kWriteTimeoutMs))
     std::cerr << "vphone: COM" << options_.com << ": answer not written (host not reading)\n";
 }

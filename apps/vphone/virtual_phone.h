@@ -31,6 +31,7 @@
 #include "vphone/efs_tree.h"
 #include "vphone/fault_plan.h"
 #include "vphone/flash_store.h"
+#include "vphone/link_pace.h"
 #include "vphone/nv_store.h"
 #include "vphone/responder.h"
 
@@ -47,6 +48,9 @@ struct PhoneOptions {
   // USB serial line's turnaround delays it; the phone keeps reading requests meanwhile. The
   // scenario key phone.answer_latency_us overrides it. 0 = at once.
   uint32_t answerLatencyUs = 0;
+  // The line's rate in real bytes per second each way, as a real phone's line carries them
+  // (the host's writes wait for room meanwhile); 0 = as fast as the pseudo-terminal goes.
+  uint64_t linkBytesPerSecond = 0;
   Scenario scenario;
   // Called on the phone's thread with one line per request, answer and port change (for a
   // --trace console); none when empty.
@@ -129,6 +133,7 @@ class VirtualPhone {
   int64_t refuseCount_ = 1;
   int silentCmd_ = -1;
   uint64_t answerLatencyUs_ = 0;
+  LinkPace inPace_, outPace_;  // phone thread only
   FaultPlan fault_;  // fault.* keys; its state belongs to the phone's thread (under mutex_)
 
   mutable std::mutex mutex_;

@@ -112,6 +112,10 @@ void PaneWidget::Scroll(int lines) {
 void PaneWidget::TellScreenReaders() {
   const std::string label = SpokenPane(portName_, shown_);
   const double percent = shown_ ? PanePercent(shown_->bar.state) : 0.0;
+  // The clock changes the pane every second without changing what is said: an assistive
+  // technology listening on the bus is told only what changed.
+  if (told_ && label == told_->first && percent == told_->second) return;
+  told_ = std::make_pair(label, percent);
   const std::string value = std::to_string(static_cast<int>(percent)) + " percent";
   gtk_accessible_update_property(GTK_ACCESSIBLE(area_), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                  label.c_str(), GTK_ACCESSIBLE_PROPERTY_VALUE_MIN, 0.0,

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "core/pane_layout.h"
 #include "core/pane_snapshot.h"
@@ -61,6 +62,7 @@ class PaneWidget {
   std::optional<PaneSnapshot> shown_;
   int scrollBack_ = 0;
   int visibleLines_ = 1;
+  std::optional<std::pair<std::string, double>> told_;  // the label and percentage last told
 };
 
 }  // namespace station

@@ -4,6 +4,7 @@
 
 #include "desktop/dialog_rows.h"
 #include "desktop/pane_words.h"
+#include "desktop/renderer_choice.h"
 #include "ui/dialog_templates.h"
 #include "win/dialog.h"
 
@@ -90,6 +91,33 @@ TEST(DesktopDialog, ControlsGoInTheTemplatesRowsAlignedAsThere) {
       {{}, {}},
   };
   for (const Row& row : more) EXPECT_EQ(ArrangeInRows(row.rects, {}, 200), row.rows);
+}
+
+TEST(DesktopRenderer, CairoWithoutOpenGlUnlessTheUserChose) {
+  using Env = RendererEnvironment;
+  const auto none = std::nullopt;
+  struct Row {
+    Env user;
+    Env chosen;
+  };
+  const std::vector<Row> rows = {
+      {{none, none}, {"cairo", "gl-disable"}},
+      {{"", none}, {"cairo", "gl-disable"}},
+      // Another debugging flag stays; GL is still kept from starting.
+      {{none, "events"}, {"cairo", "events,gl-disable"}},
+      {{"cairo", none}, {"cairo", "gl-disable"}},
+      // The user's renderer and GL settings are theirs.
+      {{"gl", none}, {"gl", none}},
+      {{"vulkan", "events"}, {"vulkan", "events"}},
+      {{none, "gl-disable"}, {"cairo", "gl-disable"}},
+      {{none, "events:gl-gles"}, {"cairo", "events:gl-gles"}},
+      {{"cairo", "opengl"}, {"cairo", "opengl"}},
+      // A flag that only starts like one about GL is another flag.
+      {{none, "glyph-cache"}, {"cairo", "glyph-cache,gl-disable"}},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(ChooseRenderer(row.user), row.chosen)
+        << row.user.renderer.value_or("-") << " / " << row.user.debug.value_or("-");
 }
 
 }  // namespace
