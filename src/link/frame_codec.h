@@ -49,8 +49,6 @@ class FrameCodec {
   // longer answer is left behind.
   void ClearRxFrom(size_t position);
 
-  uint64_t receiveStartTick = 0;
-
  private:
   // The tx buffer: 32768 bytes for frames, then room for a frame that came out too long to be
   // sent (every byte escaped) while it is being built.
