@@ -33,7 +33,7 @@ void FrameThroughput(const char* label, uint8_t fill) {
   bool ok = true;
   while (Seconds(Clock::now() - start) < 0.5) {
     for (int i = 0; i < 64; ++i) {
-      codec.ComputeTxCRC(payload.data(), payload.size());
+      ok &= codec.ComputeTxCRC(payload.data(), payload.size());
       ok &= codec.CheckRxFrame(codec.TxBuffer() + 1, static_cast<size_t>(codec.TxLength() - 2));
       ++frames;
     }
