@@ -12,66 +12,25 @@
 #include "commands/dload_requests.h"
 #include "commands/nand_requests.h"
 #include "phonedata/nv_ranges.h"
+#include "support/request_rows.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// `head` followed by zeros up to `length` bytes.
-Bytes Padded(Bytes head, size_t length) {
-  head.resize(length, 0);
-  return head;
-}
+using tr52test::AnswerRow;
+using tr52test::Bytes;
+using tr52test::ExpectGolden;
+using tr52test::ExpectParsed;
+using tr52test::Joined;
+using tr52test::Padded;
+using tr52test::Put;
+using tr52test::RequestRow;
+using tr52test::TextBytes;
+using tr52test::U32Bytes;
 
 Bytes Counting(size_t n, uint8_t from = 1) {
   Bytes b(n);
   for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(from + i);
   return b;
-}
-
-Bytes Joined(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-struct RequestRow {
-  const char* what;
-  Bytes built;
-  Bytes golden;
-};
-
-void ExpectGolden(const std::vector<RequestRow>& rows) {
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
-    EXPECT_EQ(row.built.size(), row.golden.size());
-    EXPECT_EQ(row.built, row.golden);
-  }
-}
-
-// An answer row: the parse of `answer` put back into bytes (empty when nothing parsed) and the
-// bytes expected.
-struct AnswerRow {
-  const char* what;
-  std::optional<Bytes> parsed;
-  std::optional<Bytes> expected;
-};
-
-void ExpectParsed(const std::vector<AnswerRow>& rows) {
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
-    EXPECT_EQ(row.parsed, row.expected);
-  }
-}
-
-template <class T, class F>
-std::optional<Bytes> Put(const std::optional<T>& value, F&& fields) {
-  if (!value) return std::nullopt;
-  return fields(*value);
-}
-
-Bytes U32(uint32_t v) {
-  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-          static_cast<uint8_t>(v >> 24)};
 }
 
 constexpr uint8_t kCode[8] = {0xA7, 0x5C, 0x19, 0xE2, 0x40, 0x8B, 0xD3, 0x6F};
@@ -91,7 +50,7 @@ TEST(RequestBytes, Diag) {
   const Bytes verno = Joined(Padded({0x00}, 39), {'K', 'W', '5', '2', 0, 'x'});
   const auto text = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
   const auto battery = [](const tr52::BatteryAnswer& a) {
-    return Joined(U32(a.status), {static_cast<uint8_t>(a.level)});
+    return Joined(U32Bytes(a.status), {static_cast<uint8_t>(a.level)});
   };
   const auto ranges = [](const tr52::NvRanges& r) {
     return Bytes{static_cast<uint8_t>(r.qctMin), static_cast<uint8_t>(r.qctMax),
@@ -106,10 +65,10 @@ TEST(RequestBytes, Diag) {
       {"battery level is signed",
        Put(tr52::ParseBatteryAnswer(Padded({0x4B, 0xFC, 0x04, 0x00, 0, 0, 0, 0, 0xFB}, 9)),
            battery),
-       Joined(U32(0), {0xFB})},
+       Joined(U32Bytes(0), {0xFB})},
       {"battery refused without level bytes",
        Put(tr52::ParseBatteryAnswer(Bytes{0x4B, 0xFC, 0x04, 0x00, 2, 0, 0, 0}), battery),
-       Joined(U32(2), {0})},
+       Joined(U32Bytes(2), {0})},
       {"battery accepted without level byte",
        Put(tr52::ParseBatteryAnswer(Bytes{0x4B, 0xFC, 0x04, 0x00, 0, 0, 0, 0}), battery),
        std::nullopt},
@@ -157,41 +116,44 @@ TEST(RequestBytes, DownloadMode) {
   params[39] = 0x42;  // bits 1 and 6
   const auto flags = [](const tr52::DloadParams& p) {
     return Joined({p.valid, p.paramByte, p.flag0, p.flag1, p.flag2, p.flag3, p.flag4, p.flag6},
-                  U32(p.paramWord));
+                  U32Bytes(p.paramWord));
   };
-  const auto word = [](uint32_t v) { return U32(v); };
+  const auto word = [](uint32_t v) { return U32Bytes(v); };
   const auto ramInit = [](const tr52::RamInitAnswer& a) {
-    return Joined(U32(a.region), U32(a.errorNumber));
+    return Joined(U32Bytes(a.region), U32Bytes(a.errorNumber));
   };
   const auto program = [](const tr52::RamProgramAnswer& a) {
-    return Joined({a.nandError}, U32(a.errorNumber));
+    return Joined({a.nandError}, U32Bytes(a.errorNumber));
   };
   const auto text = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
   const auto ack = [](const tr52::AsyncAck& a) {
-    return Joined(Joined(Joined(U32(a.sequence), U32(a.interval)), U32(a.errorNumber)),
-                  {a.nandError});
+    return Joined(
+        Joined(Joined(U32Bytes(a.sequence), U32Bytes(a.interval)), U32Bytes(a.errorNumber)),
+        {a.nandError});
   };
   const Bytes ackBytes{0x50, 0x10, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0x33};
   ExpectParsed({
       {"parameters", Put(tr52::ParseParameters(params), flags),
-       Joined({1, 0x77, 0, 1, 0, 0, 0, 1}, U32(0x12000078))},
+       Joined({1, 0x77, 0, 1, 0, 0, 0, 1}, U32Bytes(0x12000078))},
       {"parameters without the flag byte",
        Put(tr52::ParseParameters(Bytes(params.begin(), params.end() - 1)), flags), std::nullopt},
-      {"communication mode", Put(tr52::ParseCommMode(Bytes{0x50, 0x12, 2, 0, 0, 0}), word), U32(2)},
+      {"communication mode", Put(tr52::ParseCommMode(Bytes{0x50, 0x12, 2, 0, 0, 0}), word),
+       U32Bytes(2)},
       {"communication mode cut short", Put(tr52::ParseCommMode(Bytes{0x50, 0x12, 2}), word),
        std::nullopt},
       {"RAM init",
        Put(tr52::ParseRamInitAnswer(Bytes{0x50, 0x01, 0, 1, 0, 0, 0, 7, 0, 0, 0}), ramInit),
-       Joined(U32(0x100), U32(7))},
+       Joined(U32Bytes(0x100), U32Bytes(7))},
       {"RAM init cut short",
        Put(tr52::ParseRamInitAnswer(Bytes{0x50, 0x01, 0, 1, 0, 0, 0, 7, 0, 0}), ramInit),
        std::nullopt},
-      {"RAM write", Put(tr52::ParseRamWriteAnswer(Bytes{0x50, 0x02, 9, 0, 0, 0}), word), U32(9)},
+      {"RAM write", Put(tr52::ParseRamWriteAnswer(Bytes{0x50, 0x02, 9, 0, 0, 0}), word),
+       U32Bytes(9)},
       {"RAM write cut short", Put(tr52::ParseRamWriteAnswer(Bytes{0x50, 0x02, 9, 0, 0}), word),
        std::nullopt},
       {"RAM program",
        Put(tr52::ParseRamProgramAnswer(Bytes{0x50, 0x04, 0x0A, 1, 0, 0, 0}), program),
-       Joined({0x0A}, U32(1))},
+       Joined({0x0A}, U32Bytes(1))},
       {"RAM program cut short",
        Put(tr52::ParseRamProgramAnswer(Bytes{0x50, 0x04, 0x0A, 1, 0, 0}), program), std::nullopt},
       {"model name", Put(tr52::ParseModelName(Bytes{0x0D, 3, 'K', 'W', 'x', 0xFF}), text),
@@ -202,7 +164,7 @@ TEST(RequestBytes, DownloadMode) {
       {"model name without length byte", Put(tr52::ParseModelName(Bytes{0x0D}), text),
        std::nullopt},
       {"acknowledgement", Put(tr52::ParseAsyncAck(ackBytes), ack),
-       Joined(Joined(Joined(U32(4), U32(5)), U32(0)), {0x33})},
+       Joined(Joined(Joined(U32Bytes(4), U32Bytes(5)), U32Bytes(0)), {0x33})},
       {"acknowledgement cut short",
        Put(tr52::ParseAsyncAck(Bytes(ackBytes.begin(), ackBytes.end() - 1)), ack), std::nullopt},
   });

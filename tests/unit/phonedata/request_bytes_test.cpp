@@ -10,68 +10,21 @@
 #include "phonedata/cnv_requests.h"
 #include "phonedata/efs2_requests.h"
 #include "phonedata/nv_requests.h"
+#include "support/request_rows.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Padded(Bytes head, size_t length) {
-  head.resize(length, 0);
-  return head;
-}
-
-Bytes Joined(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-Bytes Text(const std::string& s) {
-  return Bytes(s.begin(), s.end());
-}
-
-Bytes U32(uint32_t v) {
-  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-          static_cast<uint8_t>(v >> 24)};
-}
-
-Bytes U16(uint16_t v) {
-  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
-}
-
-struct RequestRow {
-  const char* what;
-  Bytes built;
-  Bytes golden;
-};
-
-void ExpectGolden(const std::vector<RequestRow>& rows) {
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
-    EXPECT_EQ(row.built.size(), row.golden.size());
-    EXPECT_EQ(row.built, row.golden);
-  }
-}
-
-// An answer row: the parse put back into bytes (nothing when nothing parsed) and the bytes
-// expected.
-struct AnswerRow {
-  const char* what;
-  std::optional<Bytes> parsed;
-  std::optional<Bytes> expected;
-};
-
-void ExpectParsed(const std::vector<AnswerRow>& rows) {
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
-    EXPECT_EQ(row.parsed, row.expected);
-  }
-}
-
-template <class T, class F>
-std::optional<Bytes> Put(const std::optional<T>& value, F&& fields) {
-  if (!value) return std::nullopt;
-  return fields(*value);
-}
+using tr52test::AnswerRow;
+using tr52test::Bytes;
+using tr52test::ExpectGolden;
+using tr52test::ExpectParsed;
+using tr52test::Joined;
+using tr52test::Padded;
+using tr52test::Put;
+using tr52test::RequestRow;
+using tr52test::TextBytes;
+using tr52test::U16Bytes;
+using tr52test::U32Bytes;
 
 Bytes Cut(const Bytes& b) {
   return Bytes(b.begin(), b.end() - 1);
@@ -96,17 +49,17 @@ TEST(RequestBytes, Nv) {
   });
   Bytes answer = Padded({0x26, 0x3B, 0x02, 'x'}, 133);
   answer[131] = 0x05;  // NV_NOTACTIVE_S
-  const auto word = [](uint16_t v) { return U16(v); };
+  const auto word = [](uint16_t v) { return U16Bytes(v); };
   const auto packet = [](const tr52::NvRecord& r) {
-    return Joined(Joined({r.flag}, U16(r.item)), Joined({r.data[0]}, U16(r.status)));
+    return Joined(Joined({r.flag}, U16Bytes(r.item)), Joined({r.data[0]}, U16Bytes(r.status)));
   };
   const auto yes = [](bool b) { return Bytes{static_cast<uint8_t>(b)}; };
   ExpectParsed({
-      {"answered item", Put(tr52::ParseNvItem(answer), word), U16(571)},
+      {"answered item", Put(tr52::ParseNvItem(answer), word), U16Bytes(571)},
       {"answered item cut short", Put(tr52::ParseNvItem(Bytes{0x26, 0x3B}), word), std::nullopt},
       {"packet", Put(tr52::ParseNvPacket(answer), packet), Bytes{0x26, 0x3B, 0x02, 'x', 5, 0}},
       {"packet cut short", Put(tr52::ParseNvPacket(Cut(answer)), packet), std::nullopt},
-      {"write status", Put(tr52::ParseNvWriteStatus(answer), word), U16(5)},
+      {"write status", Put(tr52::ParseNvWriteStatus(answer), word), U16Bytes(5)},
       {"write status cut short", Put(tr52::ParseNvWriteStatus(Cut(answer)), word), std::nullopt},
       {"code taken", Put(tr52::ParseSpcAnswer(Bytes{0x41, 1}), yes), Bytes{1}},
       {"code refused", Put(tr52::ParseSpcAnswer(Bytes{0x41, 0}), yes), Bytes{0}},
@@ -120,18 +73,19 @@ TEST(RequestBytes, Cnv) {
       {"restore", tr52::BuildCnvRequest(tr52::kCnvRestore), Padded({0x80, 0x37, 0x01, 0x00}, 12)},
   });
   const auto answer = [](uint32_t status, uint16_t count) {
-    return Joined(Joined({0x80, 0x37, 0, 0}, U32(status)), Joined({0, 0}, U16(count)));
+    return Joined(Joined({0x80, 0x37, 0, 0}, U32Bytes(status)), Joined({0, 0}, U16Bytes(count)));
   };
   const auto fields = [](const tr52::CnvAnswer& a) {
-    return Joined(Joined(U32(a.status), U16(a.count)), {static_cast<uint8_t>(a.Succeeded())});
+    return Joined(Joined(U32Bytes(a.status), U16Bytes(a.count)),
+                  {static_cast<uint8_t>(a.Succeeded())});
   };
   ExpectParsed({
       {"done", Put(tr52::ParseCnvAnswer(answer(0, 3)), fields),
-       Joined(Joined(U32(0), U16(3)), {1})},
+       Joined(Joined(U32Bytes(0), U16Bytes(3)), {1})},
       {"status 1 is a failure", Put(tr52::ParseCnvAnswer(answer(1, 3)), fields),
-       Joined(Joined(U32(1), U16(3)), {0})},
+       Joined(Joined(U32Bytes(1), U16Bytes(3)), {0})},
       {"count 0 is a failure", Put(tr52::ParseCnvAnswer(answer(0, 0)), fields),
-       Joined(Joined(U32(0), U16(0)), {0})},
+       Joined(Joined(U32Bytes(0), U16Bytes(0)), {0})},
       {"cut short", Put(tr52::ParseCnvAnswer(Cut(answer(0, 3))), fields), std::nullopt},
   });
 }
@@ -142,10 +96,10 @@ TEST(RequestBytes, Efs2) {
   ExpectGolden({
       {"query", tr52::BuildEfs2Query(), {0x4B, 0x13, 51, 0}},
       {"open", tr52::BuildEfs2Open("/nv/item", 0x41, 1),
-       Joined({0x4B, 0x13, 2, 0, 0x41, 0, 0, 0, 1, 0, 0, 0}, Joined(Text("nv/item"), {0}))},
+       Joined({0x4B, 0x13, 2, 0, 0x41, 0, 0, 0, 1, 0, 0, 0}, Joined(TextBytes("nv/item"), {0}))},
       {"open of a memory-card path", tr52::BuildEfs2Open("/mmc1/Music/LongFileName.mp3", 0x41, 1),
        Joined({0x4B, 0x13, 2, 0, 0x41, 0, 0, 0, 1, 0, 0, 0},
-              Joined(Text("mmc1/music/LongFileName.mp3\n"), {0}))},
+              Joined(TextBytes("mmc1/music/LongFileName.mp3\n"), {0}))},
       {"open of too long a path", tr52::BuildEfs2Open(tooLong, 0x41, 1), {}},
       {"close", tr52::BuildEfs2Close(-2), {0x4B, 0x13, 3, 0, 0xFE, 0xFF, 0xFF, 0xFF}},
       {"write",
@@ -166,49 +120,55 @@ TEST(RequestBytes, Efs2) {
       {"remove files of too long a path", tr52::BuildEfs2RemoveFiles(tooLong), {}},
   });
   const Bytes head{0x4B, 0x13, 0, 0};
-  const auto word = [](uint32_t v) { return U32(v); };
-  const auto pair = [](const auto& a) { return Joined(U32(a.handle), U32(a.error)); };
+  const auto word = [](uint32_t v) { return U32Bytes(v); };
+  const auto pair = [](const auto& a) { return Joined(U32Bytes(a.handle), U32Bytes(a.error)); };
   const auto write = [](const tr52::Efs2WriteAnswer& a) {
-    return Joined(U32(a.written), U32(a.error));
+    return Joined(U32Bytes(a.written), U32Bytes(a.error));
   };
   const auto stat = [](const tr52::Efs2StatInfo& s) {
-    return Joined(Joined(Joined(U32(s.mode), U32(s.size)), Joined(U32(s.atime), U32(s.mtime))),
-                  U32(s.ctime));
+    return Joined(Joined(Joined(U32Bytes(s.mode), U32Bytes(s.size)),
+                         Joined(U32Bytes(s.atime), U32Bytes(s.mtime))),
+                  U32Bytes(s.ctime));
   };
   const auto dirHead = [](const tr52::Efs2ReadDirHead& h) {
-    return Joined(U32(h.next), U32(h.error));
+    return Joined(U32Bytes(h.next), U32Bytes(h.error));
   };
   const auto entry = [](const tr52::Efs2DirEntry& e) {
-    return Joined(Joined(U32(e.type), U32(e.size)), Text(e.name));
+    return Joined(Joined(U32Bytes(e.type), U32Bytes(e.size)), TextBytes(e.name));
   };
-  const Bytes openAnswer = Joined(Joined(head, U32(9)), U32(0));
-  const Bytes writeAnswer = Joined(Padded(head, 12), Joined(U32(3), U32(0)));
-  const Bytes statAnswer = Joined(Joined(Joined(head, U32(0)), Joined(U32(0x81FF), U32(77))),
-                                  Joined(Joined(U32(0), U32(1)), Joined(U32(2), U32(3))));
-  const Bytes dirAnswer = Joined(Joined(Padded(head, 8), Joined(U32(2), U32(0))),
-                                 Joined(Joined(U32(1), U32(0)), Joined(U32(12), Padded({}, 12))));
+  const Bytes openAnswer = Joined(Joined(head, U32Bytes(9)), U32Bytes(0));
+  const Bytes writeAnswer = Joined(Padded(head, 12), Joined(U32Bytes(3), U32Bytes(0)));
+  const Bytes statAnswer =
+      Joined(Joined(Joined(head, U32Bytes(0)), Joined(U32Bytes(0x81FF), U32Bytes(77))),
+             Joined(Joined(U32Bytes(0), U32Bytes(1)), Joined(U32Bytes(2), U32Bytes(3))));
+  const Bytes dirAnswer =
+      Joined(Joined(Padded(head, 8), Joined(U32Bytes(2), U32Bytes(0))),
+             Joined(Joined(U32Bytes(1), U32Bytes(0)), Joined(U32Bytes(12), Padded({}, 12))));
   ExpectParsed({
-      {"error number", Put(tr52::ParseEfs2Error(Joined(head, U32(26))), word), U32(26)},
-      {"error number cut short", Put(tr52::ParseEfs2Error(Cut(Joined(head, U32(26)))), word),
+      {"error number", Put(tr52::ParseEfs2Error(Joined(head, U32Bytes(26))), word), U32Bytes(26)},
+      {"error number cut short", Put(tr52::ParseEfs2Error(Cut(Joined(head, U32Bytes(26)))), word),
        std::nullopt},
-      {"open", Put(tr52::ParseEfs2HandleAnswer(openAnswer), pair), Joined(U32(9), U32(0))},
+      {"open", Put(tr52::ParseEfs2HandleAnswer(openAnswer), pair),
+       Joined(U32Bytes(9), U32Bytes(0))},
       {"open cut short", Put(tr52::ParseEfs2HandleAnswer(Cut(openAnswer)), pair), std::nullopt},
-      {"write", Put(tr52::ParseEfs2WriteAnswer(writeAnswer), write), Joined(U32(3), U32(0))},
+      {"write", Put(tr52::ParseEfs2WriteAnswer(writeAnswer), write),
+       Joined(U32Bytes(3), U32Bytes(0))},
       {"write cut short", Put(tr52::ParseEfs2WriteAnswer(Cut(writeAnswer)), write), std::nullopt},
       {"stat", Put(tr52::ParseEfs2Stat(statAnswer), stat),
-       Joined(Joined(Joined(U32(0x81FF), U32(77)), Joined(U32(1), U32(2))), U32(3))},
+       Joined(Joined(Joined(U32Bytes(0x81FF), U32Bytes(77)), Joined(U32Bytes(1), U32Bytes(2))),
+              U32Bytes(3))},
       {"stat cut short", Put(tr52::ParseEfs2Stat(Cut(statAnswer)), stat), std::nullopt},
       {"directory head", Put(tr52::ParseEfs2ReadDirHead(dirAnswer), dirHead),
-       Joined(U32(2), U32(0))},
+       Joined(U32Bytes(2), U32Bytes(0))},
       {"directory head cut short",
        Put(tr52::ParseEfs2ReadDirHead(Bytes(dirAnswer.begin(), dirAnswer.begin() + 15)), dirHead),
        std::nullopt},
       {"entry with a name",
        Put(tr52::ParseEfs2DirEntry(Joined(dirAnswer, Bytes{'a', 'b', 'c', 0, 'z'})), entry),
-       Joined(Joined(U32(1), U32(12)), Text("abc"))},
+       Joined(Joined(U32Bytes(1), U32Bytes(12)), TextBytes("abc"))},
       {"entry name to the end of the answer",
-       Put(tr52::ParseEfs2DirEntry(Joined(dirAnswer, Text("ab"))), entry),
-       Joined(Joined(U32(1), U32(12)), Text("ab"))},
+       Put(tr52::ParseEfs2DirEntry(Joined(dirAnswer, TextBytes("ab"))), entry),
+       Joined(Joined(U32Bytes(1), U32Bytes(12)), TextBytes("ab"))},
       {"entry without name", Put(tr52::ParseEfs2DirEntry(dirAnswer), entry), std::nullopt},
   });
 }
