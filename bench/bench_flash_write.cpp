@@ -119,12 +119,12 @@ int main(int argc, char** argv) {
        }},
       {"RAM download", "AMSS", vphone::FlashMethod::RamDownload,
        [](tr52::DloadClient& c) {
-         return c.Dl_Init() && c.Dl_Write(tr52::IMAGE_AMSS) == tr52::kDlWriteDone && c.Dl_Program();
+         return c.Dl_Init() && c.Dl_Write(tr52::IMAGE_AMSS) == tr52::DlWriteResult::Done &&
+                c.Dl_Program();
        }},
       {"pipelined write", "AMSS", vphone::FlashMethod::Pipelined,
        [](tr52::DloadClient& c) {
-         c.NandFlashImageInit(tr52::IMAGE_AMSS);
-         return c.Dl_AsyncOptimizeWrite(tr52::IMAGE_AMSS);
+         return c.NandFlashImageInit(tr52::IMAGE_AMSS) && c.Dl_AsyncOptimizeWrite(tr52::IMAGE_AMSS);
        }},
   };
 
@@ -143,10 +143,10 @@ int main(int argc, char** argv) {
     if (!phone.Start(&error) || !phone.WaitFor(true, vphone::Mode::Download, 10000)) return -1;
     tr52::PhoneLink link;
     if (!link.Open(kCom)) return -1;
-    link.SetProtocolMode(tr52::MODE_DLOAD);
+    link.SetProtocolMode(tr52::Protocol::Dload);
     tr52::ProgressReporter reporter;
     tr52::DloadClient client;
-    client.AttachLink(&link, &reporter, nullptr);
+    client.AttachLink(&link, &reporter);
     client.SetImageSource([&](tr52::ImageType type) {
       tr52::ImageView view;
       const Bytes* b = type == tr52::IMAGE_AMSS                ? &image
@@ -155,8 +155,7 @@ int main(int argc, char** argv) {
       if (b != nullptr) view = {true, b->data(), static_cast<uint32_t>(b->size())};
       return view;
     });
-    client.DloadUnlock(tr52::kPhoneSecurityCode);
-    client.SetTrustedMode(1);
+    if (!client.DloadUnlock(tr52::kPhoneSecurityCode) || !client.SetTrustedMode(1)) return -1;
 
     const auto start = Clock::now();
     const bool ok = route.write(client);

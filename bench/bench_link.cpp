@@ -33,7 +33,7 @@ void FrameThroughput(const char* label, uint8_t fill) {
   bool ok = true;
   while (Seconds(Clock::now() - start) < 0.5) {
     for (int i = 0; i < 64; ++i) {
-      codec.ComputeTxCRC(payload.data(), payload.size());
+      ok &= codec.ComputeTxCRC(payload.data(), payload.size());
       ok &= codec.CheckRxFrame(codec.TxBuffer() + 1, static_cast<size_t>(codec.TxLength() - 2));
       ++frames;
     }
@@ -51,7 +51,7 @@ void RoundTrips(const char* label, uint8_t com, int count) {
     std::printf("round trip, %s: cannot open COM%d\n", label, com);
     return;
   }
-  link.SetProtocolMode(tr52::MODE_DIAG);
+  link.SetProtocolMode(tr52::Protocol::Diag);
   auto bufs = link.PacketBuffers();
   std::vector<double> us;
   us.reserve(count);
@@ -59,9 +59,9 @@ void RoundTrips(const char* label, uint8_t com, int count) {
   for (int i = 0; i < count + 50; ++i) {
     bufs.request[0] = 0x7B;
     const auto t0 = Clock::now();
-    const int r = link.AsyncTxRx(bufs.request, bufs.response, 1, 3000);
+    const tr52::TxRxResult r = link.AsyncTxRx(bufs.request, bufs.response, 1, 3000);
     const auto t1 = Clock::now();
-    if (r != 1) ++failures;
+    if (r != tr52::TxRxResult::Accepted) ++failures;
     if (i >= 50) us.push_back(Seconds(t1 - t0) * 1e6);  // first 50 warm up
   }
   link.Close();

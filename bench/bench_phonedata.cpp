@@ -69,8 +69,8 @@ int main() {
   }
   tr52::NvClient nv;
   tr52::Efs2Client efs;
-  nv.Bind(&link, nullptr, nullptr);
-  efs.Bind(&link, nullptr, nullptr);
+  nv.AttachLink(&link, nullptr);
+  efs.AttachLink(&link, nullptr);
 
   // Full NV backup.
   uint64_t before = phone.RequestsSeen();

@@ -24,7 +24,7 @@ const char* StepName(int code) {
   return code >= 0 && code < count ? kStepNames[code] : kStepNames[0];
 }
 
-int ProgressReporter::WebDLFunction(int kind, const char* format, ...) {
+int ProgressSink::WebDLFunction(int kind, const char* format, ...) {
   char text[kMaxText + 1];
   va_list args;
   va_start(args, format);
@@ -35,13 +35,17 @@ int ProgressReporter::WebDLFunction(int kind, const char* format, ...) {
     return 0;
   }
   const int length = wanted > kMaxText ? kMaxText : wanted;
-  if (textTarget_ == nullptr) return length;
+  ShowText(kind, text, length);
+  return length;
+}
 
+void ProgressReporter::ShowText(int kind, const char* text, int length) {
+  if (textTarget_ == nullptr) return;
+  // The window layer takes a writable buffer; the pane only reads it.
   win::COPYDATASTRUCT record{static_cast<uintptr_t>(kind), static_cast<win::DWORD>(length + 1),
-                             text};
+                             const_cast<char*>(text)};
   win::SendMessage(textTarget_, win::WM_COPYDATA, 0, reinterpret_cast<win::LPARAM>(&record));
   Log("[COM%d] WM_COPYDATA 메시지 보냄 %d - %s", port_, kind, text);
-  return length;
 }
 
 void ProgressReporter::Attach(win::HWND window, unsigned message, int stepCode) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "commands/command_client.h"
+#include "link/link_client.h"
 #include "phonedata/nv_ranges.h"
 
 namespace tr52 {
@@ -18,26 +18,27 @@ inline constexpr uint8_t kPhoneSecurityCode[8] = {0xA7, 0x5C, 0x19, 0xE2, 0x40, 
 constexpr int kDiagModeOffline = 1;
 constexpr int kDiagModeReset = 2;
 
-class DiagClient : public CommandClient {
+class DiagClient : public LinkClient {
  public:
-  // DIAG_VERNO_F, tried twice. Sets MODE_DIAG first. On failure `text` is "No Phone".
-  bool GetModelName(std::string& text);
+  // DIAG_VERNO_F, tried twice. Sets Protocol::Diag first. On failure `text` is "No Phone".
+  [[nodiscard]] bool GetModelName(std::string& text);
   // DIAG_PASSWORD_F with the 8-byte code; the answer's content is not inspected.
-  bool SetSecurityCode(const uint8_t code[8]);
-  // DIAG_DLOAD_F in the current protocol mode; always true.
-  bool ChangeDloadMode();
+  [[nodiscard]] bool SetSecurityCode(const uint8_t code[8]);
+  // DIAG_DLOAD_F in the current protocol mode; the phone leaves without answering, so
+  // nothing is checked.
+  void ChangeDloadMode();
   // DIAG_CONTROL_F with a 16-bit mode (1 = off line, 2 = reset).
-  bool ChangeOfflineMode(int mode);
+  [[nodiscard]] bool ChangeOfflineMode(int mode);
   // Battery level (signed). A failed transaction sets -1; a non-zero status leaves it alone.
-  bool GetBatteryLevel(int& level);
+  [[nodiscard]] bool GetBatteryLevel(int& level);
   // The four NV item range bounds; false at once when `ranges` is null, output untouched on
   // failure.
-  bool GetNvItemRanges(NvRanges* ranges);
+  [[nodiscard]] bool GetNvItemRanges(NvRanges* ranges);
 
  private:
   // One DIAG_VERNO_F transaction; true with `text` set when an answer holding the model text
   // came.
-  bool RequestModelText(std::string& text);
+  [[nodiscard]] bool RequestModelText(std::string& text);
 };
 
 }  // namespace tr52

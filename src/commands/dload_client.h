@@ -7,34 +7,20 @@
 #include <cstdint>
 #include <string>
 
-#include "commands/command_client.h"
+#include "commands/dload_requests.h"
 #include "commands/image_source.h"
 #include "commands/sent_tally.h"
+#include "link/link_client.h"
 
 namespace tr52 {
 
-// What GetParameters read (all zero before and after a failed read).
-struct DloadParams {
-  uint8_t valid = 0;
-  uint8_t paramByte = 0;   // answer byte 2
-  uint32_t paramWord = 0;  // answer bytes 35..38
-  uint8_t flag0 = 0;       // bits 0..4 of answer byte 39
-  uint8_t flag1 = 0;       // the phone offers the RAM download prepared by Dl_Init
-  uint8_t flag2 = 0;
-  uint8_t flag3 = 0;
-  uint8_t flag4 = 0;
-  uint8_t flag6 = 0;  // bit 6: the phone offers the RAM download prepared by Dl_Init_2nd
-};
-
 // Dl_Write results.
-constexpr int kDlWriteFailed = 0;
-constexpr int kDlWriteDone = 1;
-constexpr int kDlWriteNotOpen = 6;
+enum class DlWriteResult : int { Failed = 0, Done = 1, NotOpen = 6 };
 
 // Communication mode in which the phone takes the pipelined write.
 constexpr int kCommModePipelined = 2;
 
-class DloadClient : public CommandClient {
+class DloadClient : public LinkClient {
  public:
   DloadClient();
 
@@ -42,39 +28,39 @@ class DloadClient : public CommandClient {
   void SetImageSource(ImageSource source);
 
   // --- download protocol: session start and RAM download --------------------------------
-  bool GetParameters();
+  [[nodiscard]] bool GetParameters();
   const DloadParams& Params() const { return params_; }
-  // `mode` is set on success only. The steps pass CommMode().
-  bool GetCommMode(int& mode);
-  int& CommMode() { return commMode_; }
-  bool Dl_Init();
+  // Asks the phone for its communication mode; CommMode() changes on success only.
+  [[nodiscard]] bool GetCommMode();
+  int CommMode() const { return commMode_; }
+  [[nodiscard]] bool Dl_Init();
   // AMSS (3) or WINCE (21) only.
-  bool Dl_Init_2nd(ImageType type);
+  [[nodiscard]] bool Dl_Init_2nd(ImageType type);
   // 1 done, 0 failed (or link aborted), 6 port not open.
-  int Dl_Write(ImageType type);
-  bool Dl_Program();
-  // DLOAD_VERREQ_F. Sets MODE_DLOAD first. True only for a name starting with "KW" (any case).
-  bool GetEmergencyModelName(std::string& name);
+  [[nodiscard]] DlWriteResult Dl_Write(ImageType type);
+  [[nodiscard]] bool Dl_Program();
+  // DLOAD_VERREQ_F. Sets Protocol::Dload first. True only for a name starting with "KW" (any case).
+  [[nodiscard]] bool GetEmergencyModelName(std::string& name);
   // DLOAD_UNLOCK_F; a phone that does not answer at all counts as unlocked.
-  bool DloadUnlock(const uint8_t code[8]);
+  [[nodiscard]] bool DloadUnlock(const uint8_t code[8]);
 
   // --- NAND programmer ------------------------------------------------------------------
-  bool SetTrustedMode(int secMode);
+  [[nodiscard]] bool SetTrustedMode(int secMode);
   // PARTITION TBL, OEMSBL HEADER, AMSS MODEM HEADER or MASTER ROM, image copied into the
   // request.
-  bool NandFlashInitWithFile(ImageType type, int flag);
-  bool NandFlashInitWithoutFile(ImageType type);
-  bool NandFlashImageInit(ImageType type);
+  [[nodiscard]] bool NandFlashInitWithFile(ImageType type, int flag);
+  [[nodiscard]] bool NandFlashInitWithoutFile(ImageType type);
+  [[nodiscard]] bool NandFlashImageInit(ImageType type);
   // RAM-write packets of 4096 (MASTER ROM 4224) bytes, one program request per 16384 (16896)
   // byte block, starting at the type's nandStart.
-  bool NandFlashWrite(ImageType type);
-  bool NandFlashFinalize();
-  bool EraseEfs();
-  // Always true.
-  bool DloadReset();
+  [[nodiscard]] bool NandFlashWrite(ImageType type);
+  [[nodiscard]] bool NandFlashFinalize();
+  [[nodiscard]] bool EraseEfs();
+  // The phone restarts instead of answering: nothing is checked.
+  void DloadReset();
 
   // --- pipelined flash write --------------------------------------------------------------
-  bool Dl_AsyncOptimizeWrite(ImageType type);
+  [[nodiscard]] bool Dl_AsyncOptimizeWrite(ImageType type);
 
   // The image bytes the last image write (NandFlashInitWithFile, NandFlashWrite, Dl_Write,
   // Dl_AsyncOptimizeWrite) sent, each byte once, in order: all of the image when the write
@@ -83,12 +69,14 @@ class DloadClient : public CommandClient {
 
   // --- boot-code protection ---------------------------------------------------------------
   // True = the lock is on; false = off or the question failed.
-  bool CheckBcplStatus();
+  [[nodiscard]] bool CheckBcplStatus();
   // True = the phone reports the lock released.
-  bool UnlockBcpl();
+  [[nodiscard]] bool UnlockBcpl();
 
  private:
   ImageView Image(ImageType type) const;
+  // False (after a log line) when the modem header is too long for a RAM initialisation.
+  bool ModemHeaderFits(const ImageView& header) const;
 
   int commMode_ = 0;
   DloadParams params_;

@@ -4,44 +4,19 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/answer_reader.h"
-#include "base/byte_reader.h"
 #include "base/messages.h"
 #include "base/process_log.h"
-#include "base/progress_reporter.h"
+#include "base/progress_sink.h"
+#include "commands/dload_requests.h"
 #include "commands/sent_tally.h"
-#include "platform/clock.h"
 
 namespace tr52 {
 
 namespace {
 
-constexpr uint8_t kZumCmd = 0x50;
-constexpr uint8_t kSubAsyncWrite = 0x10;
 constexpr uint32_t kKindFirst = 0;
 constexpr uint32_t kKindNext = 1;
 constexpr uint32_t kKindLast = 2;
-constexpr int kExceptionWaitMs = 100;
-// The write resumes after an exception; this many in a row end it.
-constexpr int kMaxExceptionsInARow = 10;
-
-// Leaves the link in its normal mode whichever way the write ends.
-class PipelineFields {
- public:
-  explicit PipelineFields(PhoneLink& link) : link_(link) { link_.noWakeFlags = 1; }
-  ~PipelineFields() {
-    link_.pipeSequence = 0;
-    link_.framesReceived = 0;
-    link_.sendOnly = 0;
-    link_.receiveOnly = 0;
-    link_.noWakeFlags = 0;
-  }
-  PipelineFields(const PipelineFields&) = delete;
-  PipelineFields& operator=(const PipelineFields&) = delete;
-
- private:
-  PhoneLink& link_;
-};
 
 }  // namespace
 
@@ -58,14 +33,11 @@ void PipelinedWriter::BuildPacket(const uint8_t* data) {
   uint8_t* req = link_.PacketBuffers().request;
   // The packet's bytes stay in the image: the link frames them from there (bytes 16 to
   // 16 + packet of the request buffer are not used). What follows them in the request is zero.
-  std::memset(req, 0, kHeaderLength);
+  const auto header =
+      BuildAsyncWriteHeader(offset_, static_cast<uint16_t>(packet_), seq_,
+                            lastPhase_ ? kKindLast : (seq_ == 0 ? kKindFirst : kKindNext));
+  std::memcpy(req, header.data(), header.size());
   std::memset(req + kHeaderLength + packet_, 0, kRequestLength - kHeaderLength - packet_);
-  req[0] = kZumCmd;
-  req[1] = kSubAsyncWrite;
-  StoreU32le(req + 2, offset_);
-  StoreU16le(req + 6, static_cast<uint16_t>(packet_));
-  StoreU32le(req + 8, seq_);
-  StoreU32le(req + 12, lastPhase_ ? kKindLast : (seq_ == 0 ? kKindFirst : kKindNext));
   body_ = data + offset_;
   bodyLength_ = packet_;
 }
@@ -84,7 +56,7 @@ void PipelinedWriter::Progress(uint64_t amount) {
 }
 
 PipelinedWriter::Examined PipelinedWriter::ExamineBatch() {
-  frames_ = link_.framesReceived;
+  frames_ = link_.FramesReceived();
   const int length = link_.ResponseLength();
   // Every acknowledgement takes 17 bytes of the buffer (15 of answer, 2 of FCS); a batch of any
   // other length cannot be split into acknowledgements.
@@ -97,39 +69,33 @@ PipelinedWriter::Examined PipelinedWriter::ExamineBatch() {
   bool packetLost = false;
   uint32_t endedAt = 0;
   for (int i = 0; i < frames_; ++i) {
-    AnswerReader ack(rsp + static_cast<size_t>(i) * kAckStride, kAckLength);
-    const auto ackSeq = ack.U32(2);
-    const auto interval = ack.U32(6);
-    const auto errorNumber = ack.U32(10);
-    const auto nandError = ack.U8(14);
-    if (!ackSeq || !interval || !errorNumber || !nandError) {
-      LogShortAnswer(Port(), "Dl_AsyncOptimizeWrite", ack);
-      return Examined::Failed;
-    }
+    // The length check above gives every acknowledgement all of its 15 bytes.
+    const auto ack = ParseAsyncAck({rsp + static_cast<size_t>(i) * kAckStride, kAckLength});
+    if (!ack) return Examined::Failed;
     // The first acknowledgement's interval counts for the whole batch; in a lost-packet
     // acknowledgement the same field names the lost packet.
-    if (i == 0) ackInterval_ = *interval;
-    endedAt = *ackSeq;
-    if (*errorNumber == kLostPacket) {
+    if (i == 0) ackInterval_ = ack->interval;
+    endedAt = ack->sequence;
+    if (ack->errorNumber == kLostPacket) {
       Log("Dl_AsyncOptimizeWrite - Packet is lost! : Sent packet(%d), Lost packet(%d)",
-          static_cast<int>(*ackSeq), static_cast<int>(*interval));
+          static_cast<int>(ack->sequence), static_cast<int>(ack->interval));
       packetLost = true;
       break;
     }
-    if (*errorNumber != 0) {
+    if (ack->errorNumber != 0) {
       Log("[COM%d] Dl_AsyncOptimizeWrite - ErrNo(%d), Addr(0x%08X), NandErrNo(0x%02X)", Port(),
-          static_cast<int>(*errorNumber), offset_, *nandError);
+          static_cast<int>(ack->errorNumber), offset_, ack->nandError);
       return Examined::Failed;
     }
     const uint32_t expected = lastAck_ + ackInterval_;
-    if (*ackSeq == expected || *ackSeq == 1) {
-      lastAck_ = *ackSeq;
-      if (i == frames_ - 1) lastBatchAck_ = *ackSeq;
+    if (ack->sequence == expected || ack->sequence == 1) {
+      lastAck_ = ack->sequence;
+      if (i == frames_ - 1) lastBatchAck_ = ack->sequence;
       continue;
     }
-    if (lastPhase_ && *ackSeq == lastSeq_) break;  // the final packet is acknowledged
+    if (lastPhase_ && ack->sequence == lastSeq_) break;  // the final packet is acknowledged
     Log("[COM%d] Dl_AsyncOptimizeWrite() - Lost packet seq : %d, Recieved packet seq : %d", Port(),
-        static_cast<int>(expected), static_cast<int>(*ackSeq));
+        static_cast<int>(expected), static_cast<int>(ack->sequence));
     return Examined::Failed;
   }
   if (packetLost) {
@@ -158,8 +124,6 @@ bool PipelinedWriter::Write(const uint8_t* data, uint32_t size, uint32_t packetS
     reporter_->InitProgress(TYPE_WPARAM_PROGRESS_POS,
                             static_cast<int>((size + packetSize - 1) / packetSize));
   }
-  PipelineFields fields(link_);
-
   data_ = data;
   sent_ = sent;
   counted_ = 0;
@@ -182,79 +146,66 @@ bool PipelinedWriter::Write(const uint8_t* data, uint32_t size, uint32_t packetS
   uint8_t* req = link_.PacketBuffers().request;
   body_ = nullptr;
   bodyLength_ = 0;
-  int exceptionsInARow = 0;
   while (remaining_ > 0 && !link_.IsAborted()) {
-    try {
-      link_.pipeSequence = static_cast<int>(seq_);
-      link_.sendOnly = credit_ > 1 ? 1 : 0;
-      link_.receiveOnly = credit_ == 0 ? 1 : 0;
-      if (credit_ == 1) waitSeq_ = seq_;
-      const bool building = credit_ != 0;
-      if (building) BuildPacket(data);
+    if (credit_ == 1) waitSeq_ = seq_;
+    const bool building = credit_ != 0;
+    if (building) BuildPacket(data);
+    TxRxResult result = TxRxResult::Failed;
+    {
+      // With credit for more than one packet the packet only goes out; without credit the
+      // write only waits for acknowledgements. The link is back in its normal mode after.
+      const PipelineModeGuard mode = link_.UsePipelineMode(
+          {.sequence = seq_, .sendOnly = credit_ > 1, .receiveOnly = credit_ == 0, .noWake = true});
+      // A wait without sending frames the last packet again, as the engine always frames
+      // its request; nothing of it is written.
+      result = link_.AsyncTxRxSpliced(req, kRequestLength, body_, kHeaderLength, bodyLength_,
+                                      kTimeoutMs);
+    }
+    frames_ = 0;
+    if (building && (result == TxRxResult::Accepted || result == TxRxResult::SentOnly))
+      PacketSent();
+    if (result == TxRxResult::Accepted) {
+      if (ExamineBatch() == Examined::Failed) return false;
+    } else if (result != TxRxResult::SentOnly) {
+      Log("nResult==END_COMM || m_bRxOK == FALSE");
+      return false;
+    }
+    const uint64_t batch = static_cast<uint64_t>(frames_) * ackInterval_;
 
-      int result = TXRX_FAILED;
-      try {
-        // A wait without sending frames the last packet again, as the engine always frames
-        // its request; nothing of it is written.
-        result = link_.AsyncTxRxSpliced(req, kRequestLength, body_, kHeaderLength, bodyLength_,
-                                        kTimeoutMs);
-      } catch (...) {
-        Log("Dl_AsyncWrite_New() - Exception occured while TxRx! GetLasetError %d", errno);
-        if (++exceptionsInARow >= kMaxExceptionsInARow) return false;
-        SleepMs(kExceptionWaitMs);
-        continue;
+    if (waiting_) {
+      if (acked_ >= kWindow) {
+        const int64_t refill = std::max<int64_t>(
+            static_cast<int64_t>(lastBatchAck_) - static_cast<int64_t>(waitSeq_) + kWindow,
+            static_cast<int64_t>(acked_));
+        credit_ = static_cast<uint16_t>(std::clamp<int64_t>(refill, 0, 0xFFFF));
+        acked_ = 0;
+        waiting_ = false;
       }
-      frames_ = 0;
-      if (building && (result == TXRX_ACCEPTED || result == TXRX_SENT_ONLY)) PacketSent();
-      if (result == TXRX_ACCEPTED) {
-        if (ExamineBatch() == Examined::Failed) return false;
-      } else if (result != TXRX_SENT_ONLY) {
-        Log("nResult==END_COMM || m_bRxOK == FALSE");
-        return false;
-      }
-      const uint64_t batch = static_cast<uint64_t>(frames_) * ackInterval_;
-
-      if (waiting_) {
-        if (acked_ >= kWindow) {
-          const int64_t refill = std::max<int64_t>(
-              static_cast<int64_t>(lastBatchAck_) - static_cast<int64_t>(waitSeq_) + kWindow,
-              static_cast<int64_t>(acked_));
-          credit_ = static_cast<uint16_t>(std::clamp<int64_t>(refill, 0, 0xFFFF));
-          acked_ = 0;
-          waiting_ = false;
+      Progress(batch);
+      // The last-packet check must not be skipped after a wait.
+      if (!waiting_) ScheduleLastIfDue();
+    } else if (lastPhase_) {
+      credit_ = 0;  // only wait, until the final packet is acknowledged
+      Progress(batch);
+    } else {
+      ++seq_;
+      --credit_;
+      remaining_ -= packet_;
+      offset_ += packet_;
+      if (credit_ == 0) {
+        Progress(batch);
+        if (acked_ > 0 && acked_ < kWindow) {
+          waiting_ = true;
+          continue;
         }
-        Progress(batch);
-        // The last-packet check must not be skipped after a wait.
-        if (!waiting_) ScheduleLastIfDue();
-      } else if (lastPhase_) {
-        credit_ = 0;  // only wait, until the final packet is acknowledged
-        Progress(batch);
-      } else {
-        ++seq_;
-        --credit_;
-        remaining_ -= packet_;
-        offset_ += packet_;
+        acked_ = 0;
+        credit_ = static_cast<uint16_t>(batch);
         if (credit_ == 0) {
-          Progress(batch);
-          if (acked_ > 0 && acked_ < kWindow) {
-            waiting_ = true;
-            exceptionsInARow = 0;
-            continue;
-          }
-          acked_ = 0;
-          credit_ = static_cast<uint16_t>(batch);
-          if (credit_ == 0) {
-            Log("[COM%d] Dl_AsyncOptimizeWrite() - No credit from acknowledgement", Port());
-            return false;
-          }
+          Log("[COM%d] Dl_AsyncOptimizeWrite() - No credit from acknowledgement", Port());
+          return false;
         }
-        ScheduleLastIfDue();
       }
-      exceptionsInARow = 0;
-    } catch (...) {
-      Log("[COM%d] Dl_AsyncOptimizeWrite() - Exception has occured", Port());
-      if (++exceptionsInARow >= kMaxExceptionsInARow) return false;
-      SleepMs(kExceptionWaitMs);
+      ScheduleLastIfDue();
     }
   }
   return !link_.IsAborted();

@@ -9,7 +9,7 @@
 
 namespace tr52 {
 
-class ProgressReporter;
+class ProgressSink;
 class SentTally;
 
 class PipelinedWriter {
@@ -24,13 +24,13 @@ class PipelinedWriter {
   static constexpr uint32_t kLostPacket = 0x30;
   static constexpr uint16_t kWindow = 15;
 
-  PipelinedWriter(PhoneLink& link, ProgressReporter* reporter) : link_(link), reporter_(reporter) {}
+  PipelinedWriter(PhoneLink& link, ProgressSink* reporter) : link_(link), reporter_(reporter) {}
 
   // Writes `size` bytes in packets of `packetSize` (at most kPacket); true when every byte was
   // acknowledged. Each packet's bytes go to `sent` (when given) once the packet went out.
-  // The link's pipelined fields are cleared on every return.
-  bool Write(const uint8_t* data, uint32_t size, uint32_t packetSize, const char* name,
-             SentTally* sent = nullptr);
+  // The link is back in its normal mode on every return.
+  [[nodiscard]] bool Write(const uint8_t* data, uint32_t size, uint32_t packetSize,
+                           const char* name, SentTally* sent = nullptr);
 
  private:
   enum class Examined { Good, Failed };
@@ -46,7 +46,7 @@ class PipelinedWriter {
   int Port() const { return link_.PortNumber(); }
 
   PhoneLink& link_;
-  ProgressReporter* reporter_;
+  ProgressSink* reporter_;
 
   uint32_t remaining_ = 0;
   uint32_t offset_ = 0;

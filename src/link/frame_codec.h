@@ -19,7 +19,7 @@ class FrameCodec {
 
   // Builds the frame of `length` payload bytes into the tx buffer. False (tx length 0) when
   // the frame would not fit the tx buffer.
-  bool ComputeTxCRC(const uint8_t* payload, size_t length);
+  [[nodiscard]] bool ComputeTxCRC(const uint8_t* payload, size_t length);
   // One run of payload bytes; a payload may be framed from several runs that lie apart.
   struct Piece {
     const uint8_t* data;
@@ -27,18 +27,18 @@ class FrameCodec {
   };
   // As ComputeTxCRC over the runs joined in order, without joining them first: a packet whose
   // data stay where they are is framed straight from there.
-  bool ComputeTxCRC(const Piece* pieces, size_t count);
+  [[nodiscard]] bool ComputeTxCRC(const Piece* pieces, size_t count);
   const uint8_t* TxBuffer() const { return tx_.get(); }
   int TxLength() const { return txLength_; }
 
   // `bytes` are the escaped bytes between the leading flags and the closing flag. Unescapes into
   // the rx buffer and checks the CRC residue. A frame ending in the escape byte is bad.
-  bool CheckRxFrame(const uint8_t* bytes, size_t length) {
+  [[nodiscard]] bool CheckRxFrame(const uint8_t* bytes, size_t length) {
     return CheckRxFrameAt(bytes, length, 0);
   }
   // As CheckRxFrame, but unescapes to rx buffer position `offset` (frames kept one after
   // another). RxLength() is the length of this frame alone. False when it would not fit.
-  bool CheckRxFrameAt(const uint8_t* bytes, size_t length, size_t offset);
+  [[nodiscard]] bool CheckRxFrameAt(const uint8_t* bytes, size_t length, size_t offset);
   uint8_t* RxBuffer() { return rx_.get(); }
   const uint8_t* RxBuffer() const { return rx_.get(); }
   int RxLength() const { return rxLength_; }
@@ -48,8 +48,6 @@ class FrameCodec {
   // Zeroes the rx buffer from `position` up to what was written, so nothing of an earlier,
   // longer answer is left behind.
   void ClearRxFrom(size_t position);
-
-  uint64_t receiveStartTick = 0;
 
  private:
   // The tx buffer: 32768 bytes for frames, then room for a frame that came out too long to be

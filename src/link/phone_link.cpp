@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
 
 #include "base/byte_reader.h"
 #include "base/process_log.h"
@@ -147,41 +146,35 @@ void PhoneLink::DumpRawFrame(const uint8_t* bytes, size_t length) {
 
 void PhoneLink::WaitRsp(int timeoutMs) {
   const uint64_t start = NowMs();
-  codec_.receiveStartTick = start;
   codec_.SetRxLength(0);
-  framesReceived = 0;
+  framesReceived_ = 0;
   // Frames of a pipelined wait are kept one after another; otherwise the last one at byte 0.
-  const bool keepAll = pipeSequence != 0 || noWakeFlags != 0 || receiveOnly != 0;
+  const bool keepAll = pipeline_.KeepsAllFrames();
   size_t kept = 0;  // bytes of good answers now in the response buffer
   FrameAssembler assembler;
   bool done = false;
   while (!done) {
     if (abort_.load(std::memory_order_acquire)) {
-      rxStatus_ = RX_ABORT;
+      rxStatus_ = RxStatusCode::Abort;
       Log("   RX_ABORT");
       break;
     }
-    size_t n = 0;
-    try {
-      n = Read(readChunk_, kReadChunk);
-    } catch (const std::exception&) {
-      Log("Error Read in WaitRsp");
-    }
+    const size_t n = port_.Read(readChunk_, kReadChunk);
     if (n == 0) {
       if (!IsOpen()) {
         // The port closed itself on a cable loss (and logged it): no answer can come any more,
         // so the wait ends now with the outcome its time-out would have had.
-        rxStatus_ = RX_TIMEOUT;
+        rxStatus_ = RxStatusCode::Timeout;
         break;
       }
       const uint64_t elapsed = NowMs() - start;
       if (elapsed > static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs)) {
         Log("RX Timeout : %2.1f seconds", static_cast<double>(elapsed) / 1000.0);
-        rxStatus_ = RX_TIMEOUT;
+        rxStatus_ = RxStatusCode::Timeout;
         break;
       }
       // Wake up as soon as bytes arrive instead of sleeping through the poll period.
-      WaitReadable(kPollMs);
+      static_cast<void>(port_.WaitReadable(kPollMs));  // the next Read tells what came
       continue;
     }
     for (size_t i = 0; i < n;) {
@@ -189,15 +182,15 @@ void PhoneLink::WaitRsp(int timeoutMs) {
       if (!assembler.FrameReady()) continue;
       const size_t at = keepAll ? kept : 0;
       if (codec_.CheckRxFrameAt(assembler.Frame(), assembler.FrameLength(), at)) {
-        rxStatus_ = RX_OK;
-        ++framesReceived;
+        rxStatus_ = RxStatusCode::Ok;
+        ++framesReceived_;
         kept = at + static_cast<size_t>(codec_.RxLength());
         if (i == n) {
           done = true;
           break;
         }
       } else {
-        rxStatus_ = RX_CRC_ERROR;
+        rxStatus_ = RxStatusCode::CrcError;
         Log("CRC Error");
         DumpRawFrame(assembler.Raw(), assembler.RawLength());
         done = true;
@@ -229,7 +222,7 @@ int PhoneLink::ClassifyDload(uint8_t q, const uint8_t* request) {
   }
   if ((q == 0x0A || q == 0x0B) && r == 0x3A) return 1;
   if (q == 0x50 && request[1] == 0x0F) return 1;
-  rxStatus_ = RX_UNEXPECTED;
+  rxStatus_ = RxStatusCode::Unexpected;
   Log("DLOAD MODE : Req(%d) -> Rsp(%d)", q, r);
   return -1;
 }
@@ -243,11 +236,11 @@ int PhoneLink::ClassifyDiag(uint8_t q, const uint8_t* request, int timeoutMs) {
     if (LoadU16le(rsp + 10) != 0) return -1;
     Log("DIAG_SUBSYS_CMD_VER_2_F : Wait for one more response packet");
     WaitRsp(timeoutMs);
-    return rxStatus_ == RX_OK ? 1 : -1;
+    return rxStatus_ == RxStatusCode::Ok ? 1 : -1;
   }
   switch (r) {
     case 0x42:
-      rxStatus_ = RX_BAD_SPC_MODE;
+      rxStatus_ = RxStatusCode::BadSpcMode;
       Log("DIAG_BAD_SPC_MODE : %d", q);
       return -1;
     case 0x47:
@@ -255,127 +248,120 @@ int PhoneLink::ClassifyDiag(uint8_t q, const uint8_t* request, int timeoutMs) {
       return -1;
     case 0x14:
       if (q == 0x26 || q == 0x27) {
-        rxStatus_ = RX_NV_BAD_PARM;
+        rxStatus_ = RxStatusCode::NvBadParm;
         return 1;
       }
-      rxStatus_ = RX_BAD_PARM;
+      rxStatus_ = RxStatusCode::BadParm;
       return 0;
     case 0x13:
-      rxStatus_ = RX_BAD_CMD;
+      rxStatus_ = RxStatusCode::BadCmd;
       return 0;
     case 0x15:
-      rxStatus_ = RX_BAD_LEN;
+      rxStatus_ = RxStatusCode::BadLen;
       Log("BAD_LEN : %d", q);
       return -1;
     case 0x03:
-      rxStatus_ = RX_BAD_CONN_MODE;
+      rxStatus_ = RxStatusCode::BadConnMode;
       Log("BAD CONN MODE : Req(%d) -> Rsp(%d)", q, r);
       return -1;
     default:
-      rxStatus_ = RX_UNEXPECTED;
+      rxStatus_ = RxStatusCode::Unexpected;
       Log("UNKNOWN : Req(%d) -> Rsp(%d)", q, r);
       return -1;
   }
 }
 
 int PhoneLink::Classify(const uint8_t* request, int timeoutMs) {
-  if (rxStatus_ != RX_OK) {
+  if (rxStatus_ != RxStatusCode::Ok) {
     switch (rxStatus_) {
-      case RX_CRC_ERROR:
+      case RxStatusCode::CrcError:
         Log("CRC ERROR");
         break;
-      case RX_TIMEOUT:
+      case RxStatusCode::Timeout:
         Log("RX TIMEOUT");
         break;
-      case RX_NOK:
+      case RxStatusCode::Nok:
         Log("RX NOK");
         break;
       default: {
         char text[64];
-        snprintf(text, sizeof text, "Unknown Rx Error : %d", rxStatus_);
+        snprintf(text, sizeof text, "Unknown Rx Error : %d", static_cast<int>(rxStatus_));
         Log("Error %s", text);
       }
     }
     return -1;
   }
   const uint8_t q = request[0];
-  if (protocolMode_ == MODE_DLOAD) return ClassifyDload(q, request);
-  if (protocolMode_ == MODE_DIAG) return ClassifyDiag(q, request, timeoutMs);
+  if (protocolMode_ == Protocol::Dload) return ClassifyDload(q, request);
+  if (protocolMode_ == Protocol::Diag) return ClassifyDiag(q, request, timeoutMs);
   return -1;
 }
 
-int PhoneLink::AsyncTxRx(uint8_t* request, uint8_t* /*response*/, int requestLength,
-                         int timeoutMs) {
-  rxStatus_ = RX_NOK;
-  if (!IsOpen()) return TXRX_FAILED;
-  if (!request || requestLength < 0) return TXRX_FAILED;
+TxRxResult PhoneLink::AsyncTxRx(uint8_t* request, uint8_t* /*response*/, int requestLength,
+                                int timeoutMs) {
+  rxStatus_ = RxStatusCode::Nok;
+  if (!IsOpen()) return TxRxResult::Failed;
+  if (!request || requestLength < 0) return TxRxResult::Failed;
   // A request whose frame does not fit the tx buffer is never sent half-built.
   if (!codec_.ComputeTxCRC(request, static_cast<size_t>(requestLength))) {
     Log("Exception AsyncTxRx - ComputeTxCRC Failed");
-    return TXRX_FAILED;
+    return TxRxResult::Failed;
   }
   return Exchange(request, timeoutMs);
 }
 
-int PhoneLink::AsyncTxRxSpliced(uint8_t* request, int requestLength, const uint8_t* body,
-                                size_t bodyAt, size_t bodyLength, int timeoutMs) {
-  rxStatus_ = RX_NOK;
-  if (!IsOpen()) return TXRX_FAILED;
-  if (!request || requestLength < 0) return TXRX_FAILED;
+TxRxResult PhoneLink::AsyncTxRxSpliced(uint8_t* request, int requestLength, const uint8_t* body,
+                                       size_t bodyAt, size_t bodyLength, int timeoutMs) {
+  rxStatus_ = RxStatusCode::Nok;
+  if (!IsOpen()) return TxRxResult::Failed;
+  if (!request || requestLength < 0) return TxRxResult::Failed;
   const size_t length = static_cast<size_t>(requestLength);
   if (bodyAt > length || bodyLength > length - bodyAt || (bodyLength > 0 && !body)) {
     Log("Exception AsyncTxRx - ComputeTxCRC Failed");
-    return TXRX_FAILED;
+    return TxRxResult::Failed;
   }
   const size_t tail = bodyAt + bodyLength;
   const FrameCodec::Piece pieces[3] = {
       {request, bodyAt}, {body, bodyLength}, {request + tail, length - tail}};
   if (!codec_.ComputeTxCRC(pieces, 3)) {
     Log("Exception AsyncTxRx - ComputeTxCRC Failed");
-    return TXRX_FAILED;
+    return TxRxResult::Failed;
   }
   return Exchange(request, timeoutMs);
 }
 
-int PhoneLink::Exchange(const uint8_t* request, int timeoutMs) {
-  if (protocolMode_ == MODE_DLOAD && noWakeFlags == 0) {
-    try {
-      static const uint8_t kWake[3] = {kFrameFlag, kFrameFlag, kFrameFlag};
-      Purge();
-      Write(kWake, sizeof kWake);
-    } catch (...) {
-      Log("Exception AsyncTxRx - dummy Write Failed");
-    }
+TxRxResult PhoneLink::Exchange(const uint8_t* request, int timeoutMs) {
+  // A write or purge that fails shows as no answer: the wait runs out and the attempt is
+  // repeated; a port that closed on a cable loss ends the transaction below.
+  if (protocolMode_ == Protocol::Dload && !pipeline_.noWake) {
+    static const uint8_t kWake[3] = {kFrameFlag, kFrameFlag, kFrameFlag};
+    static_cast<void>(port_.Purge());
+    static_cast<void>(port_.Write(kWake, sizeof kWake));
   }
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (pipeSequence == 0) {
-      try {
-        Purge();
-      } catch (...) {
-        Log("Exception AsyncTxRx - Clear Failed");
-      }
-    }
-    if (receiveOnly == 0) {
-      try {
-        Write(codec_.TxBuffer(), static_cast<size_t>(codec_.TxLength()));
-      } catch (...) {
-        Log("Exception AsyncTxRx - Write Failed");
-      }
-    }
-    if (!IsOpen()) return TXRX_FAILED;
-    if (sendOnly == 1) return TXRX_SENT_ONLY;
-    try {
-      // The pause before the wait ends as soon as the answer starts to arrive.
-      WaitReadable(1);
-      WaitRsp(timeoutMs);
-    } catch (...) {
-      Log("Second Exceptional Case: Error WaitRsp");
-    }
+    if (pipeline_.sequence == 0) static_cast<void>(port_.Purge());
+    if (!pipeline_.receiveOnly)
+      static_cast<void>(port_.Write(codec_.TxBuffer(), static_cast<size_t>(codec_.TxLength())));
+    if (!IsOpen()) return TxRxResult::Failed;
+    if (pipeline_.sendOnly) return TxRxResult::SentOnly;
+    // The pause before the wait ends as soon as the answer starts to arrive.
+    static_cast<void>(port_.WaitReadable(1));
+    WaitRsp(timeoutMs);
     if (request[0] == 0x0A) SleepMs(100);
     const int verdict = Classify(request, timeoutMs);
-    if (verdict >= 0) return verdict;
+    if (verdict >= 0) return static_cast<TxRxResult>(verdict);
   }
-  return TXRX_FAILED;
+  return TxRxResult::Failed;
+}
+
+PipelineModeGuard PhoneLink::UsePipelineMode(const PipelineMode& mode) {
+  const PipelineMode previous = pipeline_;
+  pipeline_ = mode;
+  return PipelineModeGuard(*this, previous);
+}
+
+PipelineModeGuard::~PipelineModeGuard() {
+  link_.pipeline_ = previous_;
 }
 
 }  // namespace tr52

@@ -15,61 +15,109 @@
 
 namespace tr52 {
 
-enum RxStatusCode : int {
-  RX_NOK = 0,
-  RX_OK = 1,
-  RX_TIMEOUT = 2,
-  RX_CRC_ERROR = 3,
-  RX_BAD_CONN_MODE = 4,
-  RX_NV_BAD_PARM = 5,
-  RX_BAD_PARM = 6,
-  RX_BAD_CMD = 7,
-  RX_BAD_LEN = 8,
-  RX_BAD_SPC_MODE = 9,
-  RX_ABORT = 11,
-  RX_UNEXPECTED = 12,
+// What the last wait of a transaction ended with.
+enum class RxStatusCode : int {
+  Nok = 0,
+  Ok = 1,
+  Timeout = 2,
+  CrcError = 3,
+  BadConnMode = 4,
+  NvBadParm = 5,
+  BadParm = 6,
+  BadCmd = 7,
+  BadLen = 8,
+  BadSpcMode = 9,
+  Abort = 11,
+  Unexpected = 12,
 };
 
-constexpr int MODE_DLOAD = 0;
-constexpr int MODE_DIAG = 1;
+// The protocol the phone speaks: download mode or DIAG (normal software).
+enum class Protocol : int { Dload = 0, Diag = 1 };
 
 // AsyncTxRx results.
-constexpr int TXRX_FAILED = 0;
-constexpr int TXRX_ACCEPTED = 1;
-constexpr int TXRX_SENT_ONLY = 26;
+enum class TxRxResult : int { Failed = 0, Accepted = 1, SentOnly = 26 };
+
+// How the transactions of a pipelined write use the line (all off: one request, one answer).
+struct PipelineMode {
+  // Non-zero: the receive queue is not purged before the request goes out.
+  uint32_t sequence = 0;
+  // The request is written and the transaction ends at once (TxRxResult::SentOnly).
+  bool sendOnly = false;
+  // Nothing is written: the transaction only waits for answers.
+  bool receiveOnly = false;
+  // No wake-up flags before a download-mode request.
+  bool noWake = false;
+  bool operator==(const PipelineMode&) const = default;
+  // While any of sequence, receiveOnly or noWake is set a wait keeps every good frame.
+  bool KeepsAllFrames() const { return sequence != 0 || receiveOnly || noWake; }
+};
+
+class PhoneLink;
+
+// Puts the link's earlier pipeline mode back when it goes out of scope.
+class PipelineModeGuard {
+ public:
+  ~PipelineModeGuard();
+  PipelineModeGuard(const PipelineModeGuard&) = delete;
+  PipelineModeGuard& operator=(const PipelineModeGuard&) = delete;
+
+ private:
+  friend class PhoneLink;
+  PipelineModeGuard(PhoneLink& link, const PipelineMode& previous)
+      : link_(link), previous_(previous) {}
+  PhoneLink& link_;
+  PipelineMode previous_;
+};
 
 struct PacketBufferPair {
   uint8_t* request;   // 32768 bytes; build the request payload from byte 0
   uint8_t* response;  // 32768 bytes; the unescaped answer from byte 0, then its 2 FCS bytes
 };
 
-class PhoneLink : public SerialPort {
+class PhoneLink {
  public:
   static constexpr size_t kBufferSize = 32768;
 
   PhoneLink();
-  ~PhoneLink() override;
+  // Closes nothing: the owner closes the port first.
+  ~PhoneLink();
+  PhoneLink(const PhoneLink&) = delete;
+  PhoneLink& operator=(const PhoneLink&) = delete;
 
-  // 1 = accepted answer in the response buffer, 0 = failed, 26 = sent in send-only mode.
+  // The port (see SerialPort); the link's own reads and writes go through it.
+  SerialPort& Serial() { return port_; }
+  [[nodiscard]] bool Open(uint8_t portNumber) { return port_.Open(portNumber); }
+  [[nodiscard]] bool OpenDevice(const std::string& path) { return port_.OpenDevice(path); }
+  // False when the port was not open.
+  bool Close() { return port_.Close(); }
+  bool IsOpen() const { return port_.IsOpen(); }
+  int LastError() const { return port_.LastError(); }
+  uint8_t PortNumber() const { return port_.PortNumber(); }
+  void SetPortNumber(uint8_t n) { port_.SetPortNumber(n); }
+  const std::string& DevicePath() const { return port_.DevicePath(); }
+
+  // Accepted = answer in the response buffer; SentOnly = written in send-only mode.
   // The answer always lands in PacketBuffers().response (the `response` argument names it).
   // Bytes of the response buffer past the received answer(s) read as zero, also after a
   // failed wait. A request whose frame would not fit 32768 bytes fails without being sent.
-  int AsyncTxRx(uint8_t* request, uint8_t* response, int requestLength, int timeoutMs);
+  [[nodiscard]] TxRxResult AsyncTxRx(uint8_t* request, uint8_t* response, int requestLength,
+                                     int timeoutMs);
   // As AsyncTxRx, except that request bytes [bodyAt, bodyAt + bodyLength) are taken from `body`
   // instead of the request buffer (whose bytes there are neither read nor written): a packet
   // whose data stand in the caller's memory is framed from there without a copy. Fails like an
   // oversize request when the body does not lie inside the request.
-  int AsyncTxRxSpliced(uint8_t* request, int requestLength, const uint8_t* body, size_t bodyAt,
-                       size_t bodyLength, int timeoutMs);
+  [[nodiscard]] TxRxResult AsyncTxRxSpliced(uint8_t* request, int requestLength,
+                                            const uint8_t* body, size_t bodyAt, size_t bodyLength,
+                                            int timeoutMs);
 
   PacketBufferPair PacketBuffers() { return {request_.get(), codec_.RxBuffer()}; }
-  int RxStatus() const { return rxStatus_; }
+  RxStatusCode RxStatus() const { return rxStatus_; }
   // Bytes of the last answer (payload + 2 FCS), or of all good frames of the last pipelined
   // wait one after another.
   int ResponseLength() const { return responseLength_; }
 
-  void SetProtocolMode(int mode) { protocolMode_ = mode; }
-  int ProtocolMode() const { return protocolMode_; }
+  void SetProtocolMode(Protocol mode) { protocolMode_ = mode; }
+  Protocol ProtocolMode() const { return protocolMode_; }
 
   // Ends the current wait within one poll period and fails every later transaction of this
   // link. Safe to call from any thread while the link's own thread waits in a transaction.
@@ -83,20 +131,19 @@ class PhoneLink : public SerialPort {
   static std::string DloadNakName(int code);
   static std::string NandErrorName(int code);
 
-  // Pipelined mode, set and cleared by the pipelined flash write. While pipeSequence is non-zero
-  // the receive queue is not purged. While any of pipeSequence, noWakeFlags or receiveOnly is
-  // set a wait keeps every good frame, one after another (answer bytes then 2 FCS bytes), so
+  // Pipelined mode, set by the pipelined flash write for the transactions it runs: while the
+  // guard lives the link uses `mode`, then the earlier mode is back. While the mode keeps all
+  // frames a wait keeps every good frame, one after another (answer bytes then 2 FCS bytes), so
   // acknowledgement i of a batch of 15-byte answers starts at 17 * i; otherwise the last good
   // frame of a wait is at byte 0.
-  int pipeSequence = 0;
-  int framesReceived = 0;
-  int sendOnly = 0;
-  int receiveOnly = 0;
-  int noWakeFlags = 0;
+  [[nodiscard]] PipelineModeGuard UsePipelineMode(const PipelineMode& mode);
+  const PipelineMode& CurrentPipelineMode() const { return pipeline_; }
+  // Good frames of the last wait.
+  int FramesReceived() const { return framesReceived_; }
 
  private:
   // The framed request in the codec's tx buffer: wake-up, attempts, waits and classification.
-  int Exchange(const uint8_t* request, int timeoutMs);
+  TxRxResult Exchange(const uint8_t* request, int timeoutMs);
   // Receives into the response buffer (see above); called by AsyncTxRx only.
   void WaitRsp(int timeoutMs);
   // 1 accepted, 0 rejected at once, -1 attempt failed.
@@ -105,8 +152,13 @@ class PhoneLink : public SerialPort {
   int ClassifyDiag(uint8_t q, const uint8_t* request, int timeoutMs);
   void DumpRawFrame(const uint8_t* bytes, size_t length);
 
-  int rxStatus_ = RX_NOK;
-  int protocolMode_ = MODE_DIAG;
+  friend class PipelineModeGuard;
+
+  SerialPort port_;
+  RxStatusCode rxStatus_ = RxStatusCode::Nok;
+  Protocol protocolMode_ = Protocol::Diag;
+  PipelineMode pipeline_;
+  int framesReceived_ = 0;
   std::unique_ptr<uint8_t[]> request_;
   uint8_t readChunk_[1024];
   FrameCodec codec_;

@@ -38,7 +38,9 @@ bool SerialPort::OpenDevice(const std::string& path) {
   devicePath_ = path;
   open_ = 1;
   SetDtr(true);
-  Purge();
+  // Bytes left from before the open are dropped; a purge that fails leaves them for the first
+  // wait, which discards what is not a frame.
+  static_cast<void>(Purge());
   return true;
 }
 
@@ -70,19 +72,14 @@ bool SerialPort::Purge() {
 
 bool SerialPort::Write(const uint8_t* buffer, size_t length) {
   if (!open_) return false;
-  try {
-    switch (device_->WriteAll(buffer, length, RealMs(kWriteTimeoutMs))) {
-      case SerialDevice::Status::Ok:
-        return true;
-      case SerialDevice::Status::Gone:
-        Close();  // the cable is taken as pulled
-        return false;
-      default:
-        return false;
-    }
-  } catch (...) {
-    Log("Exception Write - WriteFile Failed");
-    return false;
+  switch (device_->WriteAll(buffer, length, RealMs(kWriteTimeoutMs))) {
+    case SerialDevice::Status::Ok:
+      return true;
+    case SerialDevice::Status::Gone:
+      Close();  // the cable is taken as pulled
+      return false;
+    default:
+      return false;
   }
 }
 

@@ -13,7 +13,6 @@
 
 namespace tr52 {
 
-class ProgressReporter;
 class SerialDevice;
 
 class SerialPort {
@@ -22,16 +21,16 @@ class SerialPort {
 
   SerialPort();
   // Does not close the port: the owner calls Close first (the device is released regardless).
-  virtual ~SerialPort();
+  ~SerialPort();
 
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
   // Opens COM `portNumber`; true at once (number unchanged) when already open.
-  bool Open(uint8_t portNumber);
+  [[nodiscard]] bool Open(uint8_t portNumber);
   // Opens the device node `path` itself, for a port that has no COM number (yet); the port
   // number stays as it is. True at once when already open.
-  bool OpenDevice(const std::string& path);
+  [[nodiscard]] bool OpenDevice(const std::string& path);
   // The errno of the device's last failed call (why an open failed: EBUSY, EACCES ...).
   int LastError() const;
   // False when the port was not open.
@@ -44,11 +43,11 @@ class SerialPort {
   const std::string& DevicePath() const { return devicePath_; }
 
   // Writes the whole buffer (bounded by the 10 s write time-out of the process clock).
-  bool Write(const uint8_t* buffer, size_t length);
+  [[nodiscard]] bool Write(const uint8_t* buffer, size_t length);
   // Reads at most min(maxBytes, queued bytes); 0 when nothing is queued.
   size_t Read(uint8_t* buffer, size_t maxBytes);
   // Discards what was received and not read yet (retried once on failure).
-  bool Purge();
+  [[nodiscard]] bool Purge();
   // Raises (true) or drops DTR and RTS: 0 (no handshake control on this line).
   int SetDtr(bool on);
   // Waits until bytes are queued or `ms` milliseconds of the process clock have passed; true
@@ -56,10 +55,7 @@ class SerialPort {
   // loops react at once instead of sleeping blindly.
   bool WaitReadable(int ms);
 
-  void SetProgressReporter(ProgressReporter* reporter) { reporter_ = reporter; }
-  ProgressReporter* Reporter() const { return reporter_; }
-
- protected:
+ private:
   // Closes after a cable loss seen on a read; `line` is logged first.
   void CableLost(const char* line, uint64_t pauseMs, bool pauseFirst);
 
@@ -67,7 +63,6 @@ class SerialPort {
   std::string devicePath_;
   uint8_t portNumber_ = 0;
   int open_ = 0;
-  ProgressReporter* reporter_ = nullptr;
 };
 
 }  // namespace tr52

@@ -40,7 +40,7 @@ class CEfs2Image {
 
   // Attaches to `length` bytes at `image` (which stay owned by the caller and must outlive the
   // reader) and validates the whole image. A length of 0 is accepted and holds no objects.
-  bool Attach(const uint8_t* image, size_t length);
+  [[nodiscard]] bool Attach(const uint8_t* image, size_t length);
 
   // The two header counts added.
   uint64_t ObjectCount() const;
@@ -48,8 +48,8 @@ class CEfs2Image {
   // Reads the object at `cursor` (0 = the first object) and moves `cursor` behind it. For a
   // file, `data` receives a new buffer with the contents and `size` their length; for a
   // directory `data` is reset and `size` 0. Never reads past the image.
-  bool ReadObject(uint32_t& type, std::string& path, size_t& cursor,
-                  std::unique_ptr<uint8_t[]>& data, size_t& size) const;
+  [[nodiscard]] bool ReadObject(uint32_t& type, std::string& path, size_t& cursor,
+                                std::unique_ptr<uint8_t[]>& data, size_t& size) const;
 
   uint32_t Version() const { return version_; }
   uint32_t Kind() const { return kind_; }

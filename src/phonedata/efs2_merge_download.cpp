@@ -5,7 +5,7 @@
 #include "base/messages.h"
 #include "base/printable_text.h"
 #include "base/process_log.h"
-#include "base/progress_reporter.h"
+#include "base/progress_sink.h"
 #include "link/phone_link.h"
 #include "phonedata/efs2_client.h"
 #include "phonedata/efs2_image.h"
@@ -24,7 +24,8 @@ bool Efs2Client::PutMergeFile(const uint8_t* image, size_t length, bool protectM
                             static_cast<int>(count > INT_MAX ? INT_MAX : count));
   }
   if (!Ready()) return false;
-  QueryWriteChunk();
+  // A phone that does not answer the query takes the default chunk size.
+  static_cast<void>(QueryWriteChunk());
   // Every object the image holds is written, whatever its header counts say.
   size_t cursor = 0;
   for (uint64_t i = 0; i < efs.WalkedObjects() && !link_->IsAborted(); ++i) {
@@ -39,7 +40,8 @@ bool Efs2Client::PutMergeFile(const uint8_t* image, size_t length, bool protectM
     if (protectMedia && IsProtectedMediaPath(path)) continue;
     if (type != CEfs2Image::kTypeFile) {
       if (const uint32_t handle = OpenDir(path)) {
-        CloseDir(handle);
+        // The folder is there; closing its handle again changes nothing for the download.
+        static_cast<void>(CloseDir(handle));
       } else if (!link_->IsAborted() && !MakeDirectory(path)) {
         Log("ERROR(PutMergeFile) : MakeDirectory - %s", PrintableText(path).c_str());
         return false;
@@ -69,7 +71,8 @@ bool Efs2Client::PutMergeFile(const uint8_t* image, size_t length, bool protectM
 bool Efs2Client::RemoveSubDirectory(const std::string& phoneDir, bool protectMedia) {
   Log("[COM%d] RemoveSubDirectory: %s", Port(), PrintableText(phoneDir).c_str());
   std::vector<Efs2TreeItem> items;
-  ListTree(items, phoneDir, "");
+  // A folder that is not there cannot be listed and has nothing to remove.
+  static_cast<void>(ListTree(items, phoneDir, ""));
   if (reporter_) reporter_->InitProgress(TYPE_WPARAM_PROGRESS_POS, static_cast<int>(items.size()));
   for (size_t i = items.size(); i-- > 0;) {
     const Efs2TreeItem& item = items[i];

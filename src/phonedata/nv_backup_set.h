@@ -36,19 +36,19 @@ class NvBackupSet {
   // kWrite: starts a new set with the header (count 0); `path` itself is left as it is until
   // Flush. False when the folder of `path` cannot take a new file.
   // Any other mode fails. An open set is closed first.
-  bool Open(const std::string& path, int mode);
+  [[nodiscard]] bool Open(const std::string& path, int mode);
   // Closes the file, forgets path and records; mode 0. A new file not yet flushed is removed.
   void Close();
   // Adds a copy at the end of the records in memory.
   bool Append(const NvRecord& record);
   // Copies record `index` out; false when the set is not open or the index is out of range.
-  bool Get(size_t index, NvRecord& record) const;
+  [[nodiscard]] bool Get(size_t index, NvRecord& record) const;
   // Records in memory; 0 when the set is not open.
   size_t Count() const;
   // Write mode: header (count, current UTC time) and all records replace `path` whole, on disk
   // before Flush returns. On failure `path` keeps its previous content. Read mode: the header
   // is read again. False when that fails (Error() says why in write mode).
-  bool Flush();
+  [[nodiscard]] bool Flush();
   // Why the last Open(kWrite) or write-mode Flush failed.
   const std::string& Error() const { return error_; }
 
@@ -59,13 +59,14 @@ class NvBackupSet {
 
   // Parses a whole backup file image (header + records) without touching the disk: the same
   // rules as Open(kRead). Used by Open and by the fuzz target.
-  static bool ParseImage(const uint8_t* bytes, size_t size, std::vector<NvRecord>& records,
-                         uint32_t* headerCount = nullptr);
+  [[nodiscard]] static bool ParseImage(const uint8_t* bytes, size_t size,
+                                       std::vector<NvRecord>& records,
+                                       uint32_t* headerCount = nullptr);
 
  private:
   void ResetHeader();
-  bool WriteAll();
-  bool ReadHeader();
+  [[nodiscard]] bool WriteAll();
+  [[nodiscard]] bool ReadHeader();
 
   int fd_ = -1;  // read mode: the file
   int mode_ = kClosed;

@@ -4,41 +4,18 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/byte_reader.h"
 #include "base/printable_text.h"
 #include "base/process_log.h"
-#include "base/progress_reporter.h"
-#include "link/last_answer.h"
+#include "base/progress_sink.h"
 #include "link/phone_link.h"
 #include "package/image_store.h"
+#include "phonedata/cnv_requests.h"
+#include "phonedata/nv_requests.h"
 
 namespace tr52 {
 
-namespace {
-
-constexpr uint8_t kSpcCommand = 0x41;
-constexpr uint8_t kSubsysDispatchV2 = 0x80;
-constexpr uint8_t kCnvSubsystem = 0x37;
-constexpr int kCnvRequestLength = 12;
-constexpr size_t kNvStatusOffset = 131;
-
-}  // namespace
-
 NvClient::NvClient() = default;
 NvClient::~NvClient() = default;
-
-void NvClient::Bind(PhoneLink* link, ProgressReporter* reporter, win::HWND dialog) {
-  link_ = link;
-  reporter_ = reporter;
-  if (reporter_) reporter_->SetTextTarget(dialog);
-  if (link_) {
-    auto buffers = link_->PacketBuffers();
-    request_ = buffers.request;
-    response_ = buffers.response;
-  } else {
-    request_ = response_ = nullptr;
-  }
-}
 
 void NvClient::SetItemNamer(std::function<std::string(int)> namer) {
   namer_ = std::move(namer);
@@ -48,31 +25,24 @@ std::string NvClient::ItemName(int item) const {
   return namer_ ? namer_(item) : NvItemName(item);
 }
 
-int NvClient::Port() const {
-  return link_ ? link_->PortNumber() : 0;
-}
-
 bool NvClient::NvRead(uint16_t item, NvRecord& record) {
   record.Clear();
   if (!Ready()) return false;
-  std::memset(request_, 0, NvRecord::kSize);
-  request_[0] = kNvReadCommand;
-  StoreU16le(request_ + 1, item);
-  if (link_->AsyncTxRx(request_, response_, NvRecord::kSize, kReadTimeoutMs) != TXRX_ACCEPTED) {
+  if (Transact(BuildNvRead(item, 0), kReadTimeoutMs) != TxRxResult::Accepted) {
     Log("[COM%d]   Nv Read Failed (item %d)", Port(), item);
     return false;
   }
-  if (link_->RxStatus() == RX_NV_BAD_PARM) return true;
-  AnswerReader reader = LastAnswer(*link_);
-  const auto answered = reader.U16(1);
+  if (link_->RxStatus() == RxStatusCode::NvBadParm) return true;
+  const std::span<const uint8_t> bytes = AnswerBytes();
+  const auto answered = ParseNvItem(bytes);
   if (answered && *answered != item) return true;
-  const auto packet = reader.View(0, NvRecord::kSize);
+  const auto packet = ParseNvPacket(bytes);
   if (!packet) {
-    LogShortAnswer(Port(), "NvRead", reader);
+    LogShort("NvRead", NvRecord::kSize);
     Log("[COM%d]   Nv Read Failed (item %d)", Port(), item);
     return false;
   }
-  const NvRecord answer = NvRecord::DecodeFrom(packet->data());
+  const NvRecord& answer = *packet;
   record.item = item;
   record.status = answer.status;
   if (answer.status == NV_DONE_S) {
@@ -88,26 +58,22 @@ bool NvClient::NvReadRecord(NvRecord& record, int index) {
   record.flag = 0;
   if (!Ready()) return false;
   const int item = record.item;
-  std::memset(request_, 0, NvRecord::kSize);
-  request_[0] = kNvReadCommand;
-  StoreU16le(request_ + 1, record.item);
-  request_[3] = static_cast<uint8_t>(index);
-  if (link_->AsyncTxRx(request_, response_, NvRecord::kSize, kRecordTimeoutMs) != TXRX_ACCEPTED) {
+  if (Transact(BuildNvRead(record.item, static_cast<uint8_t>(index)), kRecordTimeoutMs) !=
+      TxRxResult::Accepted) {
     Log("[COM%d]  FAIL : %s", Port(), PrintableText(ItemName(item)).c_str());
     return false;
   }
-  if (link_->RxStatus() == RX_NV_BAD_PARM) {
+  if (link_->RxStatus() == RxStatusCode::NvBadParm) {
     record.flag = 0;
     return true;
   }
-  AnswerReader reader = LastAnswer(*link_);
-  const auto packet = reader.View(0, NvRecord::kSize);
+  const auto packet = ParseNvPacket(AnswerBytes());
   if (!packet) {
-    LogShortAnswer(Port(), "NvReadRecord", reader);
+    LogShort("NvReadRecord", NvRecord::kSize);
     Log("[COM%d]  FAIL : %s", Port(), PrintableText(ItemName(item)).c_str());
     return false;
   }
-  const NvRecord answer = NvRecord::DecodeFrom(packet->data());
+  const NvRecord& answer = *packet;
   record.status = answer.status;
   switch (answer.status) {
     case NV_DONE_S:
@@ -135,15 +101,9 @@ bool NvClient::NvReadRecord(NvRecord& record, int index) {
 bool NvClient::NvWrite(NvRecord& record) {
   if (!record.IsValid()) return true;
   if (!Ready()) return false;
-  std::memset(request_, 0, NvRecord::kSize);
-  request_[0] = kNvWriteCommand;
-  StoreU16le(request_ + 1, record.item);
-  std::memcpy(request_ + 3, record.data.data(), NvRecord::kDataSize);
-  const bool accepted =
-      link_->AsyncTxRx(request_, response_, NvRecord::kSize, kRecordTimeoutMs) == TXRX_ACCEPTED;
-  AnswerReader reader = LastAnswer(*link_);
-  const auto answered = reader.U16(kNvStatusOffset);
-  if (accepted && !answered) LogShortAnswer(Port(), "NvWrite", reader);
+  const bool accepted = Transact(BuildNvWrite(record), kRecordTimeoutMs) == TxRxResult::Accepted;
+  const auto answered = ParseNvWriteStatus(AnswerBytes());
+  if (accepted && !answered) LogShort("NvWrite", NvRecord::kSize);
   if (!accepted || !answered) {
     Log("[COM%d]    NV Write Fail : %s(%d)", Port(), PrintableText(ItemName(record.item)).c_str(),
         record.item);
@@ -175,18 +135,15 @@ bool NvClient::GetBanner(std::string* banner) {
 
 bool NvClient::SendSpc(const char* code) {
   if (!Ready()) return false;
-  const char* spc = (code && std::strlen(code) == 6) ? code : kDefaultSpc;
+  const char* spc = (code && std::strlen(code) == kSpcLength) ? code : kDefaultSpc;
   Log("[COM%d] >>Send SPC [DIAG_SPC_F]", Port());
-  std::memset(request_, 0, 7);
-  request_[0] = kSpcCommand;
-  std::memcpy(request_ + 1, spc, 6);
-  const int rc = link_->AsyncTxRx(request_, response_, 7, kSpcTimeoutMs);
-  // A refused request can leave RX_OK behind; only an accepted answer that says yes counts.
-  if (rc == TXRX_ACCEPTED && link_->RxStatus() == RX_OK) {
-    AnswerReader reader = LastAnswer(*link_);
-    const auto accepted = reader.U8(1);
-    if (accepted && *accepted != 0) return true;
-    if (!accepted) LogShortAnswer(Port(), "SendSpc", reader);
+  const TxRxResult rc = Transact(BuildSpcRequest(spc), kSpcTimeoutMs);
+  // A refused request can leave an OK receive status behind; only an accepted answer that says
+  // yes counts.
+  if (rc == TxRxResult::Accepted && link_->RxStatus() == RxStatusCode::Ok) {
+    const auto accepted = ParseSpcAnswer(AnswerBytes());
+    if (accepted && *accepted) return true;
+    if (!accepted) LogShort("SendSpc", kSpcAnswerSize);
   }
   Log("[COM%d]   DIAG_SPC_F FAILED", Port());
   return false;
@@ -257,47 +214,39 @@ int NvClient::CnvCommand(uint16_t command, const char* what) {
     Log("[COM%d]    CNV %s Failed", Port(), what);
     return -1;
   }
-  std::memset(request_, 0, kCnvRequestLength);
-  request_[0] = kSubsysDispatchV2;
-  request_[1] = kCnvSubsystem;
-  StoreU16le(request_ + 2, command);
-  const bool accepted =
-      link_->AsyncTxRx(request_, response_, kCnvRequestLength, kCnvTimeoutMs) == TXRX_ACCEPTED;
-  AnswerReader reader = LastAnswer(*link_);
-  const auto answeredStatus = reader.U32(4);
-  const auto answeredCount = reader.U16(10);
-  if (accepted && !(answeredStatus && answeredCount))
-    LogShortAnswer(Port(), command == 0 ? "CnvBackup" : "CnvRestore", reader);
-  if (!accepted || !(answeredStatus && answeredCount)) {
+  const bool accepted = Transact(BuildCnvRequest(command), kCnvTimeoutMs) == TxRxResult::Accepted;
+  const auto answer = ParseCnvAnswer(AnswerBytes());
+  if (accepted && !answer)
+    LogShort(command == kCnvBackup ? "CnvBackup" : "CnvRestore", kCnvAnswerSize);
+  if (!accepted || !answer) {
     Log("[COM%d]    CNV %s Failed", Port(), what);
     return -1;
   }
-  const uint32_t status = *answeredStatus;
-  const uint16_t count = *answeredCount;
-  if (status != 1 && count != 0) {
+  if (answer->Succeeded()) {
     Log("[COM%d]    CNV %s SUCCESS", Port(), what);
     return 1;
   }
   Log("[COM%d]    CNV %s Failed (status = %d, rsp_cnt = %d ", Port(), what,
-      static_cast<int>(status), count);
+      static_cast<int>(answer->status), answer->count);
   return 0;
 }
 
 int NvClient::CnvBackup() {
-  const int r = CnvCommand(0, "Backup");
+  const int r = CnvCommand(kCnvBackup, "Backup");
   if (r < 0) return NV_RESULT_CNV_NO_ANSWER;
   return r ? NV_RESULT_OK : NV_RESULT_CNV_FAILED;
 }
 
 int NvClient::CnvRestore() {
-  return CnvCommand(1, "Restore") > 0 ? NV_RESULT_OK : NV_RESULT_CNV_RESTORE;
+  return CnvCommand(kCnvRestore, "Restore") > 0 ? NV_RESULT_OK : NV_RESULT_CNV_RESTORE;
 }
 
 int NvClient::CheckCnvItems() {
   int flags[5] = {};
   NvRecord record;
   for (int i = 0; i < 5; ++i) {
-    NvRead(kCnvCheckItems[i].item, record);
+    // A read that got no answer leaves the record invalid: the item counts as missing.
+    static_cast<void>(NvRead(kCnvCheckItems[i].item, record));
     flags[i] = record.IsValid() ? 1 : 0;
   }
   if (flags[1] && flags[2] && flags[3] && flags[4]) {

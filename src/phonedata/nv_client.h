@@ -1,11 +1,10 @@
 // NV items over DIAG: single reads and writes, the banner and the service programming code,
 // the NV backup to a file and its restore, and the phone's own backup and restore (CNV).
 //
-// One client per port, bound to the session's link and reporter; used only by the port's
-// worker thread. Every packet is built in the link's request buffer and every answer read from
-// its response buffer. An answer too short to hold the fields an operation reads counts as no
-// answer, after a "short answer" log line: its missing status is never taken for NV_DONE_S nor
-// its missing data stored.
+// One client per port, bound to the session's link and progress sink; used only by the port's
+// worker thread. Requests come from the NV and CNV builders (nv_requests.h, cnv_requests.h). An
+// answer too short to hold the fields an operation reads counts as no answer, after a "short
+// answer" log line: its missing status is never taken for NV_DONE_S nor its missing data stored.
 #pragma once
 
 #include <cstdint>
@@ -13,15 +12,12 @@
 #include <memory>
 #include <string>
 
+#include "link/link_client.h"
 #include "phonedata/nv_backup_set.h"
 #include "phonedata/nv_ranges.h"
 #include "phonedata/nv_record.h"
-#include "win/window.h"
 
 namespace tr52 {
-
-class PhoneLink;
-class ProgressReporter;
 
 // Results of the backup and restore operations (0 = success).
 enum NvResult : int {
@@ -51,7 +47,7 @@ inline constexpr CnvCheckItem kCnvCheckItems[5] = {
     {5459, "bNV_WCDMA_2100_EXP_HDET_VS_AGC_V2_I"},
 };
 
-class NvClient {
+class NvClient : public LinkClient {
  public:
   static constexpr int kReadTimeoutMs = 3000;
   static constexpr int kRecordTimeoutMs = 5000;
@@ -62,13 +58,7 @@ class NvClient {
   static constexpr const char* kDefaultSpc = "000000";
 
   NvClient();
-  ~NvClient();
-  NvClient(const NvClient&) = delete;
-  NvClient& operator=(const NvClient&) = delete;
-
-  // Stores link and reporter, makes `dialog` the reporter's text target, takes the link's
-  // packet buffers.
-  void Bind(PhoneLink* link, ProgressReporter* reporter, win::HWND dialog);
+  ~NvClient() override;
 
   // Item names for log lines; NvItemName (NvItemTable.txt) unless another namer is set.
   void SetItemNamer(std::function<std::string(int item)> namer);
@@ -77,43 +67,39 @@ class NvClient {
   // --- single items ---
   // Plain read (3000 ms). True when the phone answered; whether the item was read is
   // record.IsValid().
-  bool NvRead(uint16_t item, NvRecord& record);
+  [[nodiscard]] bool NvRead(uint16_t item, NvRecord& record);
   // Read of record.item with `index` in byte 3 (5000 ms), logging bad statuses.
-  bool NvReadRecord(NvRecord& record, int index);
+  [[nodiscard]] bool NvReadRecord(NvRecord& record, int index);
   // Write of a valid record (5000 ms); a record with flag 0 is not sent (true). The answer's
   // status is stored in record.status; only a missing answer gives false.
-  bool NvWrite(NvRecord& record);
+  [[nodiscard]] bool NvWrite(NvRecord& record);
 
   // Reads item 71 into the scratch record; true and `banner` set when it came back valid with
   // status 0. Logs "[COM%d] Banner : %s" or "[COM%d] ERROR Get Banner Failed".
-  bool GetBanner(std::string* banner = nullptr);
+  [[nodiscard]] bool GetBanner(std::string* banner = nullptr);
   // Sends the service programming code (0x41 + 6 characters; kDefaultSpc unless `code` has
-  // length 6). True when the link reports RX_OK and byte 1 of the answer is non-zero.
-  bool SendSpc(const char* code = nullptr);
+  // length 6). True when the link reports an OK receive status and byte 1 of the answer is
+  // non-zero.
+  [[nodiscard]] bool SendSpc(const char* code = nullptr);
 
   // --- backup to file and restore ---
-  int BackupNvToFile(const std::string& path, const NvRanges& ranges);
-  int LoadNvBackupFile(const std::string& path);
-  int RestoreNvFromFile();
+  [[nodiscard]] int BackupNvToFile(const std::string& path, const NvRanges& ranges);
+  [[nodiscard]] int LoadNvBackupFile(const std::string& path);
+  [[nodiscard]] int RestoreNvFromFile();
 
   // --- the phone's own backup and restore ---
-  int CnvBackup();
-  int CnvRestore();
-  int CheckCnvItems();
+  [[nodiscard]] int CnvBackup();
+  [[nodiscard]] int CnvRestore();
+  [[nodiscard]] int CheckCnvItems();
 
   // The backup set (null before the first backup or load).
   NvBackupSet* BackupSet() { return set_.get(); }
   NvRecord& ScratchRecord() { return scratch_; }
 
  private:
-  int Port() const;
   int CnvCommand(uint16_t command, const char* what);
-  bool Ready() const { return link_ && request_ && response_; }
+  bool Ready() const { return Attached(); }
 
-  PhoneLink* link_ = nullptr;
-  ProgressReporter* reporter_ = nullptr;
-  uint8_t* request_ = nullptr;
-  uint8_t* response_ = nullptr;
   std::unique_ptr<NvBackupSet> set_;
   NvRecord scratch_;
   std::function<std::string(int)> namer_;

@@ -113,15 +113,15 @@ int ReacquireInDownloadMode(StepContext& ctx, uint8_t& mode) {
 int RunFlashBlock(StepContext& ctx) {
   RETURN_IF_FAILED(kStepPartitionTable, PreNandDownload(ctx));
   const bool bootCodeLocked = BootCodeStillLocked(ctx);
-  if (!ctx.dload->GetCommMode(ctx.dload->CommMode()))
-    return ctx.facts.EndsAt(kStepCommMode, kResultCommMode);
+  if (!ctx.dload->GetCommMode()) return ctx.facts.EndsAt(kStepCommMode, kResultCommMode);
   if (!bootCodeLocked) {
     for (int type : {IMAGE_DBL, IMAGE_FSBL, IMAGE_OSBL})
       if (ctx.Selects(type)) RETURN_IF_FAILED(WriteStep(type), NandDownload(ctx, type));
   }
   if (ctx.Selects(IMAGE_FLEXIBLE_LOGO))
     RETURN_IF_FAILED(WriteStep(IMAGE_FLEXIBLE_LOGO), NandDownload(ctx, IMAGE_FLEXIBLE_LOGO));
-  ctx.dload->GetParameters();  // kept for the write method below; a failed read offers nothing
+  // Kept for the write method below; a failed read offers nothing.
+  static_cast<void>(ctx.dload->GetParameters());
   if (ctx.Selects(IMAGE_AMSS)) RETURN_IF_FAILED(WriteStep(IMAGE_AMSS), WriteAmss(ctx));
   RETURN_IF_FAILED(kStepEraseEfs, EfsEraseStep(ctx));
   for (int type : {IMAGE_EFS_GANG, IMAGE_EFS_GANG_APPS})

@@ -16,7 +16,6 @@ StepRunner::StepRunner(int flowType, win::HWND dialog, unsigned notifyMsg, uint3
   dload_ = std::make_unique<DloadClient>();
   reporter_ = std::make_unique<ProgressReporter>();
   reporter_->SetTextTarget(dialog);
-  link_->SetProgressReporter(reporter_.get());
   diag_ = std::make_unique<DiagClient>();
   nv_ = std::make_unique<NvClient>();
   efs_ = std::make_unique<Efs2Client>();
@@ -50,10 +49,10 @@ void StepRunner::StoreValues(int flowType, win::HWND dialog, unsigned notifyMsg,
 }
 
 void StepRunner::BindAll() {
-  dload_->AttachLink(link_.get(), reporter_.get(), ctx_.dialog);
-  diag_->AttachLink(link_.get(), reporter_.get(), ctx_.dialog);
-  nv_->Bind(link_.get(), reporter_.get(), ctx_.dialog);
-  efs_->Bind(link_.get(), reporter_.get(), ctx_.dialog);
+  dload_->AttachLink(link_.get(), reporter_.get());
+  diag_->AttachLink(link_.get(), reporter_.get());
+  nv_->AttachLink(link_.get(), reporter_.get());
+  efs_->AttachLink(link_.get(), reporter_.get());
 }
 
 void StepRunner::Configure(int flowType, win::HWND dialog, unsigned notifyMsg, uint32_t imageMask,
@@ -62,7 +61,6 @@ void StepRunner::Configure(int flowType, win::HWND dialog, unsigned notifyMsg, u
   ctx_.port = port;
   reporter_->SetTextTarget(dialog);
   reporter_->SetPort(port);
-  link_->SetProgressReporter(reporter_.get());
   BindAll();
 }
 

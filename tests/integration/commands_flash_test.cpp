@@ -92,8 +92,8 @@ class CommandsFlashTest : public ::testing::TestWithParam<RouteCase> {
     ASSERT_TRUE(phone_->WaitFor(true, vphone::Mode::Normal, kWaitMs));
 
     ASSERT_TRUE(link_.Open(kCom));
-    diag_.AttachLink(&link_, &reporter_, nullptr);
-    dload_.AttachLink(&link_, &reporter_, nullptr);
+    diag_.AttachLink(&link_, &reporter_);
+    dload_.AttachLink(&link_, &reporter_);
   }
 
   void TearDown() override {
@@ -145,9 +145,9 @@ TEST_P(CommandsFlashTest, FullDownloadLeavesEveryImageInFlash) {
   ASSERT_TRUE(diag_.SetSecurityCode(kPhoneSecurityCode));
   ASSERT_TRUE(diag_.ChangeOfflineMode(kDiagModeOffline));
   int boots = phone_->Boots();
-  ASSERT_TRUE(diag_.ChangeDloadMode());
+  diag_.ChangeDloadMode();
   Reconnect(vphone::Mode::Download, boots);
-  link_.SetProtocolMode(MODE_DLOAD);
+  link_.SetProtocolMode(Protocol::Dload);
 
   std::string emergency;
   ASSERT_TRUE(dload_.GetEmergencyModelName(emergency));
@@ -161,7 +161,7 @@ TEST_P(CommandsFlashTest, FullDownloadLeavesEveryImageInFlash) {
     ASSERT_TRUE(ClassicWrite(t)) << ImageTypeTable::Name(t);
 
   // The modem image by the route the phone offers.
-  ASSERT_TRUE(dload_.GetCommMode(dload_.CommMode()));
+  ASSERT_TRUE(dload_.GetCommMode());
   ASSERT_TRUE(dload_.GetParameters());
   const auto& params = dload_.Params();
   const bool pipelined = dload_.CommMode() == kCommModePipelined;
@@ -181,14 +181,14 @@ TEST_P(CommandsFlashTest, FullDownloadLeavesEveryImageInFlash) {
       break;
   }
   if (pipelined) {
-    dload_.NandFlashImageInit(IMAGE_AMSS);
+    ASSERT_TRUE(dload_.NandFlashImageInit(IMAGE_AMSS));
     ASSERT_TRUE(dload_.Dl_AsyncOptimizeWrite(IMAGE_AMSS));
-    dload_.NandFlashInitWithoutFile(IMAGE_EFS_GANG);
+    ASSERT_TRUE(dload_.NandFlashInitWithoutFile(IMAGE_EFS_GANG));
     ASSERT_TRUE(dload_.Dl_AsyncOptimizeWrite(IMAGE_EFS_GANG));
   } else {
     if (ram) {
       ASSERT_TRUE(params.flag6 ? dload_.Dl_Init_2nd(IMAGE_AMSS) : dload_.Dl_Init());
-      ASSERT_EQ(dload_.Dl_Write(IMAGE_AMSS), kDlWriteDone);
+      ASSERT_EQ(dload_.Dl_Write(IMAGE_AMSS), DlWriteResult::Done);
       ASSERT_TRUE(dload_.Dl_Program());
     } else {
       ASSERT_TRUE(ClassicWrite(IMAGE_AMSS));
@@ -200,7 +200,7 @@ TEST_P(CommandsFlashTest, FullDownloadLeavesEveryImageInFlash) {
 
   // Back to normal mode, where the phone answers DIAG again.
   boots = phone_->Boots();
-  ASSERT_TRUE(dload_.DloadReset());
+  dload_.DloadReset();
   Reconnect(vphone::Mode::Normal, boots);
   ASSERT_TRUE(diag_.GetModelName(model));
 

@@ -364,7 +364,7 @@ TEST_F(StepResultCodes, OptionsAndMasksBeyondThePluginsReachTheirCodes) {
       phone.Stop();
     } else {
       ASSERT_TRUE(runner.Link()->Open(static_cast<uint8_t>(com)));
-      runner.Link()->SetProtocolMode(c.start == kDload ? MODE_DLOAD : MODE_DIAG);
+      runner.Link()->SetProtocolMode(c.start == kDload ? Protocol::Dload : Protocol::Diag);
     }
 
     clock_.TakeSlept();

@@ -67,7 +67,7 @@ class PhonedataEfsTest : public tr52test::VirtualPhoneFixture {
   PhonedataEfsTest() : VirtualPhoneFixture(kCom) {}
   void StartPhone(const std::string& scenario = "") {
     StartPhoneAndLink(scenario);
-    efs.Bind(&link, nullptr, nullptr);
+    efs.AttachLink(&link, nullptr);
   }
   // Stops the phone so that its tree can be read.
   const vphone::EfsTree& StoppedTree() {

@@ -23,7 +23,7 @@ class PhonedataNvTest : public tr52test::VirtualPhoneFixture {
 
   void StartPhone(const std::string& scenario = "") {
     StartPhoneAndLink(scenario);
-    nv.Bind(&link, nullptr, nullptr);
+    nv.AttachLink(&link, nullptr);
   }
 
   // The phone's NV items as it writes them out ("nv <item> <data>" lines).

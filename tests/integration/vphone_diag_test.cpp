@@ -32,7 +32,7 @@ class VphoneDiagTest : public ::testing::Test {
     std::string error;
     EXPECT_TRUE(phone->Start(&error)) << error;
     EXPECT_TRUE(link.Open(kCom));
-    diag.AttachLink(&link, nullptr, nullptr);
+    diag.AttachLink(&link, nullptr);
     return phone;
   }
 
@@ -62,7 +62,7 @@ TEST_F(VphoneDiagTest, NormalModeCommandsThenDownloadMode) {
   EXPECT_NE(state.str().find("diag offline 1\n"), std::string::npos);
   EXPECT_NE(state.str().find("diag unlocked 1\n"), std::string::npos);
 
-  EXPECT_TRUE(diag.ChangeDloadMode());
+  diag.ChangeDloadMode();
   link.Close();
   ASSERT_TRUE(phone->WaitFor(true, Mode::Download, 10000));
   ASSERT_TRUE(link.Open(kCom));

@@ -55,8 +55,8 @@ class VphoneFlashTest : public ::testing::Test {
     std::string error;
     EXPECT_TRUE(phone->Start(&error)) << error;
     EXPECT_TRUE(link.Open(kCom));
-    link.SetProtocolMode(tr52::MODE_DLOAD);  // as the booting-mode detection leaves it
-    client.AttachLink(&link, nullptr, nullptr);
+    link.SetProtocolMode(tr52::Protocol::Dload);  // as the booting-mode detection leaves it
+    client.AttachLink(&link, nullptr);
     return phone;
   }
   void ExpectFlashed(vphone::VirtualPhone& phone, const char* name, tr52::ImageType type,
@@ -85,8 +85,8 @@ TEST_F(VphoneFlashTest, ClassicWritesAndTheRamDownload) {
   ASSERT_TRUE(client.SetTrustedMode(1));
   ASSERT_TRUE(client.NandFlashInitWithFile(tr52::IMAGE_PARTITION_TBL, 0));
   EXPECT_FALSE(client.CheckBcplStatus());
-  int mode = 0;
-  ASSERT_TRUE(client.GetCommMode(mode));
+  ASSERT_TRUE(client.GetCommMode());
+  const int mode = client.CommMode();
   EXPECT_EQ(mode, 1);
   for (auto type :
        {tr52::IMAGE_DBL, tr52::IMAGE_FSBL, tr52::IMAGE_OSBL, tr52::IMAGE_FLEXIBLE_LOGO}) {
@@ -97,7 +97,7 @@ TEST_F(VphoneFlashTest, ClassicWritesAndTheRamDownload) {
   ASSERT_TRUE(client.GetParameters());
   EXPECT_EQ(client.Params().flag1, 1);
   ASSERT_TRUE(client.Dl_Init());
-  ASSERT_EQ(client.Dl_Write(tr52::IMAGE_AMSS), tr52::kDlWriteDone);
+  ASSERT_EQ(client.Dl_Write(tr52::IMAGE_AMSS), tr52::DlWriteResult::Done);
   ASSERT_TRUE(client.Dl_Program());
 
   ExpectFlashed(*phone, "DBL", tr52::IMAGE_DBL, 1, FlashMethod::Classic);
@@ -111,7 +111,7 @@ TEST_F(VphoneFlashTest, ClassicWritesAndTheRamDownload) {
   EXPECT_TRUE(std::equal(images[tr52::IMAGE_PARTITION_TBL].begin(),
                          images[tr52::IMAGE_PARTITION_TBL].end(), table->data.begin()));
 
-  ASSERT_TRUE(client.DloadReset());
+  client.DloadReset();
   link.Close();
   EXPECT_TRUE(phone->WaitFor(true, Mode::Normal, 10000));
 }
@@ -132,7 +132,7 @@ TEST_F(VphoneFlashTest, ClassicAmssAndSecondGenerationRamDownload) {
   ASSERT_TRUE(client.GetParameters());
   EXPECT_EQ(client.Params().flag6, 1);
   ASSERT_TRUE(client.Dl_Init_2nd(tr52::IMAGE_AMSS));
-  ASSERT_EQ(client.Dl_Write(tr52::IMAGE_AMSS), tr52::kDlWriteDone);
+  ASSERT_EQ(client.Dl_Write(tr52::IMAGE_AMSS), tr52::DlWriteResult::Done);
   ASSERT_TRUE(client.Dl_Program());
   ExpectFlashed(*phone, "AMSS", tr52::IMAGE_AMSS, 0x00030000, FlashMethod::RamDownload);
 }
@@ -140,12 +140,12 @@ TEST_F(VphoneFlashTest, ClassicAmssAndSecondGenerationRamDownload) {
 TEST_F(VphoneFlashTest, PipelinedWrites) {
   images[tr52::IMAGE_AMSS] = Pattern(40 * 16384 + 1234, 12);
   auto phone = StartPhone("pipe.ack_interval = 5\n");
-  int mode = 0;
-  ASSERT_TRUE(client.GetCommMode(mode));
+  ASSERT_TRUE(client.GetCommMode());
+  const int mode = client.CommMode();
   EXPECT_EQ(mode, 2);
-  client.NandFlashImageInit(tr52::IMAGE_AMSS);
+  ASSERT_TRUE(client.NandFlashImageInit(tr52::IMAGE_AMSS));
   ASSERT_TRUE(client.Dl_AsyncOptimizeWrite(tr52::IMAGE_AMSS));
-  client.NandFlashInitWithoutFile(tr52::IMAGE_EFS_GANG);
+  ASSERT_TRUE(client.NandFlashInitWithoutFile(tr52::IMAGE_EFS_GANG));
   ASSERT_TRUE(client.Dl_AsyncOptimizeWrite(tr52::IMAGE_EFS_GANG));
   ExpectFlashed(*phone, "AMSS", tr52::IMAGE_AMSS, 0x00030000, FlashMethod::Pipelined);
   ExpectFlashed(*phone, "EFS GANG", tr52::IMAGE_EFS_GANG, 0x01400000, FlashMethod::Pipelined);
@@ -154,11 +154,10 @@ TEST_F(VphoneFlashTest, PipelinedWrites) {
 TEST_F(VphoneFlashTest, PipelinedFaultsFailTheWrite) {
   images[tr52::IMAGE_AMSS] = Pattern(20 * 16384, 13);
   auto phone = StartPhone("pipe.lost_at = 7\n");
-  client.NandFlashImageInit(tr52::IMAGE_AMSS);
+  ASSERT_TRUE(client.NandFlashImageInit(tr52::IMAGE_AMSS));
   EXPECT_FALSE(client.Dl_AsyncOptimizeWrite(tr52::IMAGE_AMSS));
   // The link answers ordinary requests after the failed write.
-  int mode = 0;
-  EXPECT_TRUE(client.GetCommMode(mode));
+  EXPECT_TRUE(client.GetCommMode());
 }
 
 TEST_F(VphoneFlashTest, BootCodeProtection) {

@@ -41,7 +41,8 @@ class VphoneLinkTest : public ::testing::Test {
   int Tx(const Bytes& payload, int timeoutMs = 3000) {
     auto b = link.PacketBuffers();
     std::memcpy(b.request, payload.data(), payload.size());
-    return link.AsyncTxRx(b.request, b.response, static_cast<int>(payload.size()), timeoutMs);
+    return static_cast<int>(
+        link.AsyncTxRx(b.request, b.response, static_cast<int>(payload.size()), timeoutMs));
   }
   const uint8_t* Rsp() { return link.PacketBuffers().response; }
 
@@ -56,7 +57,7 @@ using tr52test::Pattern;
 TEST_F(VphoneLinkTest, NormalModeThenDownloadModeThenBackAfterReset) {
   auto phone = StartPhone(Mode::Normal);
   ASSERT_TRUE(link.Open(kCom));
-  link.SetProtocolMode(tr52::MODE_DIAG);
+  link.SetProtocolMode(tr52::Protocol::Diag);
   ASSERT_EQ(Tx({0x00}), 1);
   EXPECT_STREQ(reinterpret_cast<const char*>(Rsp()) + 39, "TR52");
 
@@ -65,15 +66,15 @@ TEST_F(VphoneLinkTest, NormalModeThenDownloadModeThenBackAfterReset) {
   ASSERT_TRUE(phone->WaitFor(true, Mode::Download, 10000));
 
   ASSERT_TRUE(link.Open(kCom));  // the same COM number, a new device
-  link.SetProtocolMode(tr52::MODE_DLOAD);
+  link.SetProtocolMode(tr52::Protocol::Dload);
   ASSERT_EQ(Tx({0x0C}, 5000), 1);
   ASSERT_EQ(Rsp()[0], 0x0D);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(Rsp()) + 2, Rsp()[1]), "KW_TR52/V10A");
   // DIAG in download mode is refused: the link counts it as a failure.
-  link.SetProtocolMode(tr52::MODE_DIAG);
+  link.SetProtocolMode(tr52::Protocol::Diag);
   EXPECT_EQ(Tx({0x00}), 0);
-  EXPECT_EQ(link.RxStatus(), tr52::RX_BAD_CONN_MODE);
-  link.SetProtocolMode(tr52::MODE_DLOAD);
+  EXPECT_EQ(link.RxStatus(), tr52::RxStatusCode::BadConnMode);
+  link.SetProtocolMode(tr52::Protocol::Dload);
 
   ASSERT_EQ(Tx({0x0B, 0xA7, 0x5C, 0x19, 0xE2, 0x40, 0x8B, 0xD3, 0x6F}, 500), 1);
   ASSERT_EQ(Tx({0x48, 0x01}), 1);
@@ -111,7 +112,7 @@ TEST_F(VphoneLinkTest, NormalModeThenDownloadModeThenBackAfterReset) {
   link.Close();
   ASSERT_TRUE(phone->WaitFor(true, Mode::Normal, 10000));
   ASSERT_TRUE(link.Open(kCom));
-  link.SetProtocolMode(tr52::MODE_DIAG);
+  link.SetProtocolMode(tr52::Protocol::Diag);
   ASSERT_EQ(Tx({0x00}), 1);
   EXPECT_EQ(phone->Boots(), 3);
   // What was flashed survives the reboots.
@@ -121,13 +122,12 @@ TEST_F(VphoneLinkTest, NormalModeThenDownloadModeThenBackAfterReset) {
 TEST_F(VphoneLinkTest, PipelinedWriteAcknowledgementBatches) {
   auto phone = StartPhone(Mode::Download, "pipe.ack_interval = 5\n");
   ASSERT_TRUE(link.Open(kCom));
-  link.SetProtocolMode(tr52::MODE_DLOAD);
+  link.SetProtocolMode(tr52::Protocol::Dload);
   ASSERT_EQ(Tx({0x31, 5, 0, 0, 0}, 60000), 1);  // open AMSS
 
   const size_t kPackets = 15, kPacket = 16384;
   Bytes image = Pattern(kPackets * kPacket, 9);
   auto b = link.PacketBuffers();
-  link.noWakeFlags = 1;
   std::vector<uint32_t> acked;
   for (uint32_t seq = 0; seq < kPackets; ++seq) {
     std::memset(b.request, 0, 16464);
@@ -138,19 +138,19 @@ TEST_F(VphoneLinkTest, PipelinedWriteAcknowledgementBatches) {
     tr52::StoreU32le(b.request + 8, seq);
     tr52::StoreU32le(b.request + 12, seq == 0 ? 0 : (seq + 1 == kPackets ? 2 : 1));
     std::memcpy(b.request + 16, image.data() + seq * kPacket, kPacket);
-    link.pipeSequence = static_cast<int>(seq);
-    bool last = seq + 1 == kPackets;
-    link.sendOnly = last ? 0 : 1;
-    int r = link.AsyncTxRx(b.request, b.response, 16464, 70000);
-    ASSERT_EQ(r, last ? 1 : 26);
+    const bool last = seq + 1 == kPackets;
+    const auto mode = link.UsePipelineMode({.sequence = seq, .sendOnly = !last, .noWake = true});
+    const auto r = link.AsyncTxRx(b.request, b.response, 16464, 70000);
+    ASSERT_EQ(r, last ? tr52::TxRxResult::Accepted : tr52::TxRxResult::SentOnly);
   }
   // Wait (receive only) until all three acknowledgements (4, 9, 14) arrived.
   for (int pass = 0; pass < 4; ++pass) {
     if (pass > 0) {
-      link.receiveOnly = 1;
-      ASSERT_EQ(link.AsyncTxRx(b.request, b.response, 16464, 70000), 1);
+      const auto mode = link.UsePipelineMode(
+          {.sequence = static_cast<uint32_t>(kPackets - 1), .receiveOnly = true, .noWake = true});
+      ASSERT_EQ(link.AsyncTxRx(b.request, b.response, 16464, 70000), tr52::TxRxResult::Accepted);
     }
-    for (int i = 0; i < link.framesReceived; ++i) {
+    for (int i = 0; i < link.FramesReceived(); ++i) {
       const uint8_t* ack = b.response + 17 * i;
       EXPECT_EQ(ack[0], 0x50);
       EXPECT_EQ(tr52::LoadU32le(ack + 10), 0u);
@@ -159,7 +159,6 @@ TEST_F(VphoneLinkTest, PipelinedWriteAcknowledgementBatches) {
     }
     if (acked.size() >= 3) break;
   }
-  link.pipeSequence = link.sendOnly = link.receiveOnly = link.noWakeFlags = 0;
   EXPECT_EQ(acked, (std::vector<uint32_t>{4, 9, 14}));
   auto img = phone->Flash().Find("AMSS");
   ASSERT_TRUE(img);

@@ -21,9 +21,9 @@ ModelAnswer AskModel(const std::string& devNode) {
   }
   std::string text;
   tr52::DiagClient diag;
-  diag.AttachLink(&link, nullptr, nullptr);
+  diag.AttachLink(&link, nullptr);
   tr52::DloadClient dload;
-  dload.AttachLink(&link, nullptr, nullptr);
+  dload.AttachLink(&link, nullptr);
   if (diag.GetModelName(text)) {
     answer.outcome = ModelAnswer::Outcome::kAnswered;
     answer.mode = PhoneMode::kNormal;

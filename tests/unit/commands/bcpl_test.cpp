@@ -12,7 +12,7 @@ class BcplTest : public CommandTest {
  protected:
   void SetUp() override {
     CommandTest::SetUp();
-    link.SetProtocolMode(tr52::MODE_DLOAD);
+    link.SetProtocolMode(tr52::Protocol::Dload);
   }
 };
 

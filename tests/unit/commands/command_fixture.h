@@ -107,8 +107,8 @@ class CommandTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(link.Open(kCom));
     reporter.Attach(window.Hwnd(), tr52::WM_DOWNLOAD_STEP, tr52::TYPE_WPARAM_WRITE_TO_FLASH, kCom);
-    diag.AttachLink(&link, &reporter, window.Hwnd());
-    dload.AttachLink(&link, &reporter, window.Hwnd());
+    diag.AttachLink(&link, &reporter);
+    dload.AttachLink(&link, &reporter);
     dload.SetImageSource([this](tr52::ImageType type) {
       tr52::ImageView view;
       auto it = images.find(static_cast<int>(type));

@@ -8,8 +8,7 @@
 namespace tr52test {
 namespace {
 
-using tr52::MODE_DIAG;
-using tr52::MODE_DLOAD;
+using tr52::Protocol;
 
 // A DIAG_VERNO_F answer with `model` (NUL-terminated) at offset 39.
 Bytes VernoAnswer(const std::string& model, bool terminate = true) {
@@ -23,14 +22,14 @@ Bytes VernoAnswer(const std::string& model, bool terminate = true) {
 class DiagClientTest : public CommandTest {};
 
 TEST_F(DiagClientTest, ModelNameIsTheTextAtOffset39AndSwitchesToDiagMode) {
-  link.SetProtocolMode(MODE_DLOAD);
+  link.SetProtocolMode(Protocol::Dload);
   Bytes answer = VernoAnswer("TR52");
   answer.insert(answer.end(), {'J', 'U', 'N', 'K'});  // after the NUL: not part of the text
   AnswerAlways(answer);
   std::string model;
   ASSERT_TRUE(diag.GetModelName(model));
   EXPECT_EQ(model, "TR52");
-  EXPECT_EQ(link.ProtocolMode(), MODE_DIAG);
+  EXPECT_EQ(link.ProtocolMode(), Protocol::Diag);
   ASSERT_EQ(Requests().size(), 1u);
   EXPECT_EQ(Requests()[0], Bytes{0x00});
   EXPECT_TRUE(log.Has(Com(" >>Get Model Name [DIAG_VERNO_F]")));
@@ -87,13 +86,13 @@ TEST_F(DiagClientTest, SecurityCodeFailsWhenTheTransactionFails) {
 
 TEST_F(DiagClientTest, DloadModeSwitchAlwaysSucceeds) {
   AnswerAlways({0x3A});
-  EXPECT_TRUE(diag.ChangeDloadMode());
+  diag.ChangeDloadMode();
   ASSERT_EQ(Requests().size(), 1u);
   EXPECT_EQ(Requests()[0], Bytes{0x3A});
   link.Close();
-  EXPECT_TRUE(diag.ChangeDloadMode());
+  diag.ChangeDloadMode();
   tr52::DiagClient unattached;
-  EXPECT_TRUE(unattached.ChangeDloadMode());
+  unattached.ChangeDloadMode();
 }
 
 TEST_F(DiagClientTest, OfflineAndResetModesAreSixteenBitValues) {

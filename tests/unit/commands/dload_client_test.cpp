@@ -17,7 +17,7 @@ class DloadClientTest : public CommandTest {
  protected:
   void SetUp() override {
     CommandTest::SetUp();
-    link.SetProtocolMode(tr52::MODE_DLOAD);
+    link.SetProtocolMode(tr52::Protocol::Dload);
   }
 };
 
@@ -87,13 +87,13 @@ TEST_F(DloadClientTest, ParametersOfAShortAnswerAreNotTakenFromAnEarlierOne) {
 
 TEST_F(DloadClientTest, CommModeIsSetOnlyOnSuccess) {
   AnswerAlways(ZumAnswer(6, {{2, 2}}));
-  ASSERT_TRUE(dload.GetCommMode(dload.CommMode()));
+  ASSERT_TRUE(dload.GetCommMode());
   EXPECT_EQ(dload.CommMode(), 2);
   EXPECT_EQ(Requests()[0], (Bytes{0x50, 0x12}));
   EXPECT_TRUE(log.Has("[GetCommMode] Communication mode : 2"));
 
   AnswerAlways({0x03, 0x00, 0x06});
-  EXPECT_FALSE(dload.GetCommMode(dload.CommMode()));
+  EXPECT_FALSE(dload.GetCommMode());
   EXPECT_EQ(dload.CommMode(), 2);
 }
 
@@ -192,7 +192,7 @@ std::vector<Chunk> Chunks(const std::vector<Bytes>& requests) {
 TEST_F(DloadClientTest, DlWriteOfAMultipleOf8192GoesInFullChunks) {
   images[IMAGE_AMSS] = Pattern(3 * 8192);
   AnswerAlways(RamWriteDone());
-  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::kDlWriteDone);
+  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::DlWriteResult::Done);
   const auto requests = Requests();
   const auto chunks = Chunks(requests);
   ASSERT_EQ(chunks.size(), 3u);
@@ -216,7 +216,7 @@ TEST_F(DloadClientTest, DlWriteOfAMultipleOf8192GoesInFullChunks) {
 TEST_F(DloadClientTest, DlWriteOf8193BytesEndsWithAOneByteChunk) {
   images[IMAGE_AMSS] = Pattern(8193);
   AnswerAlways(RamWriteDone());
-  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::kDlWriteDone);
+  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::DlWriteResult::Done);
   const auto requests = Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].size(), 8200u);
@@ -230,7 +230,7 @@ TEST_F(DloadClientTest, DlWriteOf8193BytesEndsWithAOneByteChunk) {
 TEST_F(DloadClientTest, DlWriteOfAnImageShorterThanAChunkSendsOnlyTheImage) {
   images[IMAGE_AMSS] = Pattern(100);
   AnswerAlways(RamWriteDone());
-  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::kDlWriteDone);
+  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::DlWriteResult::Done);
   const auto requests = Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0][6], 100);
@@ -245,7 +245,7 @@ TEST_F(DloadClientTest, DlWriteStopsAtAnErrorNumberOrAFailedChunk) {
     const bool second = U32le(r, 2) == 8192;
     return ScriptedPeer::Answers{second ? Bytes{0x50, 0x02, 0x07, 0, 0, 0} : RamWriteDone()};
   });
-  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::kDlWriteFailed);
+  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::DlWriteResult::Failed);
   // The phone reads the last attempt on its own thread, maybe after the link gave up.
   EXPECT_TRUE(peer.WaitForRequests(2, 2000));
   EXPECT_EQ(peer.RequestCount(), 2u);
@@ -253,21 +253,21 @@ TEST_F(DloadClientTest, DlWriteStopsAtAnErrorNumberOrAFailedChunk) {
   ExpectSent(images[IMAGE_AMSS], 8192);
 
   AnswerAlways({0x03, 0x00, 0x07});
-  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::kDlWriteFailed);
+  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::DlWriteResult::Failed);
   EXPECT_TRUE(log.Has(Com(" FAIL Return Code =0")));
 }
 
 TEST_F(DloadClientTest, DlWriteOnAClosedPortReturnsSix) {
   images[IMAGE_AMSS] = Pattern(100);
   link.Close();
-  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::kDlWriteNotOpen);
+  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::DlWriteResult::NotOpen);
 }
 
 TEST_F(DloadClientTest, DlWriteOnAnAbortedLinkFails) {
   images[IMAGE_AMSS] = Pattern(100);
   AckAll();
   link.Abort();
-  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::kDlWriteFailed);
+  EXPECT_EQ(dload.Dl_Write(IMAGE_AMSS), tr52::DlWriteResult::Failed);
   EXPECT_EQ(peer.RequestCount(), 0u);
 }
 
@@ -289,12 +289,12 @@ Bytes VerResponse(const std::string& name) {
 }
 
 TEST_F(DloadClientTest, EmergencyNameStartingWithKwInAnyCaseIsAccepted) {
-  link.SetProtocolMode(tr52::MODE_DIAG);
+  link.SetProtocolMode(tr52::Protocol::Diag);
   AnswerAlways(VerResponse("KW_TR52/V10A"));
   std::string name;
   ASSERT_TRUE(dload.GetEmergencyModelName(name));
   EXPECT_EQ(name, "KW_TR52/V10A");
-  EXPECT_EQ(link.ProtocolMode(), tr52::MODE_DLOAD);
+  EXPECT_EQ(link.ProtocolMode(), tr52::Protocol::Dload);
   EXPECT_EQ(Requests()[0], Bytes{0x0C});
   EXPECT_TRUE(log.Has(Com("   KW_TR52/V10A")));
 

@@ -87,15 +87,11 @@ class PipelinedWriteTest : public CommandTest {
  protected:
   void SetUp() override {
     CommandTest::SetUp();
-    link.SetProtocolMode(MODE_DLOAD);
+    link.SetProtocolMode(Protocol::Dload);
   }
   void Use(PipelinePhone& phone) { peer.SetHandler(phone.Handler()); }
   void ExpectLinkBackToNormal() {
-    EXPECT_EQ(link.pipeSequence, 0);
-    EXPECT_EQ(link.framesReceived, 0);
-    EXPECT_EQ(link.sendOnly, 0);
-    EXPECT_EQ(link.receiveOnly, 0);
-    EXPECT_EQ(link.noWakeFlags, 0);
+    EXPECT_EQ(link.CurrentPipelineMode(), tr52::PipelineMode{});
     // The next ordinary request is answered and read normally. The phone handles requests in
     // order, so once it has answered this one it has seen every packet of the write.
     peer.SetHandler([](const Bytes& r) {
@@ -103,8 +99,8 @@ class PipelinedWriteTest : public CommandTest {
         return ScriptedPeer::Answers{{0x50, 0x12, 2, 0, 0, 0}};
       return ScriptedPeer::Answers{};  // packets of the write still in the line
     });
-    int mode = 0;
-    EXPECT_TRUE(dload.GetCommMode(mode));
+    EXPECT_TRUE(dload.GetCommMode());
+    const int mode = dload.CommMode();
     EXPECT_EQ(mode, 2);
     const auto requests = Requests();
     ASSERT_FALSE(requests.empty());
@@ -359,7 +355,7 @@ TEST_F(PipelinedWriteTest, PacketSizeBeyondTheDataAreaSendsNothing) {
         writer.Write(image.data(), static_cast<uint32_t>(image.size()), packetSize, "AMSS"));
   }
   EXPECT_EQ(peer.RequestCount(), 0u);
-  EXPECT_EQ(link.noWakeFlags, 0);
+  EXPECT_EQ(link.CurrentPipelineMode(), tr52::PipelineMode{});
 }
 
 TEST_F(PipelinedWriteTest, SilentPhoneFailsTheWriteAndFreesTheLink) {

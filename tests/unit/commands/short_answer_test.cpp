@@ -36,51 +36,49 @@ Bytes Answer(Bytes head, size_t length) {
 TEST_F(ShortAnswerTest, AnswerWithoutAFieldTheCommandReadsFailsTheCommand) {
   struct Row {
     const char* command;  // as the short-answer line names it
-    int mode;             // protocol mode of the link
+    tr52::Protocol mode;  // protocol mode of the link
     Bytes full;           // the answer with every field of the layout (success)
     size_t needed;        // how far the fields the command reads reach
     std::function<bool(tr52::DiagClient&, tr52::DloadClient&)> run;  // the command's result
   };
   const Row rows[] = {
-      {"GetModelName", tr52::MODE_DIAG, VernoAnswer(), 40,
+      {"GetModelName", tr52::Protocol::Diag, VernoAnswer(), 40,
        [](auto& diag, auto&) {
          std::string model;
          return diag.GetModelName(model);
        }},
-      {"GetBatteryLevel", tr52::MODE_DIAG, Answer({0x4B, 0xFC, 0x04, 0x00, 0, 0, 0, 0, 55}, 9), 9,
+      {"GetBatteryLevel", tr52::Protocol::Diag, Answer({0x4B, 0xFC, 0x04, 0x00, 0, 0, 0, 0, 55}, 9),
+       9,
        [](auto& diag, auto&) {
          int level = 0;
          return diag.GetBatteryLevel(level);
        }},
-      {"GetNvItemRanges", tr52::MODE_DIAG,
+      {"GetNvItemRanges", tr52::Protocol::Diag,
        Answer({0x4B, 0xFC, 0x09, 0x00, 0, 0, 0x29, 0x11, 0x29, 0x23, 0xDD, 0x23}, 12), 12,
        [](auto& diag, auto&) {
          tr52::NvRanges ranges{};
          return diag.GetNvItemRanges(&ranges);
        }},
-      {"GetParameters", tr52::MODE_DLOAD, Answer({0x50, 0x00}, 40), 40,
+      {"GetParameters", tr52::Protocol::Dload, Answer({0x50, 0x00}, 40), 40,
        [](auto&, auto& dload) { return dload.GetParameters(); }},
-      {"GetCommMode", tr52::MODE_DLOAD, Answer({0x50, 0x12, 2}, 6), 6,
-       [](auto&, auto& dload) {
-         int mode = 0;
-         return dload.GetCommMode(mode);
-       }},
-      {"Dl_Init", tr52::MODE_DLOAD, Answer({0x50, 0x01, 0x00, 0x00, 0x10}, 11), 11,
+      {"GetCommMode", tr52::Protocol::Dload, Answer({0x50, 0x12, 2}, 6), 6,
+       [](auto&, auto& dload) { return dload.GetCommMode(); }},
+      {"Dl_Init", tr52::Protocol::Dload, Answer({0x50, 0x01, 0x00, 0x00, 0x10}, 11), 11,
        [](auto&, auto& dload) { return dload.Dl_Init(); }},
-      {"Dl_Init_2nd", tr52::MODE_DLOAD, Answer({0x50, 0x0C, 0x00, 0x00, 0x10}, 11), 11,
+      {"Dl_Init_2nd", tr52::Protocol::Dload, Answer({0x50, 0x0C, 0x00, 0x00, 0x10}, 11), 11,
        [](auto&, auto& dload) { return dload.Dl_Init_2nd(IMAGE_AMSS); }},
-      {"Dl_Write", tr52::MODE_DLOAD, Answer({0x50, 0x02}, 6), 6,
-       [](auto&, auto& dload) { return dload.Dl_Write(IMAGE_AMSS) == tr52::kDlWriteDone; }},
-      {"Dl_Program", tr52::MODE_DLOAD, Answer({0x50, 0x04}, 7), 7,
+      {"Dl_Write", tr52::Protocol::Dload, Answer({0x50, 0x02}, 6), 6,
+       [](auto&, auto& dload) { return dload.Dl_Write(IMAGE_AMSS) == tr52::DlWriteResult::Done; }},
+      {"Dl_Program", tr52::Protocol::Dload, Answer({0x50, 0x04}, 7), 7,
        [](auto&, auto& dload) { return dload.Dl_Program(); }},
-      {"GetEmergencyModelName", tr52::MODE_DLOAD, Bytes{0x0D, 4, 'K', 'W', '5', '2'}, 6,
+      {"GetEmergencyModelName", tr52::Protocol::Dload, Bytes{0x0D, 4, 'K', 'W', '5', '2'}, 6,
        [](auto&, auto& dload) {
          std::string name;
          return dload.GetEmergencyModelName(name);
        }},
-      {"CheckBcplStatus", tr52::MODE_DLOAD, Bytes{0x50, 0x07, 0x01}, 3,
+      {"CheckBcplStatus", tr52::Protocol::Dload, Bytes{0x50, 0x07, 0x01}, 3,
        [](auto&, auto& dload) { return dload.CheckBcplStatus(); }},
-      {"UnlockBcpl", tr52::MODE_DLOAD, Bytes{0x50, 0x0F, 0x01}, 3,
+      {"UnlockBcpl", tr52::Protocol::Dload, Bytes{0x50, 0x0F, 0x01}, 3,
        [](auto&, auto& dload) { return dload.UnlockBcpl(); }},
   };
   images[IMAGE_AMSS] = Pattern(4096);

@@ -36,8 +36,8 @@ class LinkTest : public ::testing::Test {
   int Transact(const Bytes& request, int timeoutMs = 3000) {
     auto bufs = link_.PacketBuffers();
     std::copy(request.begin(), request.end(), bufs.request);
-    return link_.AsyncTxRx(bufs.request, bufs.response, static_cast<int>(request.size()),
-                           timeoutMs);
+    return static_cast<int>(
+        link_.AsyncTxRx(bufs.request, bufs.response, static_cast<int>(request.size()), timeoutMs));
   }
   Bytes Response(size_t n) const {
     auto bufs = const_cast<tr52::PhoneLink&>(link_).PacketBuffers();

@@ -12,17 +12,16 @@
 namespace tr52test {
 namespace {
 
-using tr52::MODE_DIAG;
-using tr52::MODE_DLOAD;
+using tr52::Protocol;
 
 // Which rule a request/answer pair should hit, and what the transaction must come to.
 struct Rule {
   const char* name;
-  int mode;
+  tr52::Protocol mode;
   std::vector<uint8_t> request;
   std::vector<uint8_t> answer;
   int result;
-  int status;
+  tr52::RxStatusCode status;
   size_t attempts;
   const char* logLine;  // expected once per attempt, or nullptr
 };
@@ -47,141 +46,211 @@ TEST_P(Classification, ResultStatusAttemptsAndLog) {
 
 const Rule kRules[] = {
     // Download mode.
-    {"DloadAckForAnyRequest", MODE_DLOAD, {0x27, 1}, {0x02}, 1, tr52::RX_OK, 1, nullptr},
-    {"DloadParamsAnswer", MODE_DLOAD, {0x0C}, {0x0D, 1, 2}, 1, tr52::RX_OK, 1, nullptr},
-    {"Dload25", MODE_DLOAD, {0x25}, {0x25}, 1, tr52::RX_OK, 1, nullptr},
-    {"Dload60", MODE_DLOAD, {0x60}, {0x60}, 1, tr52::RX_OK, 1, nullptr},
-    {"Dload50", MODE_DLOAD, {0x50, 1}, {0x50}, 1, tr52::RX_OK, 1, nullptr},
-    {"Dload0AAnswered3A", MODE_DLOAD, {0x0A}, {0x3A}, 1, tr52::RX_OK, 1, nullptr},
-    {"Dload0BAnswered3A", MODE_DLOAD, {0x0B}, {0x3A}, 1, tr52::RX_OK, 1, nullptr},
-    {"Dload50Sub0FAnyAnswer", MODE_DLOAD, {0x50, 0x0F}, {0x99}, 1, tr52::RX_OK, 1, nullptr},
+    {"DloadAckForAnyRequest",
+     Protocol::Dload,
+     {0x27, 1},
+     {0x02},
+     1,
+     tr52::RxStatusCode::Ok,
+     1,
+     nullptr},
+    {"DloadParamsAnswer",
+     Protocol::Dload,
+     {0x0C},
+     {0x0D, 1, 2},
+     1,
+     tr52::RxStatusCode::Ok,
+     1,
+     nullptr},
+    {"Dload25", Protocol::Dload, {0x25}, {0x25}, 1, tr52::RxStatusCode::Ok, 1, nullptr},
+    {"Dload60", Protocol::Dload, {0x60}, {0x60}, 1, tr52::RxStatusCode::Ok, 1, nullptr},
+    {"Dload50", Protocol::Dload, {0x50, 1}, {0x50}, 1, tr52::RxStatusCode::Ok, 1, nullptr},
+    {"Dload0AAnswered3A", Protocol::Dload, {0x0A}, {0x3A}, 1, tr52::RxStatusCode::Ok, 1, nullptr},
+    {"Dload0BAnswered3A", Protocol::Dload, {0x0B}, {0x3A}, 1, tr52::RxStatusCode::Ok, 1, nullptr},
+    {"Dload50Sub0FAnyAnswer",
+     Protocol::Dload,
+     {0x50, 0x0F},
+     {0x99},
+     1,
+     tr52::RxStatusCode::Ok,
+     1,
+     nullptr},
     {"Dload50OtherSubUnexpected",
-     MODE_DLOAD,
+     Protocol::Dload,
      {0x50, 0x0E},
      {0x99},
      0,
-     tr52::RX_UNEXPECTED,
+     tr52::RxStatusCode::Unexpected,
      3,
      "DLOAD MODE : Req(80) -> Rsp(153)"},
     {"Dload0CAnswered0CUnexpected",
-     MODE_DLOAD,
+     Protocol::Dload,
      {0x0C},
      {0x0C},
      0,
-     tr52::RX_UNEXPECTED,
+     tr52::RxStatusCode::Unexpected,
      3,
      "DLOAD MODE : Req(12) -> Rsp(12)"},
     {"Dload3ANotForOtherRequests",
-     MODE_DLOAD,
+     Protocol::Dload,
      {0x0C},
      {0x3A},
      0,
-     tr52::RX_UNEXPECTED,
+     tr52::RxStatusCode::Unexpected,
      3,
      "DLOAD MODE : Req(12) -> Rsp(58)"},
     {"DloadRefusalNak",
-     MODE_DLOAD,
+     Protocol::Dload,
      {0x0F},
      {0x03, 0x00, 0x05},
      0,
-     tr52::RX_OK,
+     tr52::RxStatusCode::Ok,
      3,
      "[ DLOAD ERROR ] : NAK_TOO_LARGE"},
     {"DloadRefusalNand",
-     MODE_DLOAD,
+     Protocol::Dload,
      {0x0F},
      {0x03, 0x01, 0x09},
      0,
-     tr52::RX_OK,
+     tr52::RxStatusCode::Ok,
      3,
      "[ JNAND ERROR ] : ERR_ERASE_FAIL       "},
     {"DloadRefusalReasonLine",
-     MODE_DLOAD,
+     Protocol::Dload,
      {0x0F},
      {0x03, 0x01, 0x35},
      0,
-     tr52::RX_OK,
+     tr52::RxStatusCode::Ok,
      3,
      "      DLOAD_NAK_F reason_msb = 1, reason_lsb = 53"},
     // Diagnostic mode.
-    {"DiagSameCode", MODE_DIAG, {0x00, 1, 2}, {0x00, 9}, 1, tr52::RX_OK, 1, nullptr},
+    {"DiagSameCode",
+     Protocol::Diag,
+     {0x00, 1, 2},
+     {0x00, 9},
+     1,
+     tr52::RxStatusCode::Ok,
+     1,
+     nullptr},
     {"DiagSubsysSameCommand",
-     MODE_DIAG,
+     Protocol::Diag,
      {0x4B, 0x13, 0x02, 0x00},
      {0x4B, 0x13, 0x02, 0x00},
      1,
-     tr52::RX_OK,
+     tr52::RxStatusCode::Ok,
      1,
      nullptr},
     {"DiagSubsysOtherCommandRetriedSilently",
-     MODE_DIAG,
+     Protocol::Diag,
      {0x4B, 0x13, 0x02, 0x00},
      {0x4B, 0x13, 0x03, 0x00},
      0,
-     tr52::RX_OK,
+     tr52::RxStatusCode::Ok,
      3,
      nullptr},
     {"DiagBadSpcMode",
-     MODE_DIAG,
+     Protocol::Diag,
      {0x0C},
      {0x42},
      0,
-     tr52::RX_BAD_SPC_MODE,
+     tr52::RxStatusCode::BadSpcMode,
      3,
      "DIAG_BAD_SPC_MODE : 12"},
     {"DiagBadSecMode",
-     MODE_DIAG,
+     Protocol::Diag,
      {0x0C},
      {0x47},
      0,
-     tr52::RX_OK,
+     tr52::RxStatusCode::Ok,
      3,
      "DIAG ERROR : DIAG_BAD_SEC_MODE_F : 12"},
-    {"DiagNvReadBadParmIsSuccess", MODE_DIAG, {0x26}, {0x14}, 1, tr52::RX_NV_BAD_PARM, 1, nullptr},
-    {"DiagNvWriteBadParmIsSuccess", MODE_DIAG, {0x27}, {0x14}, 1, tr52::RX_NV_BAD_PARM, 1, nullptr},
-    {"DiagBadParmEndsAtOnce", MODE_DIAG, {0x0C}, {0x14}, 0, tr52::RX_BAD_PARM, 1, nullptr},
-    {"DiagBadCmdEndsAtOnce", MODE_DIAG, {0x0C}, {0x13}, 0, tr52::RX_BAD_CMD, 1, nullptr},
-    {"DiagBadLen", MODE_DIAG, {0x0C}, {0x15}, 0, tr52::RX_BAD_LEN, 3, "BAD_LEN : 12"},
+    {"DiagNvReadBadParmIsSuccess",
+     Protocol::Diag,
+     {0x26},
+     {0x14},
+     1,
+     tr52::RxStatusCode::NvBadParm,
+     1,
+     nullptr},
+    {"DiagNvWriteBadParmIsSuccess",
+     Protocol::Diag,
+     {0x27},
+     {0x14},
+     1,
+     tr52::RxStatusCode::NvBadParm,
+     1,
+     nullptr},
+    {"DiagBadParmEndsAtOnce",
+     Protocol::Diag,
+     {0x0C},
+     {0x14},
+     0,
+     tr52::RxStatusCode::BadParm,
+     1,
+     nullptr},
+    {"DiagBadCmdEndsAtOnce",
+     Protocol::Diag,
+     {0x0C},
+     {0x13},
+     0,
+     tr52::RxStatusCode::BadCmd,
+     1,
+     nullptr},
+    {"DiagBadLen",
+     Protocol::Diag,
+     {0x0C},
+     {0x15},
+     0,
+     tr52::RxStatusCode::BadLen,
+     3,
+     "BAD_LEN : 12"},
     {"DiagAnsweredByDloadRefusal",
-     MODE_DIAG,
+     Protocol::Diag,
      {0x0C},
      {0x03, 0, 1},
      0,
-     tr52::RX_BAD_CONN_MODE,
+     tr52::RxStatusCode::BadConnMode,
      3,
      "BAD CONN MODE : Req(12) -> Rsp(3)"},
     {"DiagUnknownAnswer",
-     MODE_DIAG,
+     Protocol::Diag,
      {0x0C},
      {0x99},
      0,
-     tr52::RX_UNEXPECTED,
+     tr52::RxStatusCode::Unexpected,
      3,
      "UNKNOWN : Req(12) -> Rsp(153)"},
     {"DiagAckIsNotSpecial",
-     MODE_DIAG,
+     Protocol::Diag,
      {0x0C},
      {0x02},
      0,
-     tr52::RX_UNEXPECTED,
+     tr52::RxStatusCode::Unexpected,
      3,
      "UNKNOWN : Req(12) -> Rsp(2)"},
     {"Diag80WithNonZeroStatusFails",
-     MODE_DIAG,
+     Protocol::Diag,
      {0x80, 1, 2, 3},
      {0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0},
      0,
-     tr52::RX_OK,
+     tr52::RxStatusCode::Ok,
      3,
      nullptr},
-    {"UnknownModeFailsEveryAttempt", 7, {0x00}, {0x00}, 0, tr52::RX_OK, 3, nullptr},
+    {"UnknownModeFailsEveryAttempt",
+     static_cast<tr52::Protocol>(7),
+     {0x00},
+     {0x00},
+     0,
+     tr52::RxStatusCode::Ok,
+     3,
+     nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rules, Classification, ::testing::ValuesIn(kRules),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LinkTest, Diag80WaitsForTheSecondPacket) {
-  link_.SetProtocolMode(MODE_DIAG);
+  link_.SetProtocolMode(Protocol::Diag);
   const Bytes first{0x80, 1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0xAA};
   const Bytes second{0x80, 1, 2, 3, 9, 9};
   AnswerWith({first});
@@ -200,17 +269,17 @@ TEST_F(LinkTest, Diag80WaitsForTheSecondPacket) {
 }
 
 TEST_F(LinkTest, Diag80WithoutSecondPacketFailsTheAttempt) {
-  link_.SetProtocolMode(MODE_DIAG);
+  link_.SetProtocolMode(Protocol::Diag);
   AnswerWith({{0x80, 1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0}});
   EXPECT_EQ(Transact({0x80, 1, 2, 3}, 300), 0);
-  EXPECT_EQ(link_.RxStatus(), tr52::RX_TIMEOUT);
+  EXPECT_EQ(link_.RxStatus(), tr52::RxStatusCode::Timeout);
   // The phone reads the last attempt on its own thread, maybe after the link gave up.
   EXPECT_TRUE(peer_->WaitForRequests(3, 2000));
   EXPECT_EQ(peer_->RequestCount(), 3u);
 }
 
 TEST_F(LinkTest, DloadModeSendsWakeUpFlagsOncePerTransaction) {
-  link_.SetProtocolMode(MODE_DLOAD);
+  link_.SetProtocolMode(Protocol::Dload);
   AnswerWith({{0x03, 0x00, 0x01}});
   EXPECT_EQ(Transact({0x0F}, 500), 0);
   const Bytes raw = peer_->RawReceived();
@@ -224,11 +293,12 @@ TEST_F(LinkTest, DloadModeSendsWakeUpFlagsOncePerTransaction) {
 
 TEST_F(LinkTest, NoWakeUpFlagsInDiagModeOrWhenSuppressed) {
   AnswerWith({{0x02}});
-  link_.SetProtocolMode(MODE_DLOAD);
-  link_.noWakeFlags = 1;
-  EXPECT_EQ(Transact({0x0F}), 1);
-  link_.noWakeFlags = 0;
-  link_.SetProtocolMode(MODE_DIAG);
+  link_.SetProtocolMode(Protocol::Dload);
+  {
+    const auto mode = link_.UsePipelineMode({.noWake = true});
+    EXPECT_EQ(Transact({0x0F}), 1);
+  }
+  link_.SetProtocolMode(Protocol::Diag);
   AnswerWith({{0x0F}});
   EXPECT_EQ(Transact({0x0F}), 1);
   const Bytes frame = ScriptedPeer::Frame({0x0F});
@@ -262,7 +332,7 @@ class SleepCountingClock : public tr52::ScaledClock {
 TEST_F(LinkTest, Request0AWaits100MsAfterEachAnswerWait) {
   SleepCountingClock counting(kSpeed);
   tr52::SetClock(&counting);
-  link_.SetProtocolMode(MODE_DLOAD);
+  link_.SetProtocolMode(Protocol::Dload);
   AnswerWith({{0x03, 0x00, 0x07}});
   EXPECT_EQ(Transact({0x0A}, 500), 0);
   EXPECT_EQ(counting.CountOf(100), 3u);
@@ -275,7 +345,7 @@ TEST_F(LinkTest, SilentPhoneTimesOutThreeTimesCountedFromTheStartOfEachWait) {
   const uint64_t t0 = tr52::NowMs();
   EXPECT_EQ(Transact({0x00}, 3000), 0);
   const uint64_t elapsed = tr52::NowMs() - t0;
-  EXPECT_EQ(link_.RxStatus(), tr52::RX_TIMEOUT);
+  EXPECT_EQ(link_.RxStatus(), tr52::RxStatusCode::Timeout);
   // The phone reads the last attempt on its own thread, maybe after the link gave up.
   EXPECT_TRUE(peer_->WaitForRequests(3, 2000));
   EXPECT_EQ(peer_->RequestCount(), 3u);
@@ -316,7 +386,7 @@ TEST_F(LinkTest, BadFcsIsLoggedWithRawDumpAndRetried) {
 }
 
 TEST_F(LinkTest, ResponseBytesPastTheAnswerReadAsZero) {
-  link_.SetProtocolMode(MODE_DIAG);
+  link_.SetProtocolMode(Protocol::Diag);
   Bytes longAnswer(40, 0x5A);
   longAnswer[0] = 0x00;
   AnswerWith({longAnswer});
@@ -335,10 +405,10 @@ TEST_F(LinkTest, ResponseBytesPastTheAnswerReadAsZero) {
 }
 
 TEST_F(LinkTest, SeveralFramesInOneWaitKeepTheLastAtTheStart) {
-  link_.SetProtocolMode(MODE_DIAG);
+  link_.SetProtocolMode(Protocol::Diag);
   AnswerWith({{0x00, 1, 2, 3, 4, 5, 6, 7}, {0x00, 9}});
   ASSERT_EQ(Transact({0x00}), 1);
-  EXPECT_EQ(link_.framesReceived, 2);
+  EXPECT_EQ(link_.FramesReceived(), 2);
   EXPECT_EQ(Response(2), (Bytes{0x00, 9}));
   const Bytes rsp = Response(12);
   for (size_t i = 4; i < rsp.size(); ++i) EXPECT_EQ(rsp[i], 0) << i;
@@ -351,7 +421,7 @@ TEST_F(LinkTest, AbortEndsEveryAttemptAtOnce) {
   const uint64_t t0 = tr52::NowMs();
   EXPECT_EQ(Transact({0x00}, 3000), 0);
   EXPECT_LT(tr52::NowMs() - t0, 3000u);
-  EXPECT_EQ(link_.RxStatus(), tr52::RX_ABORT);
+  EXPECT_EQ(link_.RxStatus(), tr52::RxStatusCode::Abort);
   EXPECT_EQ(log_->Count("   RX_ABORT"), 3u);
   EXPECT_EQ(log_->Count("Error Unknown Rx Error : 11"), 3u);
   EXPECT_TRUE(peer_->WaitForRequests(3, 2000));
@@ -360,7 +430,7 @@ TEST_F(LinkTest, AbortEndsEveryAttemptAtOnce) {
 TEST_F(LinkTest, PortNotOpenFailsWithoutWriting) {
   link_.Close();
   EXPECT_EQ(Transact({0x00}), 0);
-  EXPECT_EQ(link_.RxStatus(), tr52::RX_NOK);
+  EXPECT_EQ(link_.RxStatus(), tr52::RxStatusCode::Nok);
   EXPECT_EQ(peer_->RequestCount(), 0u);
 }
 
@@ -374,13 +444,14 @@ TEST_F(LinkTest, OversizeRequestFailsWithoutSendingAnything) {
 // A request whose middle is taken from the caller's memory goes out as the request with that
 // middle in place; a middle that does not lie inside the request sends nothing.
 TEST_F(LinkTest, SplicedRequestSendsTheJoinedBytes) {
-  link_.SetProtocolMode(MODE_DLOAD);
+  link_.SetProtocolMode(Protocol::Dload);
   AnswerWith({{0x02}});
   const Bytes body{0x7E, 0x11, 0x7D, 0x22};
   auto bufs = link_.PacketBuffers();
   const Bytes head{0x50, 0x10, 0xAA, 0xBB, 0x99, 0x98};  // body goes over bytes 2..5
   std::copy(head.begin(), head.end(), bufs.request);
-  EXPECT_EQ(link_.AsyncTxRxSpliced(bufs.request, 6, body.data(), 2, body.size(), 3000), 1);
+  EXPECT_EQ(link_.AsyncTxRxSpliced(bufs.request, 6, body.data(), 2, body.size(), 3000),
+            tr52::TxRxResult::Accepted);
   EXPECT_EQ(Sent({0x50, 0x10, 0x7E, 0x11, 0x7D, 0x22}), 1u);
   EXPECT_EQ(bufs.request[2], 0xAA);  // the request buffer's bytes there are left alone
 
@@ -390,7 +461,8 @@ TEST_F(LinkTest, SplicedRequestSendsTheJoinedBytes) {
     size_t length;
   };
   for (const Bad& bad : {Bad{7, 0}, Bad{2, 5}, Bad{5, SIZE_MAX}}) {
-    EXPECT_EQ(link_.AsyncTxRxSpliced(bufs.request, 6, body.data(), bad.at, bad.length, 3000), 0);
+    EXPECT_EQ(link_.AsyncTxRxSpliced(bufs.request, 6, body.data(), bad.at, bad.length, 3000),
+              tr52::TxRxResult::Failed);
   }
   EXPECT_EQ(peer_->RawReceived().size(), before);
 }
@@ -398,45 +470,39 @@ TEST_F(LinkTest, SplicedRequestSendsTheJoinedBytes) {
 // Pipelined mode.
 
 TEST_F(LinkTest, SendOnlyReturns26WithoutReading) {
-  link_.SetProtocolMode(MODE_DLOAD);
-  link_.noWakeFlags = 1;
-  link_.sendOnly = 1;
+  link_.SetProtocolMode(Protocol::Dload);
+  const auto mode = link_.UsePipelineMode({.sendOnly = true, .noWake = true});
   AnswerWith({{0x02}});
-  EXPECT_EQ(Transact({0x31, 1, 2}), tr52::TXRX_SENT_ONLY);
+  EXPECT_EQ(Transact({0x31, 1, 2}), static_cast<int>(tr52::TxRxResult::SentOnly));
   ASSERT_TRUE(peer_->WaitForRequests(1, 2000));
   EXPECT_EQ(peer_->RequestCount(), 1u);
-  EXPECT_TRUE(link_.WaitReadable(2000));  // the answer is still queued, unread
+  EXPECT_TRUE(link_.Serial().WaitReadable(2000));  // the answer is still queued, unread
   uint8_t buf[16];
-  EXPECT_GT(link_.Read(buf, sizeof buf), 0u);
+  EXPECT_GT(link_.Serial().Read(buf, sizeof buf), 0u);
 }
 
 TEST_F(LinkTest, PipeSequenceKeepsQueuedAnswersAndReceiveOnlyDoesNotWrite) {
-  link_.SetProtocolMode(MODE_DLOAD);
-  link_.noWakeFlags = 1;
+  link_.SetProtocolMode(Protocol::Dload);
   peer_->SendRaw(ScriptedPeer::Frame({0x02}));
-  ASSERT_TRUE(link_.WaitReadable(2000));
-  link_.pipeSequence = 5;
-  link_.receiveOnly = 1;
+  ASSERT_TRUE(link_.Serial().WaitReadable(2000));
+  const auto mode = link_.UsePipelineMode({.sequence = 5, .receiveOnly = true, .noWake = true});
   EXPECT_EQ(Transact({0x31}, 500), 1);
   EXPECT_EQ(peer_->RequestCount(), 0u);
   EXPECT_TRUE(peer_->RawReceived().empty());
 }
 
 TEST_F(LinkTest, PipeSequenceZeroPurgesStaleAnswers) {
-  link_.SetProtocolMode(MODE_DLOAD);
-  link_.noWakeFlags = 1;
+  link_.SetProtocolMode(Protocol::Dload);
   peer_->SendRaw(ScriptedPeer::Frame({0x02}));
-  ASSERT_TRUE(link_.WaitReadable(2000));
-  link_.pipeSequence = 0;
-  link_.receiveOnly = 1;
+  ASSERT_TRUE(link_.Serial().WaitReadable(2000));
+  const auto mode = link_.UsePipelineMode({.sequence = 0, .receiveOnly = true, .noWake = true});
   EXPECT_EQ(Transact({0x31}, 200), 0);
-  EXPECT_EQ(link_.RxStatus(), tr52::RX_TIMEOUT);
+  EXPECT_EQ(link_.RxStatus(), tr52::RxStatusCode::Timeout);
 }
 
 TEST_F(LinkTest, PipelinedWaitKeepsEveryAcknowledgementAt17TimesI) {
-  link_.SetProtocolMode(MODE_DLOAD);
-  link_.noWakeFlags = 1;
-  link_.pipeSequence = 3;
+  link_.SetProtocolMode(Protocol::Dload);
+  const auto mode = link_.UsePipelineMode({.sequence = 3, .noWake = true});
   std::vector<Bytes> acks;
   for (uint8_t i = 0; i < 4; ++i) {
     Bytes ack(15, 0);
@@ -447,7 +513,7 @@ TEST_F(LinkTest, PipelinedWaitKeepsEveryAcknowledgementAt17TimesI) {
   }
   AnswerWith(acks);
   ASSERT_EQ(Transact({0x31, 3}), 1);
-  EXPECT_EQ(link_.framesReceived, 4);
+  EXPECT_EQ(link_.FramesReceived(), 4);
   EXPECT_EQ(link_.ResponseLength(), 4 * 17);
   const Bytes rsp = Response(4 * 17 + 20);
   for (size_t i = 0; i < acks.size(); ++i)
@@ -456,7 +522,7 @@ TEST_F(LinkTest, PipelinedWaitKeepsEveryAcknowledgementAt17TimesI) {
 }
 
 TEST_F(LinkTest, PartialFrameAfterGoodOneKeepsWaitingForTheRest) {
-  link_.SetProtocolMode(MODE_DIAG);
+  link_.SetProtocolMode(Protocol::Diag);
   const Bytes first = ScriptedPeer::Frame({0x00, 1});
   const Bytes second = ScriptedPeer::Frame({0x00, 2});
   peer_->SetHandler([this, first, second](const Bytes&) {
@@ -468,7 +534,7 @@ TEST_F(LinkTest, PartialFrameAfterGoodOneKeepsWaitingForTheRest) {
     return ScriptedPeer::Answers{};
   });
   EXPECT_EQ(Transact({0x00}, 3000), 1);
-  EXPECT_EQ(link_.framesReceived, 2);
+  EXPECT_EQ(link_.FramesReceived(), 2);
   EXPECT_EQ(Response(2), (Bytes{0x00, 2}));
 }
 

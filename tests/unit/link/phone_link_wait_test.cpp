@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "link/phone_link.h"
@@ -31,18 +32,18 @@ TEST(PhoneLinkWait, LongWaitEndsSoonAfterThePhoneIsGoneOrTheLinkIsAborted) {
     int timeoutMs;
     // What happens on another thread while the transaction waits.
     std::function<void(ScriptedPeer&, tr52::PhoneLink&)> event;
-    int status;
+    tr52::RxStatusCode status;
     int64_t limitMs;  // real time from the event to the end of the transaction
   };
   const Row rows[] = {
       {"cable pulled during a 70 s wait", 70000,
-       [](ScriptedPeer& peer, tr52::PhoneLink&) { peer.Vanish(); }, tr52::RX_TIMEOUT,
+       [](ScriptedPeer& peer, tr52::PhoneLink&) { peer.Vanish(); }, tr52::RxStatusCode::Timeout,
        kCableLossPauseMs + 1000},
       {"cable pulled during a 270 s wait", 270000,
-       [](ScriptedPeer& peer, tr52::PhoneLink&) { peer.Vanish(); }, tr52::RX_TIMEOUT,
+       [](ScriptedPeer& peer, tr52::PhoneLink&) { peer.Vanish(); }, tr52::RxStatusCode::Timeout,
        kCableLossPauseMs + 1000},
       {"abort from another thread during a 70 s wait", 70000,
-       [](ScriptedPeer&, tr52::PhoneLink& link) { link.Abort(); }, tr52::RX_ABORT, 1000},
+       [](ScriptedPeer&, tr52::PhoneLink& link) { link.Abort(); }, tr52::RxStatusCode::Abort, 1000},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -56,7 +57,7 @@ TEST(PhoneLinkWait, LongWaitEndsSoonAfterThePhoneIsGoneOrTheLinkIsAborted) {
     // The transaction runs on a worker; this thread plays the cable or the closing pane.
     std::promise<void> finished;
     auto done = finished.get_future();
-    int result = -1;
+    std::optional<tr52::TxRxResult> result;
     std::thread worker([&] {
       result = link.AsyncTxRx(bufs.request, bufs.response, 1, row.timeoutMs);
       finished.set_value();
@@ -71,7 +72,7 @@ TEST(PhoneLinkWait, LongWaitEndsSoonAfterThePhoneIsGoneOrTheLinkIsAborted) {
     if (!endedInTime) link.Abort();  // end the wait so that the test can go on
     worker.join();
 
-    EXPECT_EQ(result, tr52::TXRX_FAILED);
+    EXPECT_EQ(result, tr52::TxRxResult::Failed);
     if (endedInTime) {
       EXPECT_EQ(link.RxStatus(), row.status);
     }

@@ -14,7 +14,7 @@
 namespace tr52test {
 namespace {
 
-using SerialPortTest = LinkTest;  // link_ is a SerialPort first
+using SerialPortTest = LinkTest;  // link_.Serial() is the port under test
 
 TEST_F(SerialPortTest, OpenTwiceKeepsNumberCloseTwiceFails) {
   EXPECT_TRUE(link_.IsOpen());
@@ -67,12 +67,12 @@ TEST_F(SerialPortTest, LineIsRawBinary) {
   uint8_t buf[300];
   const uint64_t until = tr52::NowMs() + 20000;
   while (got.size() < all.size() && tr52::NowMs() < until) {
-    link_.WaitReadable(100);
-    const size_t n = link_.Read(buf, sizeof buf);
+    link_.Serial().WaitReadable(100);
+    const size_t n = link_.Serial().Read(buf, sizeof buf);
     got.insert(got.end(), buf, buf + n);
   }
   EXPECT_EQ(got, all);
-  ASSERT_TRUE(link_.Write(all.data(), all.size()));
+  ASSERT_TRUE(link_.Serial().Write(all.data(), all.size()));
   const uint64_t until2 = tr52::NowMs() + 20000;
   while (peer_->RawReceived().size() < all.size() && tr52::NowMs() < until2) tr52::SleepMs(10);
   EXPECT_EQ(peer_->RawReceived(), all);
@@ -80,44 +80,44 @@ TEST_F(SerialPortTest, LineIsRawBinary) {
 
 TEST_F(SerialPortTest, ReadTakesNoMoreThanAskedAndZeroWhenEmpty) {
   uint8_t buf[16];
-  EXPECT_EQ(link_.Read(buf, sizeof buf), 0u);
-  EXPECT_FALSE(link_.WaitReadable(50));
+  EXPECT_EQ(link_.Serial().Read(buf, sizeof buf), 0u);
+  EXPECT_FALSE(link_.Serial().WaitReadable(50));
   peer_->SendRaw({1, 2, 3, 4, 5});
-  ASSERT_TRUE(link_.WaitReadable(5000));
+  ASSERT_TRUE(link_.Serial().WaitReadable(5000));
   tr52::SleepMs(50);
-  EXPECT_EQ(link_.Read(buf, 2), 2u);
+  EXPECT_EQ(link_.Serial().Read(buf, 2), 2u);
   EXPECT_EQ(buf[1], 2);
-  EXPECT_EQ(link_.Read(buf, sizeof buf), 3u);
+  EXPECT_EQ(link_.Serial().Read(buf, sizeof buf), 3u);
   EXPECT_EQ(buf[0], 3);
 }
 
 TEST_F(SerialPortTest, PurgeDiscardsWhatWasReceived) {
   peer_->SendRaw({1, 2, 3});
-  ASSERT_TRUE(link_.WaitReadable(5000));
-  EXPECT_TRUE(link_.Purge());
+  ASSERT_TRUE(link_.Serial().WaitReadable(5000));
+  EXPECT_TRUE(link_.Serial().Purge());
   uint8_t buf[8];
-  EXPECT_EQ(link_.Read(buf, sizeof buf), 0u);
+  EXPECT_EQ(link_.Serial().Read(buf, sizeof buf), 0u);
 }
 
 TEST_F(SerialPortTest, CableLossOnReadClosesThePort) {
   peer_->Vanish();
   uint8_t buf[8];
   for (int i = 0; i < 5 && link_.IsOpen(); ++i) {
-    link_.WaitReadable(100);
-    link_.Read(buf, sizeof buf);
+    link_.Serial().WaitReadable(100);
+    link_.Serial().Read(buf, sizeof buf);
   }
   EXPECT_FALSE(link_.IsOpen());
   EXPECT_EQ(log_->Count("@@ Cable Disconnected - Reading Error") +
                 log_->Count("@@ Cable Disconnected - Reading"),
             1u);
   const uint8_t b = 0;
-  EXPECT_FALSE(link_.Write(&b, 1));  // does not touch a closed port
+  EXPECT_FALSE(link_.Serial().Write(&b, 1));  // does not touch a closed port
 }
 
 TEST_F(SerialPortTest, CableLossOnWriteClosesThePort) {
   peer_->Vanish();
   const uint8_t b[4] = {1, 2, 3, 4};
-  EXPECT_FALSE(link_.Write(b, sizeof b));
+  EXPECT_FALSE(link_.Serial().Write(b, sizeof b));
   EXPECT_FALSE(link_.IsOpen());
 }
 
@@ -132,7 +132,7 @@ TEST_F(SerialPortTest, CableLossDuringTransactionFailsIt) {
   EXPECT_EQ(peer_->RequestCount(), 1u);
   // The loss is noticed in the first wait, not after three time-outs.
   EXPECT_LT(tr52::NowMs() - t0, 3 * 3000u);
-  EXPECT_EQ(link_.Read(nullptr, 0), 0u);
+  EXPECT_EQ(link_.Serial().Read(nullptr, 0), 0u);
 }
 
 TEST_F(SerialPortTest, PortCanBeReopenedAfterThePeerComesBack) {

@@ -184,6 +184,23 @@ TEST(Efs2Upload, FinalStatWithOtherSizeFails) {
   EXPECT_EQ(fx.RequestsOf(kSub, 5), 1u);  // every chunk was written
 }
 
+// A file the phone refuses to close may not hold what was written: the upload fails even
+// though every chunk went through and the size reads right.
+TEST(Efs2Upload, RefusedCloseFailsTheUpload) {
+  PhoneFixture fx;
+  fx.SetHook([](const Bytes& req) -> std::optional<ScriptedPeer::Answers> {
+    if (req[0] != kSub || EfsCmd(req) != 3) return std::nullopt;
+    Bytes out(req.begin(), req.begin() + 4);
+    out.resize(8, 0);
+    tr52::StoreU32le(out.data() + 4, 4);
+    return ScriptedPeer::Answers{out};
+  });
+  const Bytes data = Blob(100, 1);
+  EXPECT_FALSE(fx.Efs().UploadFile("/VIZED/Common/x", data.data(), data.size()));
+  EXPECT_EQ(fx.RequestsOf(kSub, 5), 1u);
+  EXPECT_TRUE(fx.LogHas("[ EFS2 ERROR ] CloseFile : /VIZED/Common/x"));
+}
+
 TEST(Efs2Upload, NoSpaceAbortsTheLinkAndStopsTheNextUpload) {
   PhoneFixture fx;
   fx.Apply({{"efs.capacity", "4000"}});  // some 3 KB are taken already

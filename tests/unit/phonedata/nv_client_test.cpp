@@ -396,7 +396,7 @@ TEST(NvClientCnv, FinalAnswerStatusAndCountRules) {
       [&](vphone::NvStore&, vphone::EfsTree&) { final = vphone::CnvResponder::FirstAnswer(0); });
   EXPECT_EQ(fx.Nv().CnvBackup(), 10);
   EXPECT_TRUE(fx.LogHas("CNV Backup Failed (status = 0, rsp_cnt = 0 "));
-  fx.Link().Purge();
+  ASSERT_TRUE(fx.Link().Serial().Purge());
   fx.WithPhone(
       [&](vphone::NvStore&, vphone::EfsTree&) { final = vphone::CnvResponder::FinalAnswer(0, 2); });
   EXPECT_EQ(fx.Nv().CnvBackup(), 0);

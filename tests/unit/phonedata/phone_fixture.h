@@ -55,8 +55,8 @@ class PhoneFixture {
     }
     EXPECT_TRUE(link_.Open(static_cast<uint8_t>(com)));
     reporter_.SetPort(static_cast<uint8_t>(com));
-    nvClient_.Bind(&link_, &reporter_, nullptr);
-    efsClient_.Bind(&link_, &reporter_, nullptr);
+    nvClient_.AttachLink(&link_, &reporter_);
+    efsClient_.AttachLink(&link_, &reporter_);
   }
 
   ~PhoneFixture() {

@@ -204,7 +204,7 @@ TEST_F(DetectTest, RefusedSecurityCodeGives508) {
 }
 
 TEST_F(DetectTest, DownloadModeUnlock) {
-  runner_.Link()->SetProtocolMode(MODE_DLOAD);
+  runner_.Link()->SetProtocolMode(Protocol::Dload);
   Apply();
   EXPECT_EQ(Unlock(runner_.Context(), BOOT_DLOAD_C), 0);
   const auto requests = peer_.Requests();
@@ -213,14 +213,14 @@ TEST_F(DetectTest, DownloadModeUnlock) {
 }
 
 TEST_F(DetectTest, RefusedDownloadUnlockGives1014) {
-  runner_.Link()->SetProtocolMode(MODE_DLOAD);
+  runner_.Link()->SetProtocolMode(Protocol::Dload);
   script_.unlock = PhoneScript::Unlock::Refuse;
   Apply();
   EXPECT_EQ(Unlock(runner_.Context(), BOOT_DLOAD), kResultDloadUnlockRefused);
 }
 
 TEST_F(DetectTest, SilentPhoneCountsAsUnlocked) {
-  runner_.Link()->SetProtocolMode(MODE_DLOAD);
+  runner_.Link()->SetProtocolMode(Protocol::Dload);
   script_.unlock = PhoneScript::Unlock::Silent;
   Apply();
   EXPECT_EQ(Unlock(runner_.Context(), BOOT_DLOAD), 0);

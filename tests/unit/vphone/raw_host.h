@@ -37,7 +37,7 @@ class RawHost {
   }
   bool Send(const Bytes& payload) {
     tr52::FrameCodec codec;
-    codec.ComputeTxCRC(payload.data(), payload.size());
+    if (!codec.ComputeTxCRC(payload.data(), payload.size())) return false;
     return WriteRaw(Bytes(codec.TxBuffer(), codec.TxBuffer() + codec.TxLength()));
   }
 

@@ -205,7 +205,7 @@ TEST_F(VirtualPhoneTest, AnswerLatencyFromTheScenarioKeepsEveryRequestAndTheOrde
   for (uint8_t i = 1; i <= 5; ++i) {
     tr52::FrameCodec codec;
     const Bytes request = {0x4B, 0x99, i, 0x00};
-    codec.ComputeTxCRC(request.data(), request.size());
+    ASSERT_TRUE(codec.ComputeTxCRC(request.data(), request.size()));
     burst.insert(burst.end(), codec.TxBuffer(), codec.TxBuffer() + codec.TxLength());
   }
   const uint64_t sent = tr52::NowMs();
