@@ -125,7 +125,7 @@ bool Report(const char* label, size_t phones, const RunFigures& f, uint64_t imag
   bool ok = !f.results.empty();
   std::string results;
   for (int r : f.results) {
-    ok = ok && r == tr52::kResultOk;
+    ok = ok && r == tr52::ToInt(tr52::ResultCode::Ok);
     results +=
         (results.empty() ? "" : ", ") +
         (r < 0 ? std::string("no result") : std::to_string(r) + " " + tr52::ResultCodeName(r));

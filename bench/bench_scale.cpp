@@ -175,9 +175,9 @@ RunFigures RunDownloads(size_t count, int firstCom, const std::string& vphone,
   }
   f.ok = true;
   for (size_t i = 0; i < count; ++i) {
-    f.ok = f.ok && opened[i] && results[i] == tr52::kResultOk;
+    f.ok = f.ok && opened[i] && results[i] == tr52::ToInt(tr52::ResultCode::Ok);
     if (opened[i]) f.downloadSeconds.push_back(Seconds(ends[i] - begins[i]));
-    if (results[i] != tr52::kResultOk)
+    if (results[i] != tr52::ToInt(tr52::ResultCode::Ok))
       std::printf("  COM%d: result %d %s\n", phones[i]->Com(), results[i],
                   results[i] < 0 ? "(none)" : tr52::ResultCodeName(results[i]));
   }

@@ -70,7 +70,7 @@ bool PumpUntilResults(const std::vector<bool>& opened, const std::vector<int>& r
 // The download's result code for the low word of a result message (1 = success = code 0).
 inline int ResultCode(win::WPARAM wParam) {
   const unsigned word = win::LOWORD(wParam);
-  return word == 1 ? tr52::kResultOk : static_cast<int>(word);
+  return word == 1 ? tr52::ToInt(tr52::ResultCode::Ok) : static_cast<int>(word);
 }
 
 using SteadyClock = std::chrono::steady_clock;

@@ -167,7 +167,7 @@ Bytes DloadResponder::RamInit(std::span<const uint8_t> req, bool second) {
   ram_.clear();
   ramFilled_ = 0;
   tr52::ByteReader r(req);
-  r.Skip(2);
+  (void)r.Skip(2);  // a shorter request fails the reads below and is refused there
   std::optional<uint32_t> kind = second ? r.U32le() : std::optional<uint32_t>(0);
   std::optional<uint32_t> size = r.U32le();
   if (!kind || !size || (*kind != 0 && *kind != 2)) {
@@ -186,7 +186,7 @@ Bytes DloadResponder::RamWrite(std::span<const uint8_t> req) {
   Bytes out = Answer(kSubRamWrite, 6);
   uint32_t error = 0;
   tr52::ByteReader r(req);
-  r.Skip(2);
+  (void)r.Skip(2);  // a shorter request fails the reads below and is refused there
   auto offset = r.U32le();
   auto length = r.U16le();
   if (ramImage_.empty()) {

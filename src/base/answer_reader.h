@@ -47,7 +47,7 @@ class AnswerReader {
 
  private:
   // Notes the reach of a field of `n` bytes at `offset`; true when it lies inside the answer.
-  bool Reach(size_t offset, size_t n);
+  [[nodiscard]] bool Reach(size_t offset, size_t n);
 
   const uint8_t* bytes_ = nullptr;
   size_t length_ = 0;

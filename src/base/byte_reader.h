@@ -26,12 +26,12 @@ class ByteReader {
   size_t Remaining() const { return size_ - pos_; }
   bool AtEnd() const { return pos_ == size_; }
 
-  bool Seek(size_t pos) {
+  [[nodiscard]] bool Seek(size_t pos) {
     if (pos > size_) return false;
     pos_ = pos;
     return true;
   }
-  bool Skip(size_t n) {
+  [[nodiscard]] bool Skip(size_t n) {
     if (n > Remaining()) return false;
     pos_ += n;
     return true;
@@ -48,7 +48,7 @@ class ByteReader {
   std::optional<uint32_t> U32be() { return ReadBe<uint32_t>(); }
 
   // Copies n bytes out; false (and nothing consumed) when fewer remain.
-  bool Bytes(void* out, size_t n) {
+  [[nodiscard]] bool Bytes(void* out, size_t n) {
     if (n > Remaining()) return false;
     if (n) std::memcpy(out, data_ + pos_, n);
     pos_ += n;

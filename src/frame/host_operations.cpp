@@ -4,7 +4,6 @@
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "base/settings_file.h"
 #include "frame/contained_call.h"
 #include "frame/module_entry.h"
+#include "frame/module_root.h"
 #include "frame/port_teardown.h"
 #include "link/port_view.h"
 #include "session/download_session.h"
@@ -50,19 +50,25 @@ int StubOperation3(char*, int) {
   return 0;
 }
 
+// The attached module's root; an operation called without one fails (and says so).
+ModuleRoot* RootFor(const char* operation) {
+  ModuleRoot* root = AttachedModuleRoot();
+  if (root == nullptr) Log("%s :: the module is not attached", operation);
+  return root;
+}
+
 int IsDisconnectedBody(PortView& ports, int port) {
   // An unknown state answers 0 (the failure value): the host then keeps the port as it is.
   return FindPhonePort(ports, "IsDisconnected", port) == PortPresence::Absent ? 1 : 0;
 }
 
-int IsConnectedBody(PortView& ports, int port) {
-  if (FindPhonePort(ports, "IsConnected", port) != PortPresence::Present) return 0;
-  SessionParams params;
-  params.flowType = kFlowDownload;
-  params.port = static_cast<uint8_t>(port);
+int IsConnectedBody(ModuleRoot& root, int port) {
+  if (FindPhonePort(root.Ports(), "IsConnected", port) != PortPresence::Present) return 0;
   std::unique_ptr<DownloadSession> session;
   try {
-    session = std::make_unique<DownloadSession>(params);
+    DownloadJob job;
+    job.port = static_cast<uint8_t>(port);
+    session = std::make_unique<DownloadSession>(job);
   } catch (const std::exception& e) {
     Log("IsConnected :: Port[%d] session not created: %s", port, e.what());
     return 0;
@@ -71,70 +77,43 @@ int IsConnectedBody(PortView& ports, int port) {
     Log("IsConnected :: Port[%d] Open Fail", port);
     return 0;
   }
-  SessionRegistry& sessions = SessionRegistry::Instance();
-  std::lock_guard<std::recursive_mutex> hold(sessions.Lock());
-  sessions.Add(session.get());
-  session.release();
+  root.Sessions().Add(std::move(session));
   return 1;
 }
 
-int OpenProgressBody(win::CWnd* parent, int port, int extra) {
-  DialogRegistry& dialogs = DialogRegistry::Instance();
-  {
-    // Two workers must never share one link: one pane per port.
-    std::lock_guard<std::recursive_mutex> hold(dialogs.Lock());
-    if (dialogs.FindByPort(port) != nullptr) {
-      Log("OpenProgress :: Port[%d] already has a progress pane", port);
-      return 0;
-    }
+int OpenProgressBody(ModuleRoot& root, win::CWnd* parent, int port, int extra) {
+  // Two workers must never share one link: one pane per port.
+  if (root.Dialogs().HasPort(port)) {
+    Log("OpenProgress :: Port[%d] already has a progress pane", port);
+    return 0;
   }
-  {
-    SessionRegistry& sessions = SessionRegistry::Instance();
-    std::lock_guard<std::recursive_mutex> hold(sessions.Lock());
-    if (sessions.FindByPort(port) == nullptr) return 0;
-  }
-  auto dialog = std::make_unique<ProgressDialog>();
+  if (!root.Sessions().Has(port)) return 0;
+  auto dialog = std::make_unique<ProgressDialog>(root.Sessions());
   try {
     if (!dialog->Create(parent, port, extra)) return 0;
     win::ShowWindow(dialog->Hwnd(), win::SW_SHOW);
-    std::lock_guard<std::recursive_mutex> hold(dialogs.Lock());
-    dialogs.Add(dialog.get());
+    root.Dialogs().Add(std::move(dialog));
   } catch (...) {
-    if (dialog->WorkerStarted()) EndStartedPane(std::move(dialog), port);
+    if (dialog && dialog->WorkerStarted()) EndStartedPane(std::move(dialog), root.Sessions(), port);
     throw;
   }
-  dialog.release();
   return 1;
 }
 
-int CloseProgressBody(win::CWnd* parent) {
+int CloseProgressBody(ModuleRoot& root, win::CWnd* parent) {
   // Freed in reverse order when this returns, also when destroying the window throws: the pane
   // first (its destructor waits for the worker), then the session that worker used.
   std::unique_ptr<DownloadSession> session;
-  std::unique_ptr<ProgressDialog> dialog;
-  {
-    // Dialog lock first, then the session lock.
-    DialogRegistry& dialogs = DialogRegistry::Instance();
-    std::lock_guard<std::recursive_mutex> holdDialogs(dialogs.Lock());
-    ProgressDialog* d = dialogs.FindByParent(parent);
-    if (d == nullptr) return 0;
-    SessionRegistry& sessions = SessionRegistry::Instance();
-    std::lock_guard<std::recursive_mutex> holdSessions(sessions.Lock());
-    if (DownloadSession* s = sessions.FindByPort(d->Port())) {
-      // A host may close before the final result: the worker must not make it wait out a
-      // transaction.
-      AbortTransactions(*s);
-      sessions.Remove(s);
-      session.reset(s);
-    }
-    // A pane whose session is gone goes too, with its thread.
-    dialogs.Remove(d);
-    dialog.reset(d);
-  }
+  const std::unique_ptr<ProgressDialog> dialog = root.Dialogs().TakeByParent(parent);
+  if (!dialog) return 0;
+  // A pane whose session is gone goes too, with its thread. A host may close before the final
+  // result: the worker must not make it wait out a transaction.
+  session = root.Sessions().Take(dialog->Port());
+  if (session) AbortTransactions(*session);
   // The worker thread may still be finishing after its final message, and it uses the session
-  // and the pane until it ends: wait for it before freeing them. This happens outside the locks
-  // so that a worker still looking up its session cannot deadlock with us. Destroying the window
-  // first releases a worker blocked in a send to it.
+  // and the pane until it ends: wait for it before freeing them, outside the registries' locks
+  // so that a worker still looking up its session cannot deadlock with us. Destroying the
+  // window first releases a worker blocked in a send to it.
   dialog->DestroyWindow();
   dialog->JoinWorker();
   return 1;
@@ -176,20 +155,31 @@ int GetConfigInfoBody(char* buffer, int size) {
 }  // namespace
 
 int IsDisconnected(int port) {
-  return ContainedCall("IsDisconnected",
-                       [&] { return IsDisconnectedBody(ModulePortView(), port); });
+  return ContainedCall("IsDisconnected", [&] {
+    ModuleRoot* root = RootFor("IsDisconnected");
+    return root != nullptr ? IsDisconnectedBody(root->Ports(), port) : 0;
+  });
 }
 
 int IsConnected(int port) {
-  return ContainedCall("IsConnected", [&] { return IsConnectedBody(ModulePortView(), port); });
+  return ContainedCall("IsConnected", [&] {
+    ModuleRoot* root = RootFor("IsConnected");
+    return root != nullptr ? IsConnectedBody(*root, port) : 0;
+  });
 }
 
 int OpenProgress(win::CWnd* parent, int port, int extra) {
-  return ContainedCall("OpenProgress", [&] { return OpenProgressBody(parent, port, extra); });
+  return ContainedCall("OpenProgress", [&] {
+    ModuleRoot* root = RootFor("OpenProgress");
+    return root != nullptr ? OpenProgressBody(*root, parent, port, extra) : 0;
+  });
 }
 
 int CloseProgress(win::CWnd* parent) {
-  return ContainedCall("CloseProgress", [&] { return CloseProgressBody(parent); });
+  return ContainedCall("CloseProgress", [&] {
+    ModuleRoot* root = RootFor("CloseProgress");
+    return root != nullptr ? CloseProgressBody(*root, parent) : 0;
+  });
 }
 
 int ShowConfiguration(win::CWnd* parent) {

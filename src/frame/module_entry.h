@@ -3,20 +3,22 @@
 
 namespace tr52 {
 
-class PortView;
+class ModuleRoot;
 
-// Load: settings path (host executable's folder + "ZUDP2.ini"), the session and dialog locks,
-// the image catalogue reset.
+// Load: the log, the settings path (host executable's folder + "ZUDP2.ini"), the image
+// catalogue reset, then the module's root (registries and port view).
 void ModuleAttach();
 // Unload: ends every port (aborts the downloads, destroys the panes, waits for the workers,
-// frees panes and sessions), releases every image slot, then writes "Log finished" and closes
-// the log.
+// frees panes and sessions), releases every image slot, destroys the root, then writes
+// "Log finished" and closes the log.
 void ModuleDetach();
 
-// The module's view of the phone ports, which the host's per-port questions are answered from.
-// Made by ModuleAttach and destroyed by ModuleDetach (after the ports ended, before the log);
-// a host that drives the operations without loading the module (a test) gets it made at first
-// use. The operations of the host's table carry no context: this is how they reach it.
-PortView& ModulePortView();
+// The root of the attached module; null before ModuleAttach and after ModuleDetach (a host
+// operation called then fails).
+ModuleRoot* AttachedModuleRoot();
+
+// Tests only: makes `root` (which the caller owns; may be null) the one the host operations
+// reach, and returns the one they reached before.
+ModuleRoot* ExchangeModuleRootForTesting(ModuleRoot* root);
 
 }  // namespace tr52

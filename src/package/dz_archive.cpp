@@ -160,7 +160,7 @@ void DzArchive::Close() {
 std::string DzArchive::ModelName() const {
   if (!haveMainHeader_) return std::string();
   ByteReader r(mainHeader_.data(), mainHeader_.size());
-  r.Seek(dz::kMainModel);
+  if (!r.Seek(dz::kMainModel)) return std::string();
   return r.FixedText(dz::kMainModelWidth).value_or(std::string());
 }
 
@@ -197,7 +197,8 @@ bool DzArchive::ReadSubHeader(DzSubHeader& header) {
     return false;
   }
   ByteReader r(h.data(), h.size());
-  r.Seek(dz::kSubEnciphered);
+  // Inside the fixed-size header whose fields are read below: fails only with a wrong layout.
+  if (!r.Seek(dz::kSubEnciphered)) return false;
   header.enciphered = *r.U32le();
   header.storedSize = *r.U32le();
   header.name = *r.FixedText(dz::kSubNameWidth);

@@ -99,7 +99,7 @@ void FreeImageStore();
 
 // Makes sure the slot of `type` is loaded from its path: a path ending in "dz" is read through
 // the package, anything else as a plain image file. Logs "Type : %d, Not Found : %s" on failure.
-bool LoadImage(int type);
+[[nodiscard]] bool LoadImage(int type);
 
 // Once per process (under the load lock): the model check of the package at `dzPath`, then the
 // images that `options` selects (bit n = type n) in their fixed order, then the facts of what was
@@ -107,7 +107,7 @@ bool LoadImage(int type);
 // path and options they pass. A call that fails empties the slots it loaded, and so does a
 // package replaced or changed on disk while it was read: the phones never get images of two
 // packages, and the next call reads them all again.
-bool LoadImages(const std::string& dzPath, uint32_t options);
+[[nodiscard]] bool LoadImages(const std::string& dzPath, uint32_t options);
 
 // The package the images of this process came from and each image as loaded; nullopt before
 // LoadImages succeeded.
@@ -117,7 +117,7 @@ std::optional<LoadedPackage> LoadedPackageFacts();
 bool ImagesLoaded();
 
 // Opens the package and compares its model name, upper-cased, with "TR52"; logs the outcome.
-bool CheckDzModel(const std::string& dzPath);
+[[nodiscard]] bool CheckDzModel(const std::string& dzPath);
 
 // The name of NV item `item` from section "NV_ITEM" of "NvItemTable.txt" beside the host
 // executable, or "NV ITEM <item>" when the file or the key is missing.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "package/loaded_package.h"
+#include "session/result_codes.h"
 
 namespace tr52 {
 
@@ -41,8 +42,8 @@ struct DownloadFacts {
 
   // Returns `code`; when it is a failure and no step was noted yet, notes `step` as the one that
   // ended the download (a step inside a step notes itself first: the innermost one is named).
-  int EndsAt(std::string_view step, int code) {
-    if (code != 0 && !endStep) endStep = std::string(step);
+  ResultCode EndsAt(std::string_view step, ResultCode code) {
+    if (Failed(code) && !endStep) endStep = std::string(step);
     return code;
   }
 };

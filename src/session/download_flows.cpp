@@ -16,9 +16,17 @@ namespace {
 
 // Ends the flow with the step's code when it is not 0, naming the step in the download's facts
 // (the step that ended the download, for its record).
-#define RETURN_IF_FAILED(name, step)                                          \
-  do {                                                                        \
-    if (const int rc_ = (step); rc_ != 0) return ctx.facts.EndsAt(name, rc_); \
+#define RETURN_IF_FAILED(name, step)                                                        \
+  do {                                                                                      \
+    if (const ResultCode rc_ = (step); Failed(rc_)) return ctx.run.facts.EndsAt(name, rc_); \
+  } while (0)
+
+// Runs a detection as a step of the flow: its mode in `mode` when it succeeded.
+#define DETECT_OR_RETURN(name, mode, detection)                                  \
+  do {                                                                           \
+    const BootDetection found_ = (detection);                                    \
+    if (Failed(found_.result)) return ctx.run.facts.EndsAt(name, found_.result); \
+    (mode) = found_.mode;                                                        \
   } while (0)
 
 // The names the download's record gives the steps.
@@ -53,34 +61,34 @@ bool HasEfsGangImage() {
   return ImageData(IMAGE_EFS_GANG) != nullptr && ImageSize(IMAGE_EFS_GANG) > 0;
 }
 
-int CheckEfsGangImage() {
-  if (HasEfsGangImage()) return 0;
+ResultCode CheckEfsGangImage() {
+  if (HasEfsGangImage()) return ResultCode::Ok;
   Log("Check, DZ file is EFS Gang Image Not Found.");
-  return kResultLoadImages;
+  return ResultCode::LoadImages;
 }
 
-int InvalidBootingMode(StepContext& ctx, uint8_t mode) {
-  Log("[COM%d] Error Invalid Booting Mode = %d", ctx.port, mode);
+ResultCode InvalidBootingMode(StepContext& ctx, BootMode mode) {
+  Log("[COM%d] Error Invalid Booting Mode = %d", ctx.job.port, ToInt(mode));
   ctx.link->Close();
-  return kResultWrongBootMode;
+  return ResultCode::WrongBootMode;
 }
 
 // Opens the port again and detects the phone from scratch; it must be back in normal mode.
-int RedetectNormalMode(StepContext& ctx, uint8_t& mode) {
-  if (!ctx.link->Open(ctx.port)) return kResultOpenPort;
-  mode = BOOT_UNKNOWN;
-  if (const int rc = GetBootingMode(ctx, mode); rc != 0) return rc;
-  if (!IsDiagMode(mode)) return InvalidBootingMode(ctx, mode);
-  return 0;
+BootDetection RedetectNormalMode(StepContext& ctx) {
+  if (!ctx.link->Open(ctx.job.port)) return {ResultCode::OpenPort, BootMode::Unknown};
+  const BootDetection found = GetBootingMode(ctx, BootMode::Unknown);
+  if (Failed(found.result)) return found;
+  if (!IsDiagMode(found.mode)) return {InvalidBootingMode(ctx, found.mode), found.mode};
+  return found;
 }
 
 // EFS GANG and EFS GANG APPS go the pipelined way when the phone takes it.
-int WriteEfsImage(StepContext& ctx, int imageType) {
+ResultCode WriteEfsImage(StepContext& ctx, int imageType) {
   return ctx.dload->CommMode() == kCommModePipelined ? AsyncWrite(ctx, imageType)
                                                      : NandDownload(ctx, imageType);
 }
 
-int WriteAmss(StepContext& ctx) {
+ResultCode WriteAmss(StepContext& ctx) {
   if (ctx.dload->CommMode() == kCommModePipelined) return AsyncWrite(ctx, IMAGE_AMSS);
   const DloadParams& params = ctx.dload->Params();
   if ((params.valid && params.flag1) || params.flag6) return DownloadAmssRam(ctx);
@@ -88,32 +96,29 @@ int WriteAmss(StepContext& ctx) {
 }
 
 // Calibration restore at the end of a download, then the final reset and its wait.
-int RestoreCalibrationAndReset(StepContext& ctx, uint8_t mode) {
+ResultCode RestoreCalibrationAndReset(StepContext& ctx, BootMode mode) {
   RETURN_IF_FAILED(kStepCalibration, CnvRestoreAndReset(ctx, mode));
   ctx.link->Close();
   Wait(ctx, kWaitReset);
-  return 0;
+  return ResultCode::Ok;
 }
 
 }  // namespace
 
-int ReacquireInDownloadMode(StepContext& ctx, uint8_t& mode) {
+BootDetection ReacquireInDownloadMode(StepContext& ctx) {
   for (int attempt = 1; attempt <= kReacquireTries; ++attempt) {
-    if (ctx.link->Open(ctx.port)) {
-      mode = BOOT_DLOAD;
-      return GetBootingMode(ctx, mode);
-    }
+    if (ctx.link->Open(ctx.job.port)) return GetBootingMode(ctx, BootMode::Dload);
     if (attempt == kReacquireTries) break;
     RetryPause(ctx, kReacquirePauseMs);
   }
-  Log("[COM%d] Port _DloadMode Open Fail[%d]", ctx.port, ctx.port);
-  return kResultOpenPort;
+  Log("[COM%d] Port _DloadMode Open Fail[%d]", ctx.job.port, ctx.job.port);
+  return {ResultCode::OpenPort, BootMode::Unknown};
 }
 
-int RunFlashBlock(StepContext& ctx) {
+ResultCode RunFlashBlock(StepContext& ctx) {
   RETURN_IF_FAILED(kStepPartitionTable, PreNandDownload(ctx));
   const bool bootCodeLocked = BootCodeStillLocked(ctx);
-  if (!ctx.dload->GetCommMode()) return ctx.facts.EndsAt(kStepCommMode, kResultCommMode);
+  if (!ctx.dload->GetCommMode()) return ctx.run.facts.EndsAt(kStepCommMode, ResultCode::CommMode);
   if (!bootCodeLocked) {
     for (int type : {IMAGE_DBL, IMAGE_FSBL, IMAGE_OSBL})
       if (ctx.Selects(type)) RETURN_IF_FAILED(WriteStep(type), NandDownload(ctx, type));
@@ -129,31 +134,31 @@ int RunFlashBlock(StepContext& ctx) {
   RETURN_IF_FAILED(kStepResetAfterFlash, Reset_N_Close(ctx, true));
   const bool efsWritten = ctx.Selects(IMAGE_EFS_GANG) || ctx.Selects(IMAGE_EFS_GANG_APPS);
   Wait(ctx, efsWritten ? kWaitDbCreation : kWaitReset);
-  return 0;
+  return ResultCode::Ok;
 }
 
-int RunNormalFlow(StepContext& ctx) {
-  uint8_t mode = BOOT_DIAG_CSW;
-  ctx.bootMode = mode;
+ResultCode RunNormalFlow(StepContext& ctx) {
+  BootMode mode = BootMode::DiagCsw;
+  ctx.run.bootMode = mode;
   RETURN_IF_FAILED(kStepEfsGangImage, CheckEfsGangImage());
-  if (!ctx.LinkOpen()) return ctx.facts.EndsAt(kStepOpenPort, kResultOpenPort);
+  if (!ctx.LinkOpen()) return ctx.run.facts.EndsAt(kStepOpenPort, ResultCode::OpenPort);
   RETURN_IF_FAILED(kStepSecurityCode, Unlock(ctx, mode));
   RETURN_IF_FAILED(kStepOffline, OfflineMode(ctx));
   CheckBatteryLevel(ctx);
   char backupFile[32];
-  std::snprintf(backupFile, sizeof(backupFile), "nv_backup_%d.nv2", ctx.port);
+  std::snprintf(backupFile, sizeof(backupFile), "nv_backup_%d.nv2", ctx.job.port);
   RETURN_IF_FAILED(kStepNvBackup, NvBackup(ctx, backupFile));
   RETURN_IF_FAILED(kStepToDownloadMode, DloadMode(ctx, false));
   ctx.link->Close();
   Wait(ctx, kWaitEmergencyReset);
-  RETURN_IF_FAILED(kStepDetectDownload, ReacquireInDownloadMode(ctx, mode));
+  DETECT_OR_RETURN(kStepDetectDownload, mode, ReacquireInDownloadMode(ctx));
   RETURN_IF_FAILED(kStepDloadUnlock, Unlock(ctx, mode));
   RETURN_IF_FAILED("flash", RunFlashBlock(ctx));
 
-  RETURN_IF_FAILED(kStepDetectNormal, RedetectNormalMode(ctx, mode));
-  if (!ctx.link->Open(ctx.port)) {
-    Log("[COM%d] Final ZU3G_ERROR_OPEN_PORT::Port[%d]", ctx.port, ctx.port);
-    return ctx.facts.EndsAt(kStepOpenPort, kResultOpenPort);
+  DETECT_OR_RETURN(kStepDetectNormal, mode, RedetectNormalMode(ctx));
+  if (!ctx.link->Open(ctx.job.port)) {
+    Log("[COM%d] Final ZU3G_ERROR_OPEN_PORT::Port[%d]", ctx.job.port, ctx.job.port);
+    return ctx.run.facts.EndsAt(kStepOpenPort, ResultCode::OpenPort);
   }
   RETURN_IF_FAILED(kStepSecurityCode, Unlock(ctx, mode));
   RETURN_IF_FAILED(kStepNvRestore, NV_Restore(ctx, nullptr));
@@ -166,39 +171,40 @@ int RunNormalFlow(StepContext& ctx) {
     RETURN_IF_FAILED(kStepReset, DiagReset(ctx));
     Wait(ctx, kWaitDbCreation);
     ctx.link->Close();
-    RETURN_IF_FAILED(kStepDetectNormal, RedetectNormalMode(ctx, mode));
+    DETECT_OR_RETURN(kStepDetectNormal, mode, RedetectNormalMode(ctx));
   }
-  if (!ctx.LinkOpen() || !ctx.Has(OPT_CNV_RESTORE)) return 0;
+  if (!ctx.LinkOpen() || !ctx.Has(OPT_CNV_RESTORE)) return ResultCode::Ok;
   return RestoreCalibrationAndReset(ctx, mode);
 }
 
-int RunEmergencyFlow(StepContext& ctx) {
-  if (!ctx.link->Open(ctx.port)) {
-    Log("[COM%d] Port Open Fail", ctx.port);
-    return ctx.facts.EndsAt(kStepOpenPort, kResultOpenPort);
+ResultCode RunEmergencyFlow(StepContext& ctx) {
+  if (!ctx.link->Open(ctx.job.port)) {
+    Log("[COM%d] Port Open Fail", ctx.job.port);
+    return ctx.run.facts.EndsAt(kStepOpenPort, ResultCode::OpenPort);
   }
-  uint8_t mode = BOOT_DLOAD;
-  RETURN_IF_FAILED(kStepDetectDownload, GetBootingMode(ctx, mode));
-  if (!IsDloadMode(mode)) return ctx.facts.EndsAt(kStepDetectDownload, kResultWrongBootMode);
+  BootMode mode = BootMode::Dload;
+  DETECT_OR_RETURN(kStepDetectDownload, mode, GetBootingMode(ctx, mode));
+  if (!IsDloadMode(mode))
+    return ctx.run.facts.EndsAt(kStepDetectDownload, ResultCode::WrongBootMode);
   RETURN_IF_FAILED(kStepEfsGangImage, CheckEfsGangImage());
-  if (!ctx.LinkOpen()) return ctx.facts.EndsAt(kStepOpenPort, kResultOpenPort);
+  if (!ctx.LinkOpen()) return ctx.run.facts.EndsAt(kStepOpenPort, ResultCode::OpenPort);
   RETURN_IF_FAILED(kStepDloadUnlock, Unlock(ctx, mode));
   RETURN_IF_FAILED("flash", RunFlashBlock(ctx));
-  if (!ctx.Has(OPT_CNV_RESTORE)) return 0;
+  if (!ctx.Has(OPT_CNV_RESTORE)) return ResultCode::Ok;
 
-  RETURN_IF_FAILED(kStepDetectNormal, RedetectNormalMode(ctx, mode));
+  DETECT_OR_RETURN(kStepDetectNormal, mode, RedetectNormalMode(ctx));
   return RestoreCalibrationAndReset(ctx, mode);
 }
 
-int RunDownloadFlow(StepContext& ctx) {
-  switch (ctx.flowType) {
+ResultCode RunDownloadFlow(StepContext& ctx) {
+  switch (ctx.job.flowType) {
     case 1:
       return RunNormalFlow(ctx);
     case 0:
       return RunEmergencyFlow(ctx);
     default:
-      Log("[COM%d] __DownloadThread :: no download flow %d", ctx.port, ctx.flowType);
-      return ctx.facts.EndsAt("download flow", kResultNoSuchFlow);
+      Log("[COM%d] __DownloadThread :: no download flow %d", ctx.job.port, ctx.job.flowType);
+      return ctx.run.facts.EndsAt("download flow", ResultCode::NoSuchFlow);
   }
 }
 

@@ -45,7 +45,7 @@ std::string RecordPathFor(const std::string& logPath);
 std::string DownloadRecordLine(const DownloadRecord& record);
 // A line of the record file (without or with its line feed); nullopt when it is not a record of
 // this grammar version.
-std::optional<DownloadRecord> ParseDownloadRecord(std::string_view line);
+[[nodiscard]] std::optional<DownloadRecord> ParseDownloadRecord(std::string_view line);
 
 // Appends the record to the file at `path` (created when missing) with one write. On failure
 // nothing but a broken line can be left behind, and `error` says why.

@@ -16,78 +16,67 @@
 
 namespace tr52 {
 
-DownloadSession::DownloadSession(const SessionParams& params) {
-  CopyParams(params);
-  runner_ = std::make_unique<StepRunner>(flowType_, dialog_, notifyMsg_, imageMask_, options_);
-}
+DownloadSession::DownloadSession(const DownloadJob& job)
+    : runner_(std::make_unique<StepRunner>(job)) {}
 
 DownloadSession::~DownloadSession() = default;
 
-void DownloadSession::CopyParams(const SessionParams& params) {
-  dialog_ = params.dialog;
-  flowType_ = params.flowType;
-  packagePath_ = params.packagePath;
-  port_ = params.port;
-  imageMask_ = params.imageMask;
-  options_ = params.options;
-  notifyMsg_ = params.notifyMsg;
-  waitScale_ = params.waitScale;
+const DownloadJob& DownloadSession::Job() const {
+  return runner_->Job();
 }
 
-void DownloadSession::ConfigureRunner() {
-  runner_->Configure(flowType_, dialog_, notifyMsg_, imageMask_, options_, port_);
-  runner_->SetWaitScale(waitScale_);
-}
-
-void DownloadSession::Start(const SessionParams& params) {
-  CopyParams(params);
-  ConfigureRunner();
+void DownloadSession::Start(const DownloadJob& job) {
+  runner_->Configure(job);
 }
 
 bool DownloadSession::OpenPort() {
-  return runner_->Link()->Open(port_);
+  return runner_->Link()->Open(Port());
 }
 
-void DownloadSession::ReportError(int code) {
-  if (dialog_ == nullptr) return;
-  win::PostMessage(dialog_, notifyMsg_, TYPE_WPARAM_UPGRADE_ERROR, code);
-  Log("[COM%d] 메시지 보냄 - TYPE_WPARAM_UPGRADE_ERROR", port_);
+void DownloadSession::ReportError(ResultCode code) {
+  const DownloadJob& job = Job();
+  if (job.dialog == nullptr) return;
+  win::PostMessage(job.dialog, job.notifyMsg, TYPE_WPARAM_UPGRADE_ERROR, ToInt(code));
+  Log("[COM%d] 메시지 보냄 - TYPE_WPARAM_UPGRADE_ERROR", job.port);
 }
 
-int DownloadSession::Download(bool& finalMessage) {
+ResultCode DownloadSession::Download(bool& finalMessage) {
   StepContext& ctx = runner_->Context();
   PhoneLink& link = *runner_->Link();
+  const uint8_t port = Port();
   finalMessage = true;
-  if (!link.Open(port_)) {
-    Log("[COM%d] __DownloadThread :: Port[%d] Open Fail", port_, port_);
-    return ctx.facts.EndsAt("open port", kResultOpenPort);
+  if (!link.Open(port)) {
+    Log("[COM%d] __DownloadThread :: Port[%d] Open Fail", port, port);
+    return ctx.run.facts.EndsAt("open port", ResultCode::OpenPort);
   }
   devicePath_ = link.DevicePath();
 
-  uint8_t mode = BOOT_UNKNOWN;
   // The port stays open until the session is deleted when the detection fails.
-  if (const int rc = GetBootingMode(ctx, mode); rc != 0) return ctx.facts.EndsAt("detect", rc);
-  if (IsDloadMode(mode)) flowType_ = kFlowEmergency;
-  ConfigureRunner();
-  ctx.facts.flow = flowType_;
+  const BootDetection found = GetBootingMode(ctx, BootMode::Unknown);
+  if (Failed(found.result)) return ctx.run.facts.EndsAt("detect", found.result);
+  // Taking the emergency flow sets the boot mode back to Diag, as every new job does; both flows
+  // detect the phone again before they read it.
+  runner_->Configure(IsDloadMode(found.mode) ? Job().WithFlow(kFlowEmergency) : Job());
+  const DownloadJob& job = Job();
+  ctx.run.facts.flow = job.flowType;
 
-  if (dialog_ != nullptr) win::PostMessage(dialog_, notifyMsg_, TYPE_WPARAM_LOAD_BIN, 0);
+  if (job.dialog != nullptr) win::PostMessage(job.dialog, job.notifyMsg, TYPE_WPARAM_LOAD_BIN, 0);
 
-  int result;
-  if (!LoadImages(packagePath_, imageMask_)) {
-    result = ctx.facts.EndsAt("load images", kResultLoadImages);
+  ResultCode result;
+  if (!LoadImages(job.packagePath, job.imageMask)) {
+    result = ctx.run.facts.EndsAt("load images", ResultCode::LoadImages);
   } else {
     // What the images came from, as loaded: a package replaced or chosen since changes nothing
     // that this process sends to a phone.
-    ctx.facts.package = LoadedPackageFacts();
+    ctx.run.facts.package = LoadedPackageFacts();
     result = RunDownloadFlow(ctx);
   }
   link.Close();
-  finalMessage = flowType_ == kFlowEmergency || flowType_ == kFlowDownload;
+  finalMessage = job.flowType == kFlowEmergency || job.flowType == kFlowDownload;
   return result;
 }
 
-void DownloadSession::Record(int result, std::chrono::system_clock::time_point started) {
+void DownloadSession::Record(ResultCode result, std::chrono::system_clock::time_point started) {
   // Numbers the downloads of this process, so that a host tells its own records apart.
   static std::atomic<uint64_t> downloads{0};
   const uint64_t number = ++downloads;
@@ -97,44 +86,45 @@ void DownloadSession::Record(int result, std::chrono::system_clock::time_point s
     DownloadRecord record;
     record.hostPid = ProcessId();
     record.download = number;
-    record.com = port_;
+    record.com = Port();
     if (!devicePath_.empty()) record.port = devicePath_;
     record.started = UtcTimestamp(started);
     record.ended = UtcTimestamp(std::chrono::system_clock::now());
-    record.result = result;
+    record.result = ToInt(result);
     record.resultName = ResultCodeName(result);
-    record.facts = runner_->Context().facts;
+    record.facts = runner_->State().facts;
     if (AppendDownloadRecord(path, record, error)) return;
   } catch (const std::exception& e) {
     // The record never fails the download it records.
     error = e.what();
   }
-  Log("[COM%d] download record not written to %s: %s", port_, PrintableText(path).c_str(),
+  Log("[COM%d] download record not written to %s: %s", Port(), PrintableText(path).c_str(),
       error.c_str());
 }
 
-int DownloadSession::Run() {
+ResultCode DownloadSession::Run() {
   const auto started = std::chrono::system_clock::now();
-  runner_->Context().facts = DownloadFacts{};
+  runner_->State().facts = DownloadFacts{};
   devicePath_.clear();
   bool finalMessage = true;
-  int result;
+  ResultCode result;
   try {
     result = Download(finalMessage);
   } catch (...) {
-    runner_->Context().facts.EndsAt("unexpected failure", kResultException);
-    Record(kResultException, started);
+    runner_->State().facts.EndsAt("unexpected failure", ResultCode::Exception);
+    Record(ResultCode::Exception, started);
     throw;
   }
   // On disk before the host learns the result: a host reading records when the result comes
   // finds this one.
   Record(result, started);
-  if (finalMessage && dialog_ != nullptr) {
-    if (result != 0) {
+  const DownloadJob& job = Job();
+  if (finalMessage && job.dialog != nullptr) {
+    if (Failed(result)) {
       ReportError(result);
     } else {
-      win::PostMessage(dialog_, notifyMsg_, TYPE_WPARAM_UPGRADE_OK, 0);
-      Log("[COM%d] 메시지 보냄 - TYPE_WPARAM_UPGRADE_OK", port_);
+      win::PostMessage(job.dialog, job.notifyMsg, TYPE_WPARAM_UPGRADE_OK, 0);
+      Log("[COM%d] 메시지 보냄 - TYPE_WPARAM_UPGRADE_OK", job.port);
     }
   }
   return result;

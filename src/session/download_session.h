@@ -1,5 +1,5 @@
-// One download per connected phone port: its parameters, its StepRunner, and the body of the
-// worker thread (Run).
+// One download per connected phone port: its StepRunner (which holds the download's job) and
+// the body of the worker thread (Run).
 #pragma once
 
 #include <chrono>
@@ -7,79 +7,52 @@
 #include <memory>
 #include <string>
 
+#include "session/download_job.h"
 #include "session/result_codes.h"
-#include "win/window.h"
 
 namespace tr52 {
 
 class StepRunner;
 
 // Fixed download parameters of this plug-in.
-constexpr int kFlowDownload = 1;
-constexpr int kFlowEmergency = 0;
 constexpr uint32_t kPluginImageMask = 0x07010148;
 constexpr uint32_t kPluginOptions = 0x1800;
 
-struct SessionParams {
-  win::HWND dialog = nullptr;  // window that receives the step messages; may be null
-  int flowType = kFlowDownload;
-  std::string packagePath;
-  uint8_t port = 0;
-  uint32_t imageMask = 0;
-  uint32_t options = 0;
-  unsigned notifyMsg = 0;
-  // How much faster than real time the named waits of the download run (1 on a real line).
-  double waitScale = 1.0;
-};
-
 class DownloadSession {
  public:
-  // Copies the record and creates the StepRunner with its protocol objects.
-  explicit DownloadSession(const SessionParams& params);
+  // Creates the StepRunner with its protocol objects for `job`.
+  explicit DownloadSession(const DownloadJob& job);
   // Closes the port (when still open) and deletes the runner.
   virtual ~DownloadSession();
 
   DownloadSession(const DownloadSession&) = delete;
   DownloadSession& operator=(const DownloadSession&) = delete;
 
-  // Takes a complete parameter record and configures the runner with it.
-  void Start(const SessionParams& params);
+  // Takes the job of the download about to run and configures the runner with it.
+  void Start(const DownloadJob& job);
   // The download (worker thread): port open, booting mode, image load, flow, port close, the
   // download's record (beside the process log) and the final step message. Returns the result
-  // code (0 = success). An exception from the download is recorded as code 500 and passed on.
-  int Run();
+  // code. An exception from the download is recorded as Exception and passed on.
+  [[nodiscard]] ResultCode Run();
 
   // Opens the COM port through the link (IsConnected); true when open.
-  bool OpenPort();
+  [[nodiscard]] bool OpenPort();
 
   StepRunner& Runner() { return *runner_; }
-  uint8_t Port() const { return port_; }
-  int FlowType() const { return flowType_; }
-  const std::string& PackagePath() const { return packagePath_; }
-  win::HWND Dialog() const { return dialog_; }
-  uint32_t ImageMask() const { return imageMask_; }
-  uint32_t Options() const { return options_; }
-  unsigned NotifyMsg() const { return notifyMsg_; }
+  // The job the session runs (its flow is the emergency flow once a phone was found in
+  // download mode).
+  const DownloadJob& Job() const;
+  uint8_t Port() const { return Job().port; }
 
  private:
-  void CopyParams(const SessionParams& params);
-  void ConfigureRunner();
   // Posts TYPE_WPARAM_UPGRADE_ERROR with `code` to the dialog and logs it (when there is one).
-  void ReportError(int code);
+  void ReportError(ResultCode code);
   // Run up to its final message: the result code; `finalMessage` says whether one is due.
-  int Download(bool& finalMessage);
+  ResultCode Download(bool& finalMessage);
   // Writes the download's record; a record that cannot be written is logged, nothing more.
-  void Record(int result, std::chrono::system_clock::time_point started);
+  void Record(ResultCode result, std::chrono::system_clock::time_point started);
 
   std::unique_ptr<StepRunner> runner_;
-  int flowType_ = kFlowDownload;
-  std::string packagePath_;
-  win::HWND dialog_ = nullptr;
-  uint8_t port_ = 0;
-  uint32_t imageMask_ = 0;
-  uint32_t options_ = 0;
-  unsigned notifyMsg_ = 0;
-  double waitScale_ = 1.0;
   std::string devicePath_;  // of the port, once the download opened it
 };
 

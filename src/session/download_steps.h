@@ -1,6 +1,6 @@
 // The steps of a download: small functions over the port's StepContext, each announcing itself
-// to the pane, writing its log lines and turning the outcome into one result code (0 = success,
-// the codes of result_codes.h otherwise). The flows (download_flows.h) string them together.
+// to the pane, writing its log lines and turning the outcome into one ResultCode
+// (result_codes.h). The flows (download_flows.h) string them together.
 //
 // Steps whose log name starts with an underscore (_OfflineMode, _NandDownload, ...) drop it
 // here: such identifiers are reserved in C++. Their log lines keep the names.
@@ -9,50 +9,60 @@
 #include <cstdint>
 #include <string>
 
+#include "session/result_codes.h"
 #include "session/step_context.h"
 
 namespace tr52 {
 
 // --- detection and unlock (steps_detect.cpp) ----------------------------------------------
-// Detects how the phone answers (mode in/out: 0 unknown, 1/5 normal, 2/6 download) and checks
-// its model name. 0, 502 (no phone) or 503 (another model). Stores the mode in ctx.bootMode;
-// notes the mode, and the first model name and banner the phone sent, in ctx.facts.
-int GetBootingMode(StepContext& ctx, uint8_t& mode);
-// Security code (modes 1, 5: 508 on refusal) or download-mode unlock (modes 2, 6: 1014).
-int Unlock(StepContext& ctx, uint8_t mode);
+// What a detection found: its result and, when it succeeded, the phone's booting mode.
+struct BootDetection {
+  ResultCode result = ResultCode::Ok;
+  BootMode mode = BootMode::Unknown;
+};
+// Detects how the phone answers, starting from what the caller expects (`from`: Unknown tries
+// both modes, a normal mode asks DIAG first, a download mode asks download mode only), and
+// checks its model name: Ok, NoPhone or ModelMismatch. Stores the mode in the run's state;
+// notes the mode, and the first model name and banner the phone sent, in the run's facts.
+[[nodiscard]] BootDetection GetBootingMode(StepContext& ctx, BootMode from);
+// Security code (normal modes: SecurityCodeRefused) or download-mode unlock (download modes:
+// DloadUnlockRefused).
+[[nodiscard]] ResultCode Unlock(StepContext& ctx, BootMode mode);
 
 // --- normal-mode (DIAG) steps (steps_diag.cpp) ----------------------------------------------
-int OfflineMode(StepContext& ctx);  // DIAG_CONTROL_F mode 1; 506 on refusal
-int DiagReset(StepContext& ctx);    // DIAG_CONTROL_F mode 2; 506 on refusal
+[[nodiscard]] ResultCode OfflineMode(StepContext& ctx);  // DIAG_CONTROL_F mode 1
+[[nodiscard]] ResultCode DiagReset(StepContext& ctx);    // DIAG_CONTROL_F mode 2
 // Reads and reports the battery level (-1 when unread); never fails.
-int CheckBatteryLevel(StepContext& ctx);
+void CheckBatteryLevel(StepContext& ctx);
 // Announces CHANGE_DLOAD (unless quiet), takes the phone off line and into download mode.
-int DloadMode(StepContext& ctx, bool quiet);
+[[nodiscard]] ResultCode DloadMode(StepContext& ctx, bool quiet);
 
 // --- NV steps (steps_nv.cpp) --------------------------------------------------------------
 // Full NV backup to `fileName` (option 0x0100) or the phone's own calibration backup (0x0800).
-int NvBackup(StepContext& ctx, const std::string& fileName);
+[[nodiscard]] ResultCode NvBackup(StepContext& ctx, const std::string& fileName);
 // NV restore (options 0x0200 / 0x0400); `fileName` may be null.
-int NV_Restore(StepContext& ctx, const char* fileName);
+[[nodiscard]] ResultCode NV_Restore(StepContext& ctx, const char* fileName);
 // The end of a download that backed up its calibration: unlock, the phone's own restore, the
 // check of the calibration items and the DIAG reset (1012 when refused).
-int CnvRestoreAndReset(StepContext& ctx, uint8_t mode);
+[[nodiscard]] ResultCode CnvRestoreAndReset(StepContext& ctx, BootMode mode);
 
 // --- flash steps (steps_flash.cpp) --------------------------------------------------------
-// Each image write is noted in ctx.facts: what was sent, how, and whether it was written.
-int PreNandDownload(StepContext& ctx);  // trusted mode and partition table
+// Each image write is noted in ctx.run.facts: what was sent, how, and whether it was written.
+[[nodiscard]] ResultCode PreNandDownload(StepContext& ctx);  // trusted mode and partition table
 // Checks the boot-code lock and tries to release it; true when it is still on (the boot
 // loaders must then not be written). Never fails the download by itself.
-bool BootCodeStillLocked(StepContext& ctx);
-int NandDownload(StepContext& ctx, int imageType);
-int DownloadAmssRam(StepContext& ctx);
-int AsyncWrite(StepContext& ctx, int imageType);
-int EfsEraseStep(StepContext& ctx);
-int Reset_N_Close(StepContext& ctx, bool first);
+[[nodiscard]] bool BootCodeStillLocked(StepContext& ctx);
+[[nodiscard]] ResultCode NandDownload(StepContext& ctx, int imageType);
+[[nodiscard]] ResultCode DownloadAmssRam(StepContext& ctx);
+[[nodiscard]] ResultCode AsyncWrite(StepContext& ctx, int imageType);
+[[nodiscard]] ResultCode EfsEraseStep(StepContext& ctx);
+[[nodiscard]] ResultCode Reset_N_Close(StepContext& ctx, bool first);
 
 // --- EFS2 steps (steps_efs.cpp) -----------------------------------------------------------
-int MediaStep(StepContext& ctx, bool flash);   // erase the media folders / write media
-int ModuleStep(StepContext& ctx, bool flash);  // remove the module folders / write modules
+[[nodiscard]] ResultCode MediaStep(StepContext& ctx,
+                                   bool flash);  // erase the media folders / write media
+[[nodiscard]] ResultCode ModuleStep(StepContext& ctx,
+                                    bool flash);  // remove the module folders / write modules
 
 // --- waits (steps_wait.cpp) ---------------------------------------------------------------
 struct NamedWait {
@@ -63,9 +73,9 @@ inline constexpr NamedWait kWaitReset{"Reset", 60};
 inline constexpr NamedWait kWaitDbCreation{"DB Creation", 60};
 inline constexpr NamedWait kWaitEmergencyReset{"Emergency Reset", 40};
 
-// Sleeps `seconds` (compressed by ctx.waitScale); does not look at the port, but ends early when
-// the link was aborted. Returns 0.
-int WaitSeconds(const StepContext& ctx, uint8_t port, int seconds);
+// Sleeps `seconds` (compressed by ctx.job.waitScale); does not look at the port, but ends early
+// when the link was aborted.
+void WaitSeconds(const StepContext& ctx, uint8_t port, int seconds);
 void Wait(const StepContext& ctx, const NamedWait& wait);
 // The factor TR52_TIME_SCALE asks the named waits to run faster by (a station or demo compresses
 // them), or 0 when it is unset, not a number or not above 1.

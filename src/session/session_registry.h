@@ -1,49 +1,52 @@
-// The process-wide list of connected download sessions and the session lock.
+// The connected download sessions, one list for the module, owning what it holds.
 //
-// Entries are appended by IsConnected and removed by CloseProgress; look-ups scan from the
-// first entry and stop at the first session with the port. The registry does not own what it
-// points to: whoever removes a session deletes it.
+// IsConnected adds a session and CloseProgress takes it out again; look-ups scan from the first
+// entry and stop at the first session with the port. Every call locks inside. A function given
+// to WithSession runs under that lock: it must not call back into the registry.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 namespace tr52 {
 
-template <typename>
-class ModuleSingleton;
-
 class DownloadSession;
 
 class SessionRegistry {
  public:
-  static SessionRegistry& Instance();
-  // Frees the registry (its array, not the objects in it) when the module unloads.
-  static void ReleaseInstance();
-
-  // The session lock (re-entrant). Hold it around every call below.
-  std::recursive_mutex& Lock() { return lock_; }
-
-  void Add(DownloadSession* session);
-  // First session whose port is `port` (compared after widening), or null.
-  DownloadSession* FindByPort(int port) const;
-  // Removes the entry (the first one pointing at `session`); false when it is not listed.
-  bool Remove(DownloadSession* session);
-  // Removes every entry and hands them over, in registration order.
-  std::vector<DownloadSession*> TakeAll();
-  size_t Count() const { return sessions_.size(); }
+  SessionRegistry();
+  // Frees the sessions still listed (the module ends every port before that).
+  ~SessionRegistry();
 
   SessionRegistry(const SessionRegistry&) = delete;
   SessionRegistry& operator=(const SessionRegistry&) = delete;
 
- private:
-  template <typename>
-  friend class ModuleSingleton;
-  SessionRegistry() = default;
+  // Appends the session. Should the list fail to grow, `session` is left with the caller.
+  void Add(std::unique_ptr<DownloadSession>&& session);
+  // Runs `fn(session)` on the first session of `port` under the registry lock; false, without
+  // running it, when the port has none.
+  template <typename Fn>
+  bool WithSession(int port, Fn&& fn) {
+    std::lock_guard<std::mutex> hold(lock_);
+    DownloadSession* session = FindLocked(port);
+    if (session == nullptr) return false;
+    fn(*session);
+    return true;
+  }
+  bool Has(int port) const;
+  // Takes the first session of `port` out of the list; null when there is none.
+  [[nodiscard]] std::unique_ptr<DownloadSession> Take(int port);
+  // Takes every session out, in registration order.
+  [[nodiscard]] std::vector<std::unique_ptr<DownloadSession>> TakeAll();
+  size_t Count() const;
 
-  std::recursive_mutex lock_;
-  std::vector<DownloadSession*> sessions_;
+ private:
+  DownloadSession* FindLocked(int port) const;
+
+  mutable std::mutex lock_;
+  std::vector<std::unique_ptr<DownloadSession>> sessions_;
 };
 
 }  // namespace tr52

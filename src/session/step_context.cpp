@@ -14,23 +14,23 @@ bool StepContext::LinkOpen() const {
 }
 
 bool StepContext::PostStep(unsigned wParam, win::LPARAM lParam) const {
-  if (dialog == nullptr) return false;
-  return win::PostMessage(dialog, notifyMsg, wParam, lParam);
+  if (job.dialog == nullptr) return false;
+  return win::PostMessage(job.dialog, job.notifyMsg, wParam, lParam);
 }
 
 void StepContext::PointProgressAt(unsigned stepCode) const {
-  reporter->Attach(dialog, notifyMsg, static_cast<int>(stepCode), port);
+  reporter->Attach(job.dialog, job.notifyMsg, static_cast<int>(stepCode), job.port);
 }
 
 void StepContext::Announce(unsigned wParam, win::LPARAM lParam, const char* format, ...) const {
-  if (dialog == nullptr) return;
+  if (job.dialog == nullptr) return;
   PostStep(wParam, lParam);
   char text[128];
   va_list args;
   va_start(args, format);
   std::vsnprintf(text, sizeof(text), format, args);
   va_end(args);
-  Log("[COM%d] 메시지 보냄 %s", port, text);
+  Log("[COM%d] 메시지 보냄 %s", job.port, text);
 }
 
 }  // namespace tr52

@@ -1,11 +1,12 @@
-// What every download step works on: the port's protocol objects, the download's parameters
-// and the booting mode found so far. The StepRunner owns the objects and fills the context;
-// the steps are plain functions over it (download_steps.h).
+// What every download step works on: the port's protocol objects, the download's job (read
+// only) and the state of its run. The StepRunner owns all three and fills the context; the steps
+// are plain functions over it (download_steps.h).
 #pragma once
 
 #include <cstdint>
 
 #include "session/download_facts.h"
+#include "session/download_job.h"
 #include "win/window.h"
 
 namespace tr52 {
@@ -17,28 +18,40 @@ class NvClient;
 class Efs2Client;
 class ProgressReporter;
 
-// Booting modes found by GetBootingMode.
-constexpr uint8_t BOOT_UNKNOWN = 0;
-constexpr uint8_t BOOT_DIAG = 1;
-constexpr uint8_t BOOT_DLOAD = 2;
-constexpr uint8_t BOOT_DIAG_CSW = 5;
-constexpr uint8_t BOOT_DLOAD_C = 6;
+// Booting modes; the numbers are those the log lines and download records show.
+enum class BootMode : uint8_t {
+  Unknown = 0,
+  Diag = 1,
+  Dload = 2,
+  // A normal mode that no detection reports; the module step still treats it like DiagCsw.
+  DiagFilesOnly = 4,
+  DiagCsw = 5,  // normal mode, banner naming CSW
+  DloadC = 6,   // download mode, model name ending in "C"
+};
+
+constexpr int ToInt(BootMode mode) {
+  return static_cast<int>(mode);
+}
 
 // Compared by value: as bit sets, mode 6 would also pass for a normal mode (6 & 5 != 0).
-inline bool IsDiagMode(uint8_t mode) {
-  return mode == BOOT_DIAG || mode == BOOT_DIAG_CSW;
+constexpr bool IsDiagMode(BootMode mode) {
+  return mode == BootMode::Diag || mode == BootMode::DiagCsw;
 }
-inline bool IsDloadMode(uint8_t mode) {
-  return mode == BOOT_DLOAD || mode == BOOT_DLOAD_C;
+constexpr bool IsDloadMode(BootMode mode) {
+  return mode == BootMode::Dload || mode == BootMode::DloadC;
+}
+// The module folders of a phone in these modes are cleared file by file.
+constexpr bool RemovesModuleFilesOnly(BootMode mode) {
+  return mode == BootMode::DiagFilesOnly || mode == BootMode::DiagCsw;
 }
 
-// Option bits of a download.
-constexpr uint32_t OPT_ERASE_EFS = 0x0001;
-constexpr uint32_t OPT_NV_BACKUP_FILE = 0x0100;
-constexpr uint32_t OPT_NV_RESTORE = 0x0200;
-constexpr uint32_t OPT_NV_READ_FILE = 0x0400;
-constexpr uint32_t OPT_CNV_BACKUP = 0x0800;
-constexpr uint32_t OPT_CNV_RESTORE = 0x1000;
+// What changes while a download runs.
+struct RunState {
+  BootMode bootMode = BootMode::Diag;  // the mode found by the last detection
+  // What this download saw and did so far (images written, the step that ended it), for its
+  // record; the session starts it afresh for every run.
+  DownloadFacts facts;
+};
 
 struct StepContext {
   PhoneLink* link = nullptr;
@@ -47,22 +60,11 @@ struct StepContext {
   NvClient* nv = nullptr;
   Efs2Client* efs = nullptr;
   ProgressReporter* reporter = nullptr;
+  const DownloadJob& job;
+  RunState& run;
 
-  int flowType = 1;
-  uint32_t imageMask = 0;
-  uint32_t options = 0;
-  uint8_t port = 0;
-  uint8_t bootMode = BOOT_DIAG;
-  unsigned notifyMsg = 0;
-  win::HWND dialog = nullptr;  // receives the step messages; may be null
-  // How much faster than real time the named waits and the port re-acquisition pauses run
-  // (1 on a real line). Protocol time-outs never scale: a phone's late answer keeps its meaning.
-  double waitScale = 1.0;
-  // What this download saw and did so far, for its record (the session starts it afresh).
-  DownloadFacts facts;
-
-  bool Selects(int imageType) const { return (imageMask >> imageType) & 1u; }
-  bool Has(uint32_t option) const { return (options & option) != 0; }
+  bool Selects(int imageType) const { return job.Selects(imageType); }
+  bool Has(uint32_t option) const { return job.Has(option); }
   bool LinkOpen() const;
   // Posts a step message to the dialog when there is one; true when posted.
   bool PostStep(unsigned wParam, win::LPARAM lParam = 0) const;

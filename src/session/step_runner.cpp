@@ -9,13 +9,11 @@
 
 namespace tr52 {
 
-StepRunner::StepRunner(int flowType, win::HWND dialog, unsigned notifyMsg, uint32_t imageMask,
-                       uint32_t options) {
-  StoreValues(flowType, dialog, notifyMsg, imageMask, options);
+StepRunner::StepRunner(const DownloadJob& job) : job_(job) {
   link_ = std::make_unique<PhoneLink>();
   dload_ = std::make_unique<DloadClient>();
   reporter_ = std::make_unique<ProgressReporter>();
-  reporter_->SetTextTarget(dialog);
+  reporter_->SetTextTarget(job_.dialog);
   diag_ = std::make_unique<DiagClient>();
   nv_ = std::make_unique<NvClient>();
   efs_ = std::make_unique<Efs2Client>();
@@ -38,16 +36,6 @@ StepRunner::~StepRunner() {
   reporter_.reset();
 }
 
-void StepRunner::StoreValues(int flowType, win::HWND dialog, unsigned notifyMsg, uint32_t imageMask,
-                             uint32_t options) {
-  ctx_.flowType = flowType;
-  ctx_.dialog = dialog;
-  ctx_.notifyMsg = notifyMsg;
-  ctx_.imageMask = imageMask;
-  ctx_.options = options;
-  ctx_.bootMode = BOOT_DIAG;
-}
-
 void StepRunner::BindAll() {
   dload_->AttachLink(link_.get(), reporter_.get());
   diag_->AttachLink(link_.get(), reporter_.get());
@@ -55,12 +43,11 @@ void StepRunner::BindAll() {
   efs_->AttachLink(link_.get(), reporter_.get());
 }
 
-void StepRunner::Configure(int flowType, win::HWND dialog, unsigned notifyMsg, uint32_t imageMask,
-                           uint32_t options, uint8_t port) {
-  StoreValues(flowType, dialog, notifyMsg, imageMask, options);
-  ctx_.port = port;
-  reporter_->SetTextTarget(dialog);
-  reporter_->SetPort(port);
+void StepRunner::Configure(const DownloadJob& job) {
+  job_ = job;
+  run_.bootMode = BootMode::Diag;
+  reporter_->SetTextTarget(job_.dialog);
+  reporter_->SetPort(job_.port);
   BindAll();
 }
 

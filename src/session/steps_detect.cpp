@@ -17,68 +17,71 @@ namespace tr52 {
 
 namespace {
 
-bool IsOneOf(uint8_t mode, std::initializer_list<uint8_t> modes) {
+bool IsOneOf(BootMode mode, std::initializer_list<BootMode> modes) {
   return std::find(modes.begin(), modes.end(), mode) != modes.end();
 }
 
 }  // namespace
 
-int GetBootingMode(StepContext& ctx, uint8_t& mode) {
+BootDetection GetBootingMode(StepContext& ctx, BootMode from) {
+  BootMode mode = from;
   std::string name;
-  DownloadFacts& facts = ctx.facts;
-  if (ctx.diag && IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DIAG, BOOT_DIAG_CSW})) {
+  DownloadFacts& facts = ctx.run.facts;
+  if (ctx.diag && IsOneOf(mode, {BootMode::Unknown, BootMode::Diag, BootMode::DiagCsw})) {
     if (ctx.diag->GetModelName(name)) {
       if (!facts.model) facts.model = name;
-      mode = BOOT_DIAG;
+      mode = BootMode::Diag;
       std::string banner;
       if (ctx.nv && ctx.nv->GetBanner(&banner)) {
         if (!facts.banner) facts.banner = banner;
         Log("Banner : %s", PrintableText(banner).c_str());
-        if (banner.find("CSW") != std::string::npos) mode = BOOT_DIAG_CSW;
+        if (banner.find("CSW") != std::string::npos) mode = BootMode::DiagCsw;
       }
     } else {
-      mode = BOOT_DLOAD;
+      mode = BootMode::Dload;
     }
   }
 
-  if (ctx.dload && IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DLOAD, BOOT_DLOAD_C})) {
-    Log("[COM%d] EMERGENCY Booting Mode", ctx.port);
+  if (ctx.dload && IsOneOf(mode, {BootMode::Unknown, BootMode::Dload, BootMode::DloadC})) {
+    Log("[COM%d] EMERGENCY Booting Mode", ctx.job.port);
     if (!ctx.dload->GetEmergencyModelName(name)) {
       ctx.reporter->WebDLFunction(0, "No Phone");
-      Log("[COM%d] GetEmergencyModelName - FAIL (No Phone)", ctx.port);
-      return kResultNoPhone;
+      Log("[COM%d] GetEmergencyModelName - FAIL (No Phone)", ctx.job.port);
+      return {ResultCode::NoPhone, mode};
     }
     if (!facts.model) facts.model = name;
-    if (!name.empty() && name.back() == 'C') mode = BOOT_DLOAD_C;
+    if (!name.empty() && name.back() == 'C') mode = BootMode::DloadC;
     if (IsEmergencyModelName(name)) {
       name = ModelFromEmergencyName(name);
       Log("DLOAD_VERRSP_F : %s", PrintableText(name).c_str());
     }
   }
-  facts.bootModes.push_back(mode);
+  facts.bootModes.push_back(ToInt(mode));
 
-  if (ctx.diag &&
-      IsOneOf(mode, {BOOT_UNKNOWN, BOOT_DIAG, BOOT_DLOAD, BOOT_DIAG_CSW, BOOT_DLOAD_C})) {
+  if (ctx.diag && IsOneOf(mode, {BootMode::Unknown, BootMode::Diag, BootMode::Dload,
+                                 BootMode::DiagCsw, BootMode::DloadC})) {
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     if (name != kModelCode) {
-      Log("[COM%d] Compare Model Name FAIL...Phone %s vs Dll %s", ctx.port,
+      Log("[COM%d] Compare Model Name FAIL...Phone %s vs Dll %s", ctx.job.port,
           PrintableText(name).c_str(), kModelCode);
-      return kResultModelMismatch;
+      return {ResultCode::ModelMismatch, mode};
     }
   }
 
   ctx.reporter->WebDLFunction(0, "%s", PrintableText(name).c_str());
-  ctx.bootMode = mode;
-  return 0;
+  ctx.run.bootMode = mode;
+  return {ResultCode::Ok, mode};
 }
 
-int Unlock(StepContext& ctx, uint8_t mode) {
-  if (mode == BOOT_DIAG || mode == BOOT_DIAG_CSW)
-    return ctx.diag->SetSecurityCode(kPhoneSecurityCode) ? 0 : kResultSecurityCodeRefused;
-  if (mode == BOOT_DLOAD || mode == BOOT_DLOAD_C)
-    return ctx.dload->DloadUnlock(kPhoneSecurityCode) ? 0 : kResultDloadUnlockRefused;
-  return 0;
+ResultCode Unlock(StepContext& ctx, BootMode mode) {
+  if (IsDiagMode(mode))
+    return ctx.diag->SetSecurityCode(kPhoneSecurityCode) ? ResultCode::Ok
+                                                         : ResultCode::SecurityCodeRefused;
+  if (IsDloadMode(mode))
+    return ctx.dload->DloadUnlock(kPhoneSecurityCode) ? ResultCode::Ok
+                                                      : ResultCode::DloadUnlockRefused;
+  return ResultCode::Ok;
 }
 
 }  // namespace tr52

@@ -10,39 +10,38 @@
 
 namespace tr52 {
 
-int OfflineMode(StepContext& ctx) {
-  return ctx.diag->ChangeOfflineMode(kDiagModeOffline) ? 0 : kResultDiagControl;
+ResultCode OfflineMode(StepContext& ctx) {
+  return ctx.diag->ChangeOfflineMode(kDiagModeOffline) ? ResultCode::Ok : ResultCode::DiagControl;
 }
 
-int DiagReset(StepContext& ctx) {
-  return ctx.diag->ChangeOfflineMode(kDiagModeReset) ? 0 : kResultDiagControl;
+ResultCode DiagReset(StepContext& ctx) {
+  return ctx.diag->ChangeOfflineMode(kDiagModeReset) ? ResultCode::Ok : ResultCode::DiagControl;
 }
 
-int CheckBatteryLevel(StepContext& ctx) {
-  Log("[COM%d] >>Check Battery Level", ctx.port);
+void CheckBatteryLevel(StepContext& ctx) {
+  Log("[COM%d] >>Check Battery Level", ctx.job.port);
   int level = -1;
   if (!ctx.diag->GetBatteryLevel(level)) level = -1;
   ctx.Announce(TYPE_WPARAM_BATTERY_LEVEL_CHECK, level, "TYPE_WPARAM_BATTERY_LEVEL_CHECK %d",
                TYPE_WPARAM_BATTERY_LEVEL_CHECK);
-  Log("[COM%d] Battery Level : %d", ctx.port, level);
-  return 0;
+  Log("[COM%d] Battery Level : %d", ctx.job.port, level);
 }
 
-int DloadMode(StepContext& ctx, bool quiet) {
-  if (!ctx.LinkOpen()) return kResultOpenPort;
-  Log("[COM%d] _DloadMode()", ctx.port);
-  if (!quiet && ctx.dialog != nullptr) {
-    ctx.reporter->SetTextTarget(ctx.dialog);
+ResultCode DloadMode(StepContext& ctx, bool quiet) {
+  if (!ctx.LinkOpen()) return ResultCode::OpenPort;
+  Log("[COM%d] _DloadMode()", ctx.job.port);
+  if (!quiet && ctx.job.dialog != nullptr) {
+    ctx.reporter->SetTextTarget(ctx.job.dialog);
     ctx.Announce(TYPE_WPARAM_CHANGE_DLOAD, 0, "TYPE_WPARAM_CHANGE_DLOAD %d",
                  TYPE_WPARAM_CHANGE_DLOAD);
   }
-  if (OfflineMode(ctx) != 0) {
-    Log("[COM%d] ERROR _OfflineMode() ... _OfflineMode", ctx.port);
-    return kResultDiagControl;
+  if (Failed(OfflineMode(ctx))) {
+    Log("[COM%d] ERROR _OfflineMode() ... _OfflineMode", ctx.job.port);
+    return ResultCode::DiagControl;
   }
   ctx.diag->ChangeDloadMode();
   ctx.link->SetProtocolMode(Protocol::Dload);
-  return 0;
+  return ResultCode::Ok;
 }
 
 }  // namespace tr52

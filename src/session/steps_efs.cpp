@@ -29,49 +29,49 @@ bool PutMergeFileOf(StepContext& ctx, int imageType) {
 
 }  // namespace
 
-int MediaStep(StepContext& ctx, bool flash) {
-  if (!ctx.Selects(IMAGE_MEDIA)) return 0;
+ResultCode MediaStep(StepContext& ctx, bool flash) {
+  if (!ctx.Selects(IMAGE_MEDIA)) return ResultCode::Ok;
   if (!flash) {
-    Log("[COM%d] ERASE MEDIA", ctx.port);
+    Log("[COM%d] ERASE MEDIA", ctx.job.port);
     ctx.Announce(TYPE_WPARAM_ERASE_MEDIA, 0, "TYPE_WPARAM_ERASE_MEDIA %d ",
                  TYPE_WPARAM_ERASE_MEDIA);
     ctx.PointProgressAt(TYPE_WPARAM_ERASE_MEDIA);
     for (const char* folder : kMediaFolders)
-      if (!RemoveFolderWithRetry(ctx, folder)) return kResultRemoveMedia;
-    return 0;
+      if (!RemoveFolderWithRetry(ctx, folder)) return ResultCode::RemoveMedia;
+    return ResultCode::Ok;
   }
-  Log("[COM%d] FLASHING MEDIA", ctx.port);
+  Log("[COM%d] FLASHING MEDIA", ctx.job.port);
   ctx.Announce(TYPE_WPARAM_WRITE_MEDIA, 0, "TYPE_WPARAM_WRITE_MEDIA %d", TYPE_WPARAM_WRITE_MEDIA);
   ctx.PointProgressAt(TYPE_WPARAM_WRITE_MEDIA);
-  return PutMergeFileOf(ctx, IMAGE_MEDIA) ? 0 : kResultDownloadMedia;
+  return PutMergeFileOf(ctx, IMAGE_MEDIA) ? ResultCode::Ok : ResultCode::DownloadMedia;
 }
 
-int ModuleStep(StepContext& ctx, bool flash) {
-  if (!ctx.Selects(IMAGE_MODULE)) return 0;
+ResultCode ModuleStep(StepContext& ctx, bool flash) {
+  if (!ctx.Selects(IMAGE_MODULE)) return ResultCode::Ok;
   if (!flash) {
-    Log("[COM%d] ERASING MODULE", ctx.port);
+    Log("[COM%d] ERASING MODULE", ctx.job.port);
     ctx.Announce(TYPE_WPARAM_ERASE_MODULE, 0, "TYPE_WPARAM_ERASE_MODULE %d ",
                  TYPE_WPARAM_ERASE_MODULE);
     ctx.PointProgressAt(TYPE_WPARAM_ERASE_MODULE);
-    Log("[COM%d] REMOVE_MODULE ", ctx.port);
-    const bool filesOnly = ctx.bootMode == 4 || ctx.bootMode == 5;
+    Log("[COM%d] REMOVE_MODULE ", ctx.job.port);
+    const bool filesOnly = RemovesModuleFilesOnly(ctx.run.bootMode);
     for (const char* folder : kModuleFolders) {
       const bool removed =
           filesOnly ? ctx.efs->RemoveFiles(folder) : RemoveFolderWithRetry(ctx, folder);
       if (!removed) {
-        Log("[COM%d] ERROR ZU3G_ERROR_REMOVE_MODULE", ctx.port);
-        return kResultRemoveModule;
+        Log("[COM%d] ERROR ZU3G_ERROR_REMOVE_MODULE", ctx.job.port);
+        return ResultCode::RemoveModule;
       }
     }
-    return 0;
+    return ResultCode::Ok;
   }
-  Log("[COM%d] FLASHING MODULE...", ctx.port);
+  Log("[COM%d] FLASHING MODULE...", ctx.job.port);
   ctx.Announce(TYPE_WPARAM_WRITE_MODULE, 0, "TYPE_WPARAM_WRITE_MODULE %d",
                TYPE_WPARAM_WRITE_MODULE);
   ctx.PointProgressAt(TYPE_WPARAM_WRITE_MODULE);
-  if (PutMergeFileOf(ctx, IMAGE_MODULE)) return 0;
-  Log("[COM%d] ERROR G3G_ERROR_DOWNLOAD_MODULE", ctx.port);
-  return kResultDownloadModule;
+  if (PutMergeFileOf(ctx, IMAGE_MODULE)) return ResultCode::Ok;
+  Log("[COM%d] ERROR G3G_ERROR_DOWNLOAD_MODULE", ctx.job.port);
+  return ResultCode::DownloadModule;
 }
 
 }  // namespace tr52

@@ -18,27 +18,27 @@ namespace tr52 {
 
 namespace {
 
-// A download-mode step that failed because the phone stopped answering reports 500, whatever
+// A download-mode step that failed because the phone stopped answering reports Exception, whatever
 // its own failure code.
-int TimeoutOr(const StepContext& ctx, int code) {
-  return ctx.link->RxStatus() == RxStatusCode::Timeout ? kResultException : code;
+ResultCode TimeoutOr(const StepContext& ctx, ResultCode code) {
+  return ctx.link->RxStatus() == RxStatusCode::Timeout ? ResultCode::Exception : code;
 }
 
 // The result code of a refused image initialisation, per image type.
-int ImageInitFailure(int imageType) {
+ResultCode ImageInitFailure(int imageType) {
   switch (imageType) {
     case IMAGE_FLEXIBLE_LOGO:
-      return kResultLogoInit;
+      return ResultCode::LogoInit;
     case IMAGE_DBL:
-      return kResultDblInit;
+      return ResultCode::DblInit;
     case IMAGE_FSBL:
-      return kResultFsblInit;
+      return ResultCode::FsblInit;
     case IMAGE_OSBL:
-      return kResultOsblInit;
+      return ResultCode::OsblInit;
     case IMAGE_AMSS:
-      return kResultAmssInit;
+      return ResultCode::AmssInit;
     default:
-      return 0;  // no image initialisation for other types
+      return ResultCode::Ok;  // no image initialisation for other types
   }
 }
 
@@ -51,8 +51,8 @@ void NoteImageWrite(StepContext& ctx, int imageType, const char* method, bool wr
   const SentBytes sent = ctx.dload->TakeSent();
   ImageWrite image;
   image.type = ImageTypeName(imageType);
-  if (ctx.facts.package) {
-    for (const LoadedImage& loaded : ctx.facts.package->images)
+  if (ctx.run.facts.package) {
+    for (const LoadedImage& loaded : ctx.run.facts.package->images)
       if (loaded.type == image.type) image.name = loaded.name;
   }
   // Addresses 0 and 1 of the table mean "where the phone puts it", not a NAND address.
@@ -62,19 +62,19 @@ void NoteImageWrite(StepContext& ctx, int imageType, const char* method, bool wr
   image.size = sent.count;
   image.md5 = Md5Hex(sent.md5);
   image.written = written;
-  ctx.facts.images.push_back(std::move(image));
+  ctx.run.facts.images.push_back(std::move(image));
 }
 
 }  // namespace
 
-int PreNandDownload(StepContext& ctx) {
-  Log("[COM%d] Pre Nand Download", ctx.port);
-  if (!ctx.LinkOpen()) return kResultOpenPort;
-  if (!ctx.dload->SetTrustedMode(1)) return kResultTrustedMode;
+ResultCode PreNandDownload(StepContext& ctx) {
+  Log("[COM%d] Pre Nand Download", ctx.job.port);
+  if (!ctx.LinkOpen()) return ResultCode::OpenPort;
+  if (!ctx.dload->SetTrustedMode(1)) return ResultCode::TrustedMode;
   const bool sent = ctx.dload->NandFlashInitWithFile(IMAGE_PARTITION_TBL, 0) ||
                     ctx.dload->NandFlashInitWithFile(IMAGE_PARTITION_TBL, 1);
   NoteImageWrite(ctx, IMAGE_PARTITION_TBL, kMethodPartitionTable, sent);
-  return sent ? 0 : kResultPartitionTable;
+  return sent ? ResultCode::Ok : ResultCode::PartitionTable;
 }
 
 bool BootCodeStillLocked(StepContext& ctx) {
@@ -83,25 +83,26 @@ bool BootCodeStillLocked(StepContext& ctx) {
   // cannot release the lock, and the log says why.
   if (!HasImageData(IMAGE_OEMSBL))
     Log("[COM%d] OEMSBL is not part of this download: the boot-code lock cannot be released",
-        ctx.port);
+        ctx.job.port);
   bool stillOn = true;
   if (ctx.dload->UnlockBcpl()) {
     stillOn = ctx.dload->CheckBcplStatus();
-    if (stillOn) Log("[COM%d] BCPE Operation Failed", ctx.port);
+    if (stillOn) Log("[COM%d] BCPE Operation Failed", ctx.job.port);
   }
-  if (stillOn) Log("[COM%d] Boot-code lock still on: DBL, FSBL and OSBL are not written", ctx.port);
+  if (stillOn)
+    Log("[COM%d] Boot-code lock still on: DBL, FSBL and OSBL are not written", ctx.job.port);
   return stillOn;
 }
 
-int NandDownload(StepContext& ctx, int imageType) {
+ResultCode NandDownload(StepContext& ctx, int imageType) {
   const char* name = ImageTypeName(imageType);
-  Log("[COM%d] _NandDownload(%s)", ctx.port, name);
-  if (!ctx.LinkOpen()) return kResultOpenPort;
+  Log("[COM%d] _NandDownload(%s)", ctx.job.port, name);
+  if (!ctx.LinkOpen()) return ResultCode::OpenPort;
   if (ctx.Selects(imageType) && !IsImageLoaded(imageType)) {
-    Log("[COM%d] ERROR :  _NandDownload(%s) ... ZU3G_ERROR_NO_IMAGE", ctx.port, name);
-    return kResultNoImage;
+    Log("[COM%d] ERROR :  _NandDownload(%s) ... ZU3G_ERROR_NO_IMAGE", ctx.job.port, name);
+    return ResultCode::NoImage;
   }
-  if (const int initFailure = ImageInitFailure(imageType); initFailure != 0) {
+  if (const ResultCode initFailure = ImageInitFailure(imageType); Failed(initFailure)) {
     if (!ctx.dload->NandFlashImageInit(static_cast<ImageType>(imageType))) return initFailure;
   }
   ctx.PointProgressAt(TYPE_WPARAM_WRITE_TO_FLASH);
@@ -109,14 +110,14 @@ int NandDownload(StepContext& ctx, int imageType) {
   const bool finalized = sent && ctx.dload->NandFlashFinalize();
   NoteImageWrite(ctx, imageType, kMethodNand, finalized);
   if (!sent) {
-    Log("[COM%d] ERROR :  NandFlashWrite(%s)", ctx.port, name);
-    return kResultNandWrite;
+    Log("[COM%d] ERROR :  NandFlashWrite(%s)", ctx.job.port, name);
+    return ResultCode::NandWrite;
   }
   if (!finalized) {
-    Log("[COM%d] ERROR :  NandFlashFinalize(%s)", ctx.port, name);
-    return kResultNandFinalize;
+    Log("[COM%d] ERROR :  NandFlashFinalize(%s)", ctx.job.port, name);
+    return ResultCode::NandFinalize;
   }
-  return 0;
+  return ResultCode::Ok;
 }
 
 namespace {
@@ -126,79 +127,79 @@ void NoteMissingModemHeader(const StepContext& ctx) {
   if (!HasImageData(IMAGE_AMSS_MODEM_HEADER))
     Log("[COM%d] AMSS MODEM HEADER is not part of this download: the RAM download is prepared "
         "with an empty header",
-        ctx.port);
+        ctx.job.port);
 }
 
-// Prepares the phone's RAM for AMSS; 0 or 4006.
-int PrepareRamDownload(StepContext& ctx) {
+// Prepares the phone's RAM for AMSS; Ok or RamInit.
+ResultCode PrepareRamDownload(StepContext& ctx) {
   const DloadParams& params = ctx.dload->Params();
   if (params.flag6) {
     NoteMissingModemHeader(ctx);
-    if (ctx.dload->Dl_Init_2nd(IMAGE_AMSS)) return 0;
+    if (ctx.dload->Dl_Init_2nd(IMAGE_AMSS)) return ResultCode::Ok;
     SleepMs(1000);
-    Log("[COM%d] ERROR Dl_Init_2nd() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_SDRAM", ctx.port);
-    return kResultRamInit;
+    Log("[COM%d] ERROR Dl_Init_2nd() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_SDRAM", ctx.job.port);
+    return ResultCode::RamInit;
   }
   if (params.flag1) {
-    Log("[COM%d] >>Dl_Init()", ctx.port);
+    Log("[COM%d] >>Dl_Init()", ctx.job.port);
     NoteMissingModemHeader(ctx);
-    if (ctx.dload->Dl_Init()) return 0;
+    if (ctx.dload->Dl_Init()) return ResultCode::Ok;
     SleepMs(1000);
-    Log("[COM%d] ERROR Dl_Init() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_SDRAM", ctx.port);
-    return kResultRamInit;
+    Log("[COM%d] ERROR Dl_Init() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_SDRAM", ctx.job.port);
+    return ResultCode::RamInit;
   }
-  return kResultRamInit;
+  return ResultCode::RamInit;
 }
 
-int RamDownloadAmss(StepContext& ctx) {
-  Log("[COM%d] >>DOWNLOAD AMSS (RAM)", ctx.port);
+ResultCode RamDownloadAmss(StepContext& ctx) {
+  Log("[COM%d] >>DOWNLOAD AMSS (RAM)", ctx.job.port);
   // A failed read offers no RAM initialisation, which PrepareRamDownload reports.
   static_cast<void>(ctx.dload->GetParameters());
-  if (const int rc = PrepareRamDownload(ctx); rc != 0) return rc;
+  if (const ResultCode rc = PrepareRamDownload(ctx); Failed(rc)) return rc;
 
   ctx.Announce(TYPE_WPARAM_WRITE_AMSS_TO_RAM, 0, "TYPE_WPARAM_WRITE_TO_SDRAM = %d",
                TYPE_WPARAM_WRITE_AMSS_TO_RAM);
   ctx.PointProgressAt(TYPE_WPARAM_WRITE_AMSS_TO_RAM);
-  Log("[COM%d] >>Dl_Write(IMAGE_AMSS)", ctx.port);
+  Log("[COM%d] >>Dl_Write(IMAGE_AMSS)", ctx.job.port);
   const DlWriteResult written = ctx.dload->Dl_Write(IMAGE_AMSS);
   if (written == DlWriteResult::Failed) {
     NoteImageWrite(ctx, IMAGE_AMSS, kMethodRam, false);
-    Log("[COM%d] ERROR Dl_Write() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_SDRAM", ctx.port);
-    return kResultRamWrite;
+    Log("[COM%d] ERROR Dl_Write() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_SDRAM", ctx.job.port);
+    return ResultCode::RamWrite;
   }
   // A port that closed under the write cannot be programmed from RAM.
   if (written == DlWriteResult::NotOpen) {
     NoteImageWrite(ctx, IMAGE_AMSS, kMethodRam, false);
-    return kResultOpenPort;
+    return ResultCode::OpenPort;
   }
 
   ctx.Announce(TYPE_WPARAM_WRITE_TO_FLASH, 0, "TYPE_WPARAM_WRITE_TO_FLASH %d",
                TYPE_WPARAM_WRITE_TO_FLASH);
-  Log("[COM%d] >>Dl_Program()", ctx.port);
+  Log("[COM%d] >>Dl_Program()", ctx.job.port);
   const bool programmed = ctx.dload->Dl_Program();
   NoteImageWrite(ctx, IMAGE_AMSS, kMethodRam, programmed);
   if (!programmed) {
-    Log("[COM%d] ERROR Dl_Program() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_SDRAM", ctx.port);
-    return kResultRamProgram;
+    Log("[COM%d] ERROR Dl_Program() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_SDRAM", ctx.job.port);
+    return ResultCode::RamProgram;
   }
-  return 0;
+  return ResultCode::Ok;
 }
 
 }  // namespace
 
-int DownloadAmssRam(StepContext& ctx) {
-  if (!ctx.Selects(IMAGE_AMSS)) return 0;
-  const int rc = RamDownloadAmss(ctx);
-  return rc == 0 || rc == kResultOpenPort ? rc : TimeoutOr(ctx, rc);
+ResultCode DownloadAmssRam(StepContext& ctx) {
+  if (!ctx.Selects(IMAGE_AMSS)) return ResultCode::Ok;
+  const ResultCode rc = RamDownloadAmss(ctx);
+  return rc == ResultCode::Ok || rc == ResultCode::OpenPort ? rc : TimeoutOr(ctx, rc);
 }
 
-int AsyncWrite(StepContext& ctx, int imageType) {
-  if (!ctx.Selects(IMAGE_AMSS) && !ctx.Selects(IMAGE_WINCE)) return 0;
+ResultCode AsyncWrite(StepContext& ctx, int imageType) {
+  if (!ctx.Selects(IMAGE_AMSS) && !ctx.Selects(IMAGE_WINCE)) return ResultCode::Ok;
   const auto type = static_cast<ImageType>(imageType);
   switch (imageType) {
     case IMAGE_AMSS:
-      if (ctx.dialog != nullptr) {
-        Log("[COM%d] 메시지 보냄 TYPE_WPARAM_WRITE_AMSS %d", ctx.port, 15);
+      if (ctx.job.dialog != nullptr) {
+        Log("[COM%d] 메시지 보냄 TYPE_WPARAM_WRITE_AMSS %d", ctx.job.port, 15);
         ctx.PointProgressAt(TYPE_WPARAM_WRITE_AMSS_TO_RAM);
       }
       // The preparation's result is not checked: the write that follows tells.
@@ -219,21 +220,22 @@ int AsyncWrite(StepContext& ctx, int imageType) {
   }
   const bool written = ctx.dload->Dl_AsyncOptimizeWrite(type);
   NoteImageWrite(ctx, imageType, kMethodPipelined, written);
-  if (written) return 0;
-  Log("[COM%d] ERROR Dl_AsyncOptimizeWrite() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_FLASH", ctx.port);
-  return TimeoutOr(ctx, kResultAsyncWrite);
+  if (written) return ResultCode::Ok;
+  Log("[COM%d] ERROR Dl_AsyncOptimizeWrite() TYPE_LPARAM_UPGRADE_ERROR_WRITE_TO_FLASH",
+      ctx.job.port);
+  return TimeoutOr(ctx, ResultCode::AsyncWrite);
 }
 
-int EfsEraseStep(StepContext& ctx) {
-  if (!ctx.Has(OPT_ERASE_EFS)) return 0;
-  if (ctx.dload->EraseEfs()) return 0;
-  Log("[COM%d] ERROR EFS_ERASE", ctx.port);
-  return TimeoutOr(ctx, kResultEfsErase);
+ResultCode EfsEraseStep(StepContext& ctx) {
+  if (!ctx.Has(OPT_ERASE_EFS)) return ResultCode::Ok;
+  if (ctx.dload->EraseEfs()) return ResultCode::Ok;
+  Log("[COM%d] ERROR EFS_ERASE", ctx.job.port);
+  return TimeoutOr(ctx, ResultCode::EfsErase);
 }
 
-int Reset_N_Close(StepContext& ctx, bool first) {
-  if (!ctx.LinkOpen()) return kResultOpenPort;
-  Log("[COM%d] _Reset_N_Close bFirst = %d", ctx.port, first ? 1 : 0);
+ResultCode Reset_N_Close(StepContext& ctx, bool first) {
+  if (!ctx.LinkOpen()) return ResultCode::OpenPort;
+  Log("[COM%d] _Reset_N_Close bFirst = %d", ctx.job.port, first ? 1 : 0);
   if (first)
     ctx.Announce(TYPE_WPARAM_RESET_THE_PHONE_1ST, 0, "TYPE_WPARAM_RESET_THE_PHONE_1ST %d",
                  TYPE_WPARAM_RESET_THE_PHONE_1ST);
@@ -242,7 +244,7 @@ int Reset_N_Close(StepContext& ctx, bool first) {
                  TYPE_WPARAM_RESET_THE_PHONE_2ND);
   ctx.dload->DloadReset();
   ctx.link->Close();
-  return 0;
+  return ResultCode::Ok;
 }
 
 }  // namespace tr52

@@ -17,17 +17,18 @@ bool CalibrationPresent(const int (&flags)[5]) {
   return flags[1] == 1 && flags[2] == 1 && flags[3] == 1 && flags[4] == 1;
 }
 
-int FullBackup(StepContext& ctx, const std::string& fileName) {
-  if (!ctx.LinkOpen()) return kResultOpenPort;
+ResultCode FullBackup(StepContext& ctx, const std::string& fileName) {
+  if (!ctx.LinkOpen()) return ResultCode::OpenPort;
   ctx.reporter->WebDLFunction(3, "BACKUP NV");
   NvRanges ranges;
   if (!ctx.diag->GetNvItemRanges(&ranges)) ranges = kDefaultNvRanges;
-  if (!ctx.nv->SendSpc()) return kResultSpcRefused;
-  return ctx.nv->BackupNvToFile(fileName, ranges) != NV_RESULT_OK ? kResultNvBackupFile : 0;
+  if (!ctx.nv->SendSpc()) return ResultCode::SpcRefused;
+  return ctx.nv->BackupNvToFile(fileName, ranges) != NV_RESULT_OK ? ResultCode::NvBackupFile
+                                                                  : ResultCode::Ok;
 }
 
-int CalibrationBackup(StepContext& ctx) {
-  if (!ctx.LinkOpen()) return kResultOpenPort;
+ResultCode CalibrationBackup(StepContext& ctx) {
+  if (!ctx.LinkOpen()) return ResultCode::OpenPort;
   int flags[5] = {};
   NvRecord record;
   for (int i = 0; i < 5; ++i) {
@@ -39,56 +40,57 @@ int CalibrationBackup(StepContext& ctx) {
   if (CalibrationPresent(flags)) {
     ctx.reporter->WebDLFunction(3, "BACKUP CNV");
     if (ctx.nv->CnvBackup() != NV_RESULT_OK) {
-      Log("[COM%d]  CNV_Backup FAILED", ctx.port);
-      return kResultCnvBackup;
+      Log("[COM%d]  CNV_Backup FAILED", ctx.job.port);
+      return ResultCode::CnvBackup;
     }
-    return 0;
+    return ResultCode::Ok;
   }
   if (record.status == NV_BADPARM_S) {
-    Log("[COM%d]  NV_BADPARM_S Invalid NV Item inserted on the Phone", ctx.port);
+    Log("[COM%d]  NV_BADPARM_S Invalid NV Item inserted on the Phone", ctx.job.port);
   } else {
-    Log("[COM%d]  Invalid NV Item inserted on the Phone", ctx.port);
-    for (int i = 0; i < 5; ++i) Log("[COM%d]  %s=%d", ctx.port, kCnvCheckItems[i].name, flags[i]);
+    Log("[COM%d]  Invalid NV Item inserted on the Phone", ctx.job.port);
+    for (int i = 0; i < 5; ++i)
+      Log("[COM%d]  %s=%d", ctx.job.port, kCnvCheckItems[i].name, flags[i]);
   }
   // Without its calibration items the phone has nothing worth a calibration backup.
-  return 0;
+  return ResultCode::Ok;
 }
 
 }  // namespace
 
-int NvBackup(StepContext& ctx, const std::string& fileName) {
+ResultCode NvBackup(StepContext& ctx, const std::string& fileName) {
   if (ctx.Has(OPT_NV_BACKUP_FILE)) return FullBackup(ctx, fileName);
   if (ctx.Has(OPT_CNV_BACKUP)) return CalibrationBackup(ctx);
-  return 0;
+  return ResultCode::Ok;
 }
 
-int NV_Restore(StepContext& ctx, const char* fileName) {
+ResultCode NV_Restore(StepContext& ctx, const char* fileName) {
   if (ctx.Has(OPT_NV_READ_FILE)) {
-    if (!ctx.LinkOpen()) return kResultOpenPort;
+    if (!ctx.LinkOpen()) return ResultCode::OpenPort;
     ctx.reporter->WebDLFunction(3, "RESTORE NV");
     if (fileName != nullptr) {
-      Log("[COM%d] _NV_Restore", ctx.port);
+      Log("[COM%d] _NV_Restore", ctx.job.port);
       if (ctx.nv->LoadNvBackupFile(fileName) != NV_RESULT_OK) {
-        Log("[COM%d] ERROR _NV_Restore ... ZU3G_ERROR_READ_BACKUP_FILE", ctx.port);
-        return kResultReadBackupFile;
+        Log("[COM%d] ERROR _NV_Restore ... ZU3G_ERROR_READ_BACKUP_FILE", ctx.job.port);
+        return ResultCode::ReadBackupFile;
       }
     }
   }
   if (ctx.Has(OPT_NV_RESTORE) || ctx.Has(OPT_NV_READ_FILE)) {
-    if (!ctx.nv->SendSpc()) return kResultSpcRefused;
-    Log("[COM%d] _NV_Restore", ctx.port);
-    if (ctx.nv->RestoreNvFromFile() != NV_RESULT_OK) return kResultNvRestore;
+    if (!ctx.nv->SendSpc()) return ResultCode::SpcRefused;
+    Log("[COM%d] _NV_Restore", ctx.job.port);
+    if (ctx.nv->RestoreNvFromFile() != NV_RESULT_OK) return ResultCode::NvRestore;
   }
-  return 0;
+  return ResultCode::Ok;
 }
 
-int CnvRestoreAndReset(StepContext& ctx, uint8_t mode) {
-  Log("[COM%d] CNV Restore", ctx.port);
-  if (const int rc = Unlock(ctx, mode); rc != 0) return rc;
-  if (ctx.nv->CnvRestore() != NV_RESULT_OK) return kResultCnvRestore;
-  if (ctx.nv->CheckCnvItems() != NV_RESULT_OK) return kResultCnvRestore;
-  if (!ctx.diag->ChangeOfflineMode(kDiagModeReset)) return kResultReset;
-  return 0;
+ResultCode CnvRestoreAndReset(StepContext& ctx, BootMode mode) {
+  Log("[COM%d] CNV Restore", ctx.job.port);
+  if (const ResultCode rc = Unlock(ctx, mode); Failed(rc)) return rc;
+  if (ctx.nv->CnvRestore() != NV_RESULT_OK) return ResultCode::CnvRestore;
+  if (ctx.nv->CheckCnvItems() != NV_RESULT_OK) return ResultCode::CnvRestore;
+  if (!ctx.diag->ChangeOfflineMode(kDiagModeReset)) return ResultCode::Reset;
+  return ResultCode::Ok;
 }
 
 }  // namespace tr52

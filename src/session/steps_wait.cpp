@@ -37,7 +37,7 @@ double WaitScaleForPort(int port) {
 }
 
 void RetryPause(const StepContext& ctx, uint64_t ms) {
-  const double scale = ctx.waitScale >= 1.0 ? ctx.waitScale : 1.0;
+  const double scale = ctx.job.waitScale >= 1.0 ? ctx.job.waitScale : 1.0;
   uint64_t left = static_cast<uint64_t>(static_cast<double>(ms) / scale);
   // In slices, so that a host closing the port (which aborts the link) never waits out a
   // minute-long wait.
@@ -48,16 +48,15 @@ void RetryPause(const StepContext& ctx, uint64_t ms) {
   }
 }
 
-int WaitSeconds(const StepContext& ctx, uint8_t port, int seconds) {
+void WaitSeconds(const StepContext& ctx, uint8_t port, int seconds) {
   (void)port;  // the wait is the same for every port; the port only names it
   if (seconds > 0) RetryPause(ctx, static_cast<uint64_t>(seconds) * 1000);
-  return 0;
 }
 
 void Wait(const StepContext& ctx, const NamedWait& wait) {
   // Said before it starts, so that a minute without a line in the log has its reason there.
-  Log("[COM%d] Wait \"%s\" (%d s)", ctx.port, wait.name, wait.seconds);
-  WaitSeconds(ctx, ctx.port, wait.seconds);
+  Log("[COM%d] Wait \"%s\" (%d s)", ctx.job.port, wait.name, wait.seconds);
+  WaitSeconds(ctx, ctx.job.port, wait.seconds);
 }
 
 }  // namespace tr52

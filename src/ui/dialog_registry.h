@@ -1,9 +1,12 @@
-// The process-wide list of progress panes and the dialog lock.
+// The open progress panes, one list for the module, owning what it holds.
 //
-// OpenProgress appends a pane, CloseProgress finds it by the parent window it was opened with
-// and removes it. The registry does not own the panes: whoever removes one deletes it.
+// OpenProgress adds a pane, CloseProgress takes it out by the parent window it was opened with.
+// Every call locks inside. A function given to WithPane runs under that lock: it must not call
+// back into the registry.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -11,40 +14,41 @@
 
 namespace tr52 {
 
-template <typename>
-class ModuleSingleton;
-
 class ProgressDialog;
 
 class DialogRegistry {
  public:
-  static DialogRegistry& Instance();
-  // Frees the registry (its array, not the objects in it) when the module unloads.
-  static void ReleaseInstance();
-
-  // The dialog lock (re-entrant). Hold it around every call below.
-  std::recursive_mutex& Lock() { return lock_; }
-
-  void Add(ProgressDialog* dialog);
-  // First pane opened with this parent window object, or null.
-  ProgressDialog* FindByParent(const win::CWnd* parent) const;
-  // First pane of this port, or null.
-  ProgressDialog* FindByPort(int port) const;
-  bool Remove(ProgressDialog* dialog);
-  // Removes every entry and hands them over, in registration order.
-  std::vector<ProgressDialog*> TakeAll();
-  size_t Count() const { return dialogs_.size(); }
+  DialogRegistry();
+  // Frees the panes still listed (the module ends every port before that).
+  ~DialogRegistry();
 
   DialogRegistry(const DialogRegistry&) = delete;
   DialogRegistry& operator=(const DialogRegistry&) = delete;
 
- private:
-  template <typename>
-  friend class ModuleSingleton;
-  DialogRegistry() = default;
+  // Appends the pane. Should the list fail to grow, `dialog` is left with the caller.
+  void Add(std::unique_ptr<ProgressDialog>&& dialog);
+  // Runs `fn(pane)` on the first pane opened with this parent window object, under the lock;
+  // false, without running it, when there is none.
+  template <typename Fn>
+  bool WithPane(const win::CWnd* parent, Fn&& fn) {
+    std::lock_guard<std::mutex> hold(lock_);
+    ProgressDialog* dialog = FindByParentLocked(parent);
+    if (dialog == nullptr) return false;
+    fn(*dialog);
+    return true;
+  }
+  bool HasPort(int port) const;
+  // Takes the first pane opened with this parent out of the list; null when there is none.
+  [[nodiscard]] std::unique_ptr<ProgressDialog> TakeByParent(const win::CWnd* parent);
+  // Takes every pane out, in registration order.
+  [[nodiscard]] std::vector<std::unique_ptr<ProgressDialog>> TakeAll();
+  size_t Count() const;
 
-  std::recursive_mutex lock_;
-  std::vector<ProgressDialog*> dialogs_;
+ private:
+  ProgressDialog* FindByParentLocked(const win::CWnd* parent) const;
+
+  mutable std::mutex lock_;
+  std::vector<std::unique_ptr<ProgressDialog>> dialogs_;
 };
 
 }  // namespace tr52

@@ -54,8 +54,10 @@ const char* StepCaption(win::WPARAM code) {
 
 }  // namespace
 
-ProgressDialog::ProgressDialog()
-    : ProgressDialog([](ProgressDialog& d) { return d.RunDownload(); }) {}
+ProgressDialog::ProgressDialog(SessionRegistry& sessions)
+    : ProgressDialog([](ProgressDialog& d) { return d.RunDownload(); }) {
+  sessions_ = &sessions;
+}
 
 ProgressDialog::ProgressDialog(RunOperation run) : run_(std::move(run)) {}
 
@@ -121,7 +123,8 @@ void ProgressDialog::OnInit(win::HWND hwnd) {
   } catch (const std::system_error& e) {
     // No worker, no download: the host still gets its one result.
     Log("[COM%d] TYPE_WPARAM_UPGRADE_ERROR : worker thread not started (%s)", port_, e.what());
-    win::PostMessage(parentHwnd_, WM_DOWNLOAD_RESULT, win::MAKELONG(kResultException, 1), 0);
+    win::PostMessage(parentHwnd_, WM_DOWNLOAD_RESULT,
+                     win::MAKELONG(ToInt(ResultCode::Exception), 1), 0);
   }
 }
 
@@ -134,7 +137,8 @@ void ProgressDialog::ThreadEntry() {
     run_(*this);
   } catch (...) {
     Log("TYPE_WPARAM_UPGRADE_ERROR : Catch error %d", errno);
-    win::PostMessage(parentHwnd_, WM_DOWNLOAD_RESULT, win::MAKELONG(kResultException, 1), 0);
+    win::PostMessage(parentHwnd_, WM_DOWNLOAD_RESULT,
+                     win::MAKELONG(ToInt(ResultCode::Exception), 1), 0);
   }
 }
 
@@ -224,27 +228,28 @@ int ProgressDialog::RunDownload() {
   SetImagePaths(kDownloadImageMask, path);
   StartClock();
 
-  SessionParams params;
-  params.dialog = hwnd_.load();
-  params.flowType = kFlowDownload;
-  params.packagePath = path;
-  params.port = static_cast<uint8_t>(port_);
-  params.imageMask = kPluginImageMask;
-  params.options = kPluginOptions;
-  params.notifyMsg = WM_DOWNLOAD_STEP;
-  params.waitScale = WaitScaleForPort(port_);
+  // The download's job, made here once: everything after reads it.
+  const DownloadJob job{.flowType = kFlowDownload,
+                        .packagePath = path,
+                        .port = static_cast<uint8_t>(port_),
+                        .imageMask = kPluginImageMask,
+                        .options = kPluginOptions,
+                        .notifyMsg = WM_DOWNLOAD_STEP,
+                        .dialog = hwnd_.load(),
+                        .waitScale = WaitScaleForPort(port_)};
 
-  // Start stores the parameters under the session lock too: the host's thread reads the
-  // session's port under that lock (CloseProgress, OpenProgress), so the worker must not
-  // write it unlocked.
+  if (sessions_ == nullptr) return 0;
+  // Start stores the job under the registry's lock: the host's thread reads the session's port
+  // under that lock (CloseProgress, OpenProgress), so the worker must not write it unlocked.
+  // The session is run outside the lock; it stays alive until this pane's worker was waited
+  // for (CloseProgress and the module's detach free the pane first).
   DownloadSession* session = nullptr;
-  {
-    std::lock_guard<std::recursive_mutex> hold(SessionRegistry::Instance().Lock());
-    session = SessionRegistry::Instance().FindByPort(port_);
-    if (session != nullptr) session->Start(params);
-  }
+  sessions_->WithSession(port_, [&](DownloadSession& s) {
+    s.Start(job);
+    session = &s;
+  });
   if (session == nullptr) return 0;
-  return session->Run() == 0 ? 1 : 0;
+  return session->Run() == ResultCode::Ok ? 1 : 0;
 }
 
 }  // namespace tr52

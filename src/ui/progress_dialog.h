@@ -13,6 +13,8 @@
 
 namespace tr52 {
 
+class SessionRegistry;
+
 class ProgressDialog {
  public:
   // The operation the worker thread runs; returns 1 for a successful download, else 0.
@@ -21,8 +23,9 @@ class ProgressDialog {
   static constexpr win::UINT_PTR kClockTimer = 3;
   static constexpr win::UINT kClockPeriodMs = 1000;
 
-  // A pane that runs the download of its port's session (RunDownload).
-  ProgressDialog();
+  // A pane that runs the download of its port's session in `sessions` (RunDownload); the
+  // registry outlives the pane.
+  explicit ProgressDialog(SessionRegistry& sessions);
   // A pane whose worker runs `run` instead.
   explicit ProgressDialog(RunOperation run);
   // Destroys the window (releasing a worker blocked in a send to it), then waits for the worker
@@ -34,7 +37,7 @@ class ProgressDialog {
 
   // Stores the three values and creates the pane from template 7001 as a child of the parent's
   // window (hidden; the caller shows it). Initialisation starts the worker thread.
-  bool Create(win::CWnd* parent, int port, int extra);
+  [[nodiscard]] bool Create(win::CWnd* parent, int port, int extra);
   void DestroyWindow();
   // Waits for the worker thread (if one was started) to end.
   void JoinWorker();
@@ -47,8 +50,8 @@ class ProgressDialog {
   void StartClock();
 
   // The download of this pane's port: settings, image paths, clock, session look-up, then the
-  // session's Start and Run. 1 for result 0, else 0.
-  int RunDownload();
+  // session's Start and Run. 1 for result Ok, else 0 (also without a session registry).
+  [[nodiscard]] int RunDownload();
 
   win::HWND Hwnd() const { return hwnd_.load(); }
   win::CWnd* Parent() const { return parent_; }
@@ -69,6 +72,7 @@ class ProgressDialog {
   void ThreadEntry();
 
   RunOperation run_;
+  SessionRegistry* sessions_ = nullptr;  // where RunDownload finds its session; may be null
   std::atomic<win::HWND> hwnd_{nullptr};
   win::CWnd* parent_ = nullptr;
   win::HWND parentHwnd_ = nullptr;

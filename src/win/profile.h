@@ -23,7 +23,8 @@ DWORD GetPrivateProfileStringA(const char* section, const char* key, const char*
 // cannot be read, the entry is refused (a control character such as a line break in the value
 // would write another entry; see ProfileText::Set) or the file cannot be written; the file is
 // then as it was.
-bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
-                                const char* fileName, std::string* why = nullptr);
+[[nodiscard]] bool WritePrivateProfileStringA(const char* section, const char* key,
+                                              const char* value, const char* fileName,
+                                              std::string* why = nullptr);
 
 }  // namespace win

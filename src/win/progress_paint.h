@@ -24,8 +24,8 @@ struct ProgressLook {
 void PaintProgressBar(const ProgressLook& look, Canvas& canvas, const Rect& client);
 
 // The look of a progress control; false when `hwnd` is not one.
-bool GetProgressLook(HWND hwnd, ProgressLook& look);
+[[nodiscard]] bool GetProgressLook(HWND hwnd, ProgressLook& look);
 // Paints the progress control `hwnd`; false when it is not one.
-bool PaintProgress(HWND hwnd, Canvas& canvas, const Rect& client);
+[[nodiscard]] bool PaintProgress(HWND hwnd, Canvas& canvas, const Rect& client);
 
 }  // namespace win

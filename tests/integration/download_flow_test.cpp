@@ -319,15 +319,18 @@ TEST_F(DownloadFlow, StepsReachThePhoneInOrderAndEachWriteIsFollowedByItsWait) {
 
     // As a session does: open, detect, then the flow the detection chose.
     const auto port = static_cast<uint8_t>(com);
-    StepRunner runner(kFlowDownload, nullptr, WM_DOWNLOAD_STEP, c.imageMask, c.options);
-    runner.Configure(kFlowDownload, nullptr, WM_DOWNLOAD_STEP, c.imageMask, c.options, port);
+    DownloadJob job;
+    job.port = port;
+    job.imageMask = c.imageMask;
+    job.options = c.options;
+    job.notifyMsg = WM_DOWNLOAD_STEP;
+    job.waitScale = 10;
+    StepRunner runner(job);
     ASSERT_TRUE(runner.Link()->Open(port));
-    uint8_t mode = BOOT_UNKNOWN;
-    ASSERT_EQ(GetBootingMode(runner.Context(), mode), 0);
-    const int flow = IsDloadMode(mode) ? kFlowEmergency : kFlowDownload;
-    runner.Configure(flow, nullptr, WM_DOWNLOAD_STEP, c.imageMask, c.options, port);
-    runner.SetWaitScale(10);
-    EXPECT_EQ(RunDownloadFlow(runner.Context()), 0);
+    const BootDetection found = GetBootingMode(runner.Context(), BootMode::Unknown);
+    ASSERT_EQ(ToInt(found.result), 0);
+    if (IsDloadMode(found.mode)) runner.Configure(job.WithFlow(kFlowEmergency));
+    EXPECT_EQ(ToInt(RunDownloadFlow(runner.Context())), 0);
     runner.Link()->Close();
     phone.Stop();
 

@@ -54,9 +54,9 @@ struct StepCase {
   std::string scenario = {};
   uint32_t imageMask = 0;
   uint32_t options = 0;
-  uint8_t bootMode = BOOT_DIAG;
+  BootMode bootMode = BootMode::Diag;
   // The step under test, on the row's context; `work` is a folder for files of the row.
-  std::function<int(StepContext&, const std::string& work)> step;
+  std::function<ResultCode(StepContext&, const std::string& work)> step;
   // A line the step must have logged ("%d" stands for the COM number; the log holds it in code
   // page 949); null: none.
   const char* logLine = nullptr;
@@ -173,16 +173,15 @@ TEST_F(StepResultCodes, OptionsAndMasksBeyondThePluginsReachTheirCodes) {
     return NV_Restore(ctx, nullptr);
   };
   const auto backupThenRestore = [](StepContext& ctx, const std::string& work) {
-    const int backedUp = NvBackup(ctx, work + "/nv_backup.nv2");
-    EXPECT_EQ(backedUp, 0) << "the backup before the restore";
-    return backedUp != 0 ? backedUp : NV_Restore(ctx, nullptr);
+    const ResultCode backedUp = NvBackup(ctx, work + "/nv_backup.nv2");
+    EXPECT_EQ(ToInt(backedUp), 0) << "the backup before the restore";
+    return Failed(backedUp) ? backedUp : NV_Restore(ctx, nullptr);
   };
   const auto partitionTable = [](StepContext& ctx, const std::string&) {
     return PreNandDownload(ctx);
   };
   const auto reacquire = [](StepContext& ctx, const std::string&) {
-    uint8_t mode = BOOT_UNKNOWN;
-    return ReacquireInDownloadMode(ctx, mode);
+    return ReacquireInDownloadMode(ctx).result;
   };
   // Few NV items, so that a full backup stays short.
   const std::string fewItems = "diag.nv_ranges = 0 20 9001 9006\n";
@@ -225,7 +224,7 @@ TEST_F(StepResultCodes, OptionsAndMasksBeyondThePluginsReachTheirCodes) {
        .why = "module folder cannot be emptied by the phone (CSW phone)",
        .scenario = "efs.error./VIZED/Pxo = 13",
        .imageMask = kModuleMask,
-       .bootMode = BOOT_DIAG_CSW,
+       .bootMode = BootMode::DiagCsw,
        .step = removeModules,
        .logLine = "[COM%d] ERROR ZU3G_ERROR_REMOVE_MODULE"},
       {.code = 2002,
@@ -356,10 +355,13 @@ TEST_F(StepResultCodes, OptionsAndMasksBeyondThePluginsReachTheirCodes) {
     std::string error;
     ASSERT_TRUE(phone.Start(&error)) << error;
 
-    StepRunner runner(1, nullptr, WM_DOWNLOAD_STEP, c.imageMask, c.options);
-    runner.Configure(1, nullptr, WM_DOWNLOAD_STEP, c.imageMask, c.options,
-                     static_cast<uint8_t>(com));
-    runner.SetBootMode(c.bootMode);
+    DownloadJob job;
+    job.port = static_cast<uint8_t>(com);
+    job.imageMask = c.imageMask;
+    job.options = c.options;
+    job.notifyMsg = WM_DOWNLOAD_STEP;
+    StepRunner runner(job);
+    runner.State().bootMode = c.bootMode;
     if (c.phoneGone) {
       phone.Stop();
     } else {
@@ -368,7 +370,7 @@ TEST_F(StepResultCodes, OptionsAndMasksBeyondThePluginsReachTheirCodes) {
     }
 
     clock_.TakeSlept();
-    EXPECT_EQ(c.step(runner.Context(), rowDir.Path()), c.code);
+    EXPECT_EQ(ToInt(c.step(runner.Context(), rowDir.Path())), c.code);
     if (c.pausedMs >= 0) {
       EXPECT_EQ(clock_.TakeSlept(), c.pausedMs);
     }

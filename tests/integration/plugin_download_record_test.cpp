@@ -125,7 +125,7 @@ TEST_F(PluginDownloadRecord, AFailedDownloadNamesTheStepAndTheCodeThatEndedIt) {
     EXPECT_EQ(record->resultName, ResultCodeName(row.code));
     EXPECT_EQ(record->facts.endStep, row.step);
     EXPECT_FALSE(record->facts.bootModes.empty());
-    if (row.code == kResultNandWrite) {
+    if (row.code == ToInt(ResultCode::NandWrite)) {
       // The refused write is on record as not written, with nothing sent.
       ASSERT_FALSE(record->facts.images.empty());
       const ImageWrite& last = record->facts.images.back();
@@ -154,7 +154,7 @@ TEST_F(PluginDownloadRecord, AForgedModelAnswerIsLoggedEscapedAndTouchesNoOtherR
   auto forging = StartPhone(forger, vphone::Mode::Normal, scenario);
   const auto results = DownloadTogether({victim, forger});
   EXPECT_EQ(results.at(victim), win::MAKELONG(1, 1));
-  EXPECT_EQ(results.at(forger), win::MAKELONG(kResultModelMismatch, 1));
+  EXPECT_EQ(results.at(forger), win::MAKELONG(ToInt(ResultCode::ModelMismatch), 1));
 
   const auto beside = LastRecord(victim);
   ASSERT_TRUE(beside.has_value());

@@ -175,9 +175,10 @@ constexpr uint64_t kRowLimitMs =
 class PluginFaultMatrix : public tr52test::PluginQuickHost {
  protected:
   bool SessionPortOpen(int port) {
-    std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
-    DownloadSession* s = SessionRegistry::Instance().FindByPort(port);
-    return s != nullptr && s->Runner().Link()->IsOpen();
+    bool open = false;
+    Root().Sessions().WithSession(port,
+                                  [&](DownloadSession& s) { open = s.Runner().Link()->IsOpen(); });
+    return open;
   }
   // The log lines after the first `from`, one a line, for failure messages.
   std::string LogSince(size_t from) const {
@@ -413,15 +414,15 @@ TEST_F(PluginFaultMatrix, AFaultNeverDamagesTheNvBackupFile) {
   const std::string backupFile = "nv_backup_" + std::to_string(com) + ".nv2";
   const auto run = [&](const std::string& scenario) {
     auto phone = StartPhone(com, kNormal, scenario);
-    SessionParams params;
-    params.flowType = kFlowDownload;
-    params.packagePath = package_->path;
-    params.port = static_cast<uint8_t>(com);
-    params.imageMask = kPluginImageMask;
-    params.options = OPT_NV_BACKUP_FILE | OPT_NV_RESTORE;
-    params.waitScale = kWaitScale;
-    DownloadSession session(params);
-    const int code = session.Run();
+    DownloadJob job;
+    job.flowType = kFlowDownload;
+    job.packagePath = package_->path;
+    job.port = static_cast<uint8_t>(com);
+    job.imageMask = kPluginImageMask;
+    job.options = OPT_NV_BACKUP_FILE | OPT_NV_RESTORE;
+    job.waitScale = kWaitScale;
+    DownloadSession session(job);
+    const int code = ToInt(session.Run());
     EXPECT_FALSE(session.Runner().Link()->IsOpen()) << "port still open";
     return code;
   };

@@ -21,6 +21,7 @@
 #include "base/settings_file.h"
 #include "frame/host_operations.h"
 #include "frame/module_entry.h"
+#include "frame/module_root.h"
 #include "package/image_store.h"
 #include "platform/process_info.h"
 #include "session/download_record.h"
@@ -57,6 +58,9 @@ class PluginHost : public ::testing::Test {
     package_ = new DownloadPackage(WriteDownloadPackage(dir_->File("TR52_TEST.dz")));
     UsePackage(package_->path);
   }
+  // The attached module's root (the suite attaches the module first).
+  static tr52::ModuleRoot& Root() { return *tr52::AttachedModuleRoot(); }
+
   static void TearDownTestSuite() {
     tr52::ModuleDetach();
     tr52::SetExecutablePathOverride("");
@@ -125,16 +129,17 @@ class PluginHost : public ::testing::Test {
   }
 
   std::vector<std::string> PaneLines() {
-    std::lock_guard<std::recursive_mutex> g(tr52::DialogRegistry::Instance().Lock());
-    tr52::ProgressDialog* d = tr52::DialogRegistry::Instance().FindByParent(&parent_);
-    if (d == nullptr) return {};
-    auto list = win::GetListBoxState(win::GetDlgItem(d->Hwnd(), 7005));
-    return list ? list->items : std::vector<std::string>{};
+    std::vector<std::string> lines;
+    Root().Dialogs().WithPane(&parent_, [&](tr52::ProgressDialog& d) {
+      auto list = win::GetListBoxState(win::GetDlgItem(d.Hwnd(), 7005));
+      if (list) lines = list->items;
+    });
+    return lines;
   }
   int SessionFlowType(int port) {
-    std::lock_guard<std::recursive_mutex> g(tr52::SessionRegistry::Instance().Lock());
-    tr52::DownloadSession* s = tr52::SessionRegistry::Instance().FindByPort(port);
-    return s ? s->FlowType() : -1;
+    int flow = -1;
+    Root().Sessions().WithSession(port, [&](tr52::DownloadSession& s) { flow = s.Job().flowType; });
+    return flow;
   }
 
   // The plug-in log written since the test started, a line each, time stamps removed.

@@ -23,9 +23,10 @@ class PluginResultCodes : public PluginHost {
  protected:
   // Whether the session of `port` still holds its port open (its link's own flag).
   bool SessionPortOpen(int port) {
-    std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
-    DownloadSession* s = SessionRegistry::Instance().FindByPort(port);
-    return s != nullptr && s->Runner().Link()->IsOpen();
+    bool open = false;
+    Root().Sessions().WithSession(port,
+                                  [&](DownloadSession& s) { open = s.Runner().Link()->IsOpen(); });
+    return open;
   }
   // Whether `line` was logged after the first `from` lines of this test's log.
   bool LoggedAfter(size_t from, const std::string& line) const {

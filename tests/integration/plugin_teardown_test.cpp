@@ -19,6 +19,7 @@
 #include "base/process_log.h"
 #include "frame/host_operations.h"
 #include "frame/module_entry.h"
+#include "frame/module_root.h"
 #include "platform/process_info.h"
 #include "session/session_registry.h"
 #include "support/scoped_env.h"
@@ -139,14 +140,9 @@ class PluginTeardown : public ::testing::Test {
     const auto end = Clock::now() + milliseconds(ms);
     while (Clock::now() < end) win::PumpMessages(10);
   }
-  static bool HasSession(int port) {
-    std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
-    return SessionRegistry::Instance().FindByPort(port) != nullptr;
-  }
-  static size_t PaneCount() {
-    std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
-    return DialogRegistry::Instance().Count();
-  }
+  static tr52::ModuleRoot& Root() { return *AttachedModuleRoot(); }
+  static bool HasSession(int port) { return Root().Sessions().Has(port); }
+  static size_t PaneCount() { return Root().Dialogs().Count(); }
 
   static tr52test::TempDir* dir_;
   static tr52test::ScopedEnv* table_;

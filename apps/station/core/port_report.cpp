@@ -23,7 +23,8 @@ PortReport MakePortReport(const PortSlot& slot) {
     report.detail = "still downloading, no result";
   } else {
     report.result = ResultCodeOfWord(session.result);
-    report.outcome = report.result == tr52::kResultOk ? PortOutcome::Ok : PortOutcome::Failed;
+    report.outcome =
+        report.result == tr52::ToInt(tr52::ResultCode::Ok) ? PortOutcome::Ok : PortOutcome::Failed;
     report.resultName =
         report.result ? tr52::ResultCodeName(*report.result) : std::string("unknown step notice");
     report.detail = DescribeResult(session.result);

@@ -32,7 +32,7 @@ std::string Fixed1(double v) {
 }  // namespace
 
 std::optional<int> ResultCodeOfWord(unsigned word) {
-  if (word == 1) return tr52::kResultOk;
+  if (word == 1) return tr52::ToInt(tr52::ResultCode::Ok);
   if (word == 0) return std::nullopt;
   return static_cast<int>(word);
 }
@@ -42,7 +42,7 @@ std::string DescribeResult(unsigned result) {
   if (!code) return "FAILED (unknown step notice)";
   const std::string text =
       "(result " + std::to_string(*code) + ": " + tr52::ResultCodeName(*code) + ")";
-  return *code == tr52::kResultOk ? "OK " + text : "FAILED " + text;
+  return *code == tr52::ToInt(tr52::ResultCode::Ok) ? "OK " + text : "FAILED " + text;
 }
 
 Station::Station(const Options& options, const PluginOps& ops, std::string logPath)

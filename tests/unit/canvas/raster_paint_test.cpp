@@ -214,7 +214,7 @@ TEST_F(RasterPaint, BarTextAndBlockOnPixels) {
          auto c = Paint(kWide);
          RasterCanvas& canvas = *c;
          Send(PBM_SETPOS, 80);
-         PaintProgress(bar_, canvas, kWide);
+         ASSERT_TRUE(PaintProgress(bar_, canvas, kWide));
          EXPECT_EQ(Count(canvas, false, 19, 2, 118, kBar), 116 * 80 / 100);  // below the text
        }},
   };

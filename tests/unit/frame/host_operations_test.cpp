@@ -8,13 +8,14 @@
 #include <cstring>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/messages.h"
 #include "base/settings_file.h"
+#include "frame/module_entry.h"
+#include "frame/module_root.h"
 #include "session/download_session.h"
 #include "session/session_registry.h"
 #include "support/scoped_clock.h"
@@ -27,15 +28,11 @@
 namespace tr52 {
 namespace {
 
-// True when `lock` can be taken by another thread right now.
-bool FreeForOthers(std::recursive_mutex& lock) {
-  return std::async(std::launch::async,
-                    [&] {
-                      if (!lock.try_lock()) return false;
-                      lock.unlock();
-                      return true;
-                    })
-      .get();
+// True when another thread can use `registry` right now (its lock is not left held): the
+// count comes back from a thread of its own.
+template <typename Registry>
+bool FreeForOthers(const Registry& registry) {
+  return std::async(std::launch::async, [&] { return registry.Count() < 1000; }).get();
 }
 
 class HostOperationsTest : public ::testing::Test {
@@ -43,39 +40,29 @@ class HostOperationsTest : public ::testing::Test {
   HostOperationsTest() : clock_(200) {
     Settings().SetPath(dir_.File("ZUDP2.ini"));
     parent_.m_hWnd = host_.Hwnd();
+    previous_ = ExchangeModuleRootForTesting(root_.get());
   }
-  ~HostOperationsTest() override {
-    // Leave the process-wide registries empty for the next test.
-    {
-      std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
-      while (ProgressDialog* d = DialogRegistry::Instance().FindByParent(&parent_)) {
-        DialogRegistry::Instance().Remove(d);
-        delete d;
-      }
-    }
-    std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
-    for (int port = 0; port < 256; ++port)
-      while (DownloadSession* s = SessionRegistry::Instance().FindByPort(port)) {
-        SessionRegistry::Instance().Remove(s);
-        delete s;
-      }
-  }
+  // The test's root ends what is left of its ports as it goes.
+  ~HostOperationsTest() override { ExchangeModuleRootForTesting(previous_); }
 
   // A session registered for a port without opening anything.
   DownloadSession* RegisterSession(int port) {
-    SessionParams p;
-    p.port = static_cast<uint8_t>(port);
-    auto* s = new DownloadSession(p);
-    std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
-    SessionRegistry::Instance().Add(s);
-    return s;
+    DownloadJob job;
+    job.port = static_cast<uint8_t>(port);
+    auto s = std::make_unique<DownloadSession>(job);
+    DownloadSession* raw = s.get();
+    root_->Sessions().Add(std::move(s));
+    return raw;
   }
   ProgressDialog* RegisterDialog(int port, ProgressDialog::RunOperation run) {
-    auto* d = new ProgressDialog(std::move(run));
+    auto d = std::make_unique<ProgressDialog>(std::move(run));
     EXPECT_TRUE(d->Create(&parent_, port, 0));
-    std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
-    DialogRegistry::Instance().Add(d);
-    return d;
+    ProgressDialog* raw = d.get();
+    root_->Dialogs().Add(std::move(d));
+    return raw;
+  }
+  bool HasPane() {
+    return root_->Dialogs().WithPane(&parent_, [](ProgressDialog&) {});
   }
   // Pumps the test thread until the host has `count` results (or `rounds` × 10 real ms).
   std::vector<win::WPARAM> WaitResults(size_t count, int rounds = 500) {
@@ -95,6 +82,9 @@ class HostOperationsTest : public ::testing::Test {
   tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", ports_.Path()};
   tr52test::MessageSink host_;
   win::CWnd parent_;
+  // The root the operations reach while the test runs; goes first, ending its ports.
+  std::unique_ptr<ModuleRoot> root_ = std::make_unique<ModuleRoot>();
+  ModuleRoot* previous_ = nullptr;
 };
 
 TEST_F(HostOperationsTest, ConfigInfoOfAPathNeverSet) {
@@ -138,8 +128,8 @@ TEST_F(HostOperationsTest, CloseProgressWithUnknownParentLeavesLocksFree) {
   win::CWnd stranger;
   EXPECT_EQ(CloseProgress(&stranger), 0);
   EXPECT_EQ(CloseProgress(nullptr), 0);
-  EXPECT_TRUE(FreeForOthers(DialogRegistry::Instance().Lock()));
-  EXPECT_TRUE(FreeForOthers(SessionRegistry::Instance().Lock()));
+  EXPECT_TRUE(FreeForOthers(root_->Dialogs()));
+  EXPECT_TRUE(FreeForOthers(root_->Sessions()));
 }
 
 // A pane whose session is gone is not left behind with its thread: it goes, and its worker
@@ -155,9 +145,8 @@ TEST_F(HostOperationsTest, CloseProgressWithoutSessionEndsThePane) {
   EXPECT_EQ(CloseProgress(&parent_), 1);
   EXPECT_TRUE(finished.load());
   EXPECT_FALSE(win::IsWindow(pane));
-  EXPECT_TRUE(FreeForOthers(SessionRegistry::Instance().Lock()));
-  std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
-  EXPECT_EQ(DialogRegistry::Instance().FindByParent(&parent_), nullptr);
+  EXPECT_TRUE(FreeForOthers(root_->Sessions()));
+  EXPECT_FALSE(HasPane());
 }
 
 TEST_F(HostOperationsTest, CloseProgressWaitsForAFinishingWorker) {
@@ -165,10 +154,7 @@ TEST_F(HostOperationsTest, CloseProgressWaitsForAFinishingWorker) {
   std::atomic<bool> finished{false};
   std::atomic<bool> sawSession{false};
   RegisterDialog(22, [&](ProgressDialog& d) {
-    {
-      std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
-      sawSession = SessionRegistry::Instance().FindByPort(22) == s;
-    }
+    root_->Sessions().WithSession(22, [&](DownloadSession& found) { sawSession = &found == s; });
     win::PostMessage(d.Hwnd(), WM_DOWNLOAD_STEP, TYPE_WPARAM_UPGRADE_OK, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));  // still finishing
     finished = true;
@@ -178,10 +164,8 @@ TEST_F(HostOperationsTest, CloseProgressWaitsForAFinishingWorker) {
   EXPECT_EQ(CloseProgress(&parent_), 1);
   EXPECT_TRUE(finished.load());
   EXPECT_TRUE(sawSession.load());
-  std::lock_guard<std::recursive_mutex> g1(DialogRegistry::Instance().Lock());
-  std::lock_guard<std::recursive_mutex> g2(SessionRegistry::Instance().Lock());
-  EXPECT_EQ(DialogRegistry::Instance().FindByParent(&parent_), nullptr);
-  EXPECT_EQ(SessionRegistry::Instance().FindByPort(22), nullptr);
+  EXPECT_FALSE(HasPane());
+  EXPECT_FALSE(root_->Sessions().Has(22));
 }
 
 TEST_F(HostOperationsTest, CloseRightAfterOpenDoesNotDeadlock) {
@@ -193,16 +177,14 @@ TEST_F(HostOperationsTest, CloseRightAfterOpenDoesNotDeadlock) {
 
 TEST_F(HostOperationsTest, OpenProgressNeedsASession) {
   EXPECT_EQ(OpenProgress(&parent_, 24, 0), 0);
-  std::lock_guard<std::recursive_mutex> g(DialogRegistry::Instance().Lock());
-  EXPECT_EQ(DialogRegistry::Instance().FindByParent(&parent_), nullptr);
+  EXPECT_FALSE(HasPane());
 }
 
 TEST_F(HostOperationsTest, AbsentPortIsDisconnectedAndCannotConnect) {
   EXPECT_EQ(IsDisconnected(25), 1);
   EXPECT_EQ(IsConnected(25), 0);
   EXPECT_EQ(IsDisconnected(25 + 256), 1);
-  std::lock_guard<std::recursive_mutex> g(SessionRegistry::Instance().Lock());
-  EXPECT_EQ(SessionRegistry::Instance().FindByPort(25), nullptr);
+  EXPECT_FALSE(root_->Sessions().Has(25));
 }
 
 TEST_F(HostOperationsTest, PortOpenFailureEndsWithOneResult6) {

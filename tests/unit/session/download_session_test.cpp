@@ -41,8 +41,8 @@ class DownloadSessionTest : public ::testing::Test {
  protected:
   DownloadSessionTest() : clock_(200) {}
 
-  SessionParams Params(int port, const std::string& path = "/nonexistent/TR52.dz") {
-    SessionParams p;
+  DownloadJob Params(int port, const std::string& path = "/nonexistent/TR52.dz") {
+    DownloadJob p;
     p.dialog = sink_.Hwnd();
     p.flowType = kFlowDownload;
     p.packagePath = path;
@@ -66,62 +66,62 @@ class DownloadSessionTest : public ::testing::Test {
 };
 
 TEST_F(DownloadSessionTest, StartConfiguresTheRunner) {
-  SessionParams p;
+  DownloadJob p;
   p.port = 12;
   DownloadSession session(p);
-  session.Runner().SetBootMode(BOOT_DLOAD_C);
+  session.Runner().State().bootMode = BootMode::DloadC;
   session.Start(Params(12));
   StepRunner& r = session.Runner();
-  EXPECT_EQ(r.Port(), 12);
-  EXPECT_EQ(r.ImageMask(), kPluginImageMask);
-  EXPECT_EQ(r.Options(), kPluginOptions);
-  EXPECT_EQ(r.NotifyMsg(), WM_DOWNLOAD_STEP);
-  EXPECT_EQ(r.Dialog(), sink_.Hwnd());
-  EXPECT_EQ(r.BootMode(), BOOT_DIAG);
+  EXPECT_EQ(r.Job().port, 12);
+  EXPECT_EQ(r.Job().imageMask, kPluginImageMask);
+  EXPECT_EQ(r.Job().options, kPluginOptions);
+  EXPECT_EQ(r.Job().notifyMsg, WM_DOWNLOAD_STEP);
+  EXPECT_EQ(r.Job().dialog, sink_.Hwnd());
+  EXPECT_EQ(r.State().bootMode, BootMode::Diag);
   EXPECT_EQ(r.Reporter()->TextTarget(), sink_.Hwnd());
   EXPECT_EQ(r.Reporter()->Port(), 12);
 }
 
 TEST_F(DownloadSessionTest, PortThatCannotOpenEndsWith6) {
-  SessionParams p;
+  DownloadJob p;
   p.port = 70;
   DownloadSession session(p);
   session.Start(Params(70));  // nothing declares COM70
-  EXPECT_EQ(session.Run(), kResultOpenPort);
+  EXPECT_EQ(ToInt(session.Run()), ToInt(ResultCode::OpenPort));
   EXPECT_EQ(Steps(), (std::vector<std::pair<unsigned, long>>{{TYPE_WPARAM_UPGRADE_ERROR, 6}}));
 }
 
 TEST_F(DownloadSessionTest, NoDialogMeansNoMessages) {
-  SessionParams p;
+  DownloadJob p;
   p.port = 71;
   DownloadSession session(p);
-  EXPECT_EQ(session.Run(), kResultOpenPort);
+  EXPECT_EQ(ToInt(session.Run()), ToInt(ResultCode::OpenPort));
   EXPECT_TRUE(Steps().empty());
 }
 
 TEST_F(DownloadSessionTest, SilentPhoneEndsWith502AndKeepsThePortOpen) {
   tr52test::ScriptedPeer peer(72);
-  SessionParams p;
+  DownloadJob p;
   p.port = 72;
   DownloadSession session(p);
   session.Start(Params(72));
-  EXPECT_EQ(session.Run(), kResultNoPhone);
+  EXPECT_EQ(ToInt(session.Run()), ToInt(ResultCode::NoPhone));
   EXPECT_EQ(Steps(), (std::vector<std::pair<unsigned, long>>{{TYPE_WPARAM_UPGRADE_ERROR, 502}}));
   EXPECT_TRUE(session.Runner().Link()->IsOpen());
 }
 
 TEST_F(DownloadSessionTest, MissingPackageEndsWith501AndClosesThePort) {
   tr52test::ScriptedPeer peer(73, NormalPhone);
-  SessionParams p;
+  DownloadJob p;
   p.port = 73;
   DownloadSession session(p);
   ASSERT_TRUE(session.OpenPort());
   session.Start(Params(73));
-  EXPECT_EQ(session.Run(), kResultLoadImages);
+  EXPECT_EQ(ToInt(session.Run()), ToInt(ResultCode::LoadImages));
   EXPECT_EQ(Steps(), (std::vector<std::pair<unsigned, long>>{{TYPE_WPARAM_LOAD_BIN, 0},
                                                              {TYPE_WPARAM_UPGRADE_ERROR, 501}}));
   EXPECT_FALSE(session.Runner().Link()->IsOpen());
-  EXPECT_EQ(session.FlowType(), kFlowDownload);
+  EXPECT_EQ(session.Job().flowType, kFlowDownload);
 }
 
 TEST_F(DownloadSessionTest, EmergencyPhoneSwitchesToFlowZero) {
@@ -134,12 +134,12 @@ TEST_F(DownloadSessionTest, EmergencyPhoneSwitchesToFlowZero) {
     }
     return {};
   });
-  SessionParams p;
+  DownloadJob p;
   p.port = 74;
   DownloadSession session(p);
   session.Start(Params(74));
-  EXPECT_EQ(session.Run(), kResultLoadImages);
-  EXPECT_EQ(session.FlowType(), kFlowEmergency);
+  EXPECT_EQ(ToInt(session.Run()), ToInt(ResultCode::LoadImages));
+  EXPECT_EQ(session.Job().flowType, kFlowEmergency);
   const auto steps = Steps();
   ASSERT_FALSE(steps.empty());
   EXPECT_EQ(steps.back(), (std::pair<unsigned, long>{TYPE_WPARAM_UPGRADE_ERROR, 501}));

@@ -76,8 +76,15 @@ class DetectTest : public ::testing::Test {
   DetectTest()
       : clock_(200),
         peer_(kCom, [](const Bytes& req) { return Answer(PhoneScript{}, req); }),
-        runner_(1, sink_.Hwnd(), WM_DOWNLOAD_STEP, 0x07010148, 0x1800) {
-    runner_.Configure(1, sink_.Hwnd(), WM_DOWNLOAD_STEP, 0x07010148, 0x1800, kCom);
+        runner_(Job(sink_.Hwnd())) {}
+  static DownloadJob Job(win::HWND dialog) {
+    DownloadJob job;
+    job.port = kCom;
+    job.imageMask = 0x07010148;
+    job.options = 0x1800;
+    job.notifyMsg = WM_DOWNLOAD_STEP;
+    job.dialog = dialog;
+    return job;
   }
   void SetUp() override { ASSERT_TRUE(runner_.Link()->Open(kCom)); }
   void TearDown() override { runner_.Link()->Close(); }
@@ -87,10 +94,11 @@ class DetectTest : public ::testing::Test {
     peer_.SetHandler([s = script_](const Bytes& req) { return Answer(s, req); });
   }
   // Runs the detection; the mode starts at `start`.
-  int Detect(uint8_t start, uint8_t& mode) {
+  int Detect(BootMode start, BootMode& mode) {
     Apply();
-    mode = start;
-    return GetBootingMode(runner_.Context(), mode);
+    const BootDetection found = GetBootingMode(runner_.Context(), start);
+    mode = found.mode;
+    return ToInt(found.result);
   }
   std::vector<std::string> TextLines() {
     std::vector<std::string> out;
@@ -111,10 +119,10 @@ class DetectTest : public ::testing::Test {
 };
 
 TEST_F(DetectTest, NormalPhoneGivesModeOneAndReportsItsName) {
-  uint8_t mode;
-  EXPECT_EQ(Detect(0, mode), 0);
-  EXPECT_EQ(mode, BOOT_DIAG);
-  EXPECT_EQ(runner_.BootMode(), BOOT_DIAG);
+  BootMode mode;
+  EXPECT_EQ(Detect(BootMode::Unknown, mode), 0);
+  EXPECT_EQ(mode, BootMode::Diag);
+  EXPECT_EQ(runner_.State().bootMode, BootMode::Diag);
   EXPECT_EQ(TextLines(), std::vector<std::string>{"TR52"});
   // Model and banner only: no download-mode request.
   EXPECT_EQ(CommandsSent(), (std::vector<uint8_t>{0x00, 0x26}));
@@ -122,76 +130,76 @@ TEST_F(DetectTest, NormalPhoneGivesModeOneAndReportsItsName) {
 
 TEST_F(DetectTest, CswBannerGivesModeFive) {
   script_.banner = "TR52 CSW 1.0";
-  uint8_t mode;
-  EXPECT_EQ(Detect(0, mode), 0);
-  EXPECT_EQ(mode, BOOT_DIAG_CSW);
+  BootMode mode;
+  EXPECT_EQ(Detect(BootMode::Unknown, mode), 0);
+  EXPECT_EQ(mode, BootMode::DiagCsw);
 }
 
 TEST_F(DetectTest, UnreadableBannerKeepsModeOne) {
   script_.banner = "CSW";
   script_.bannerReadable = false;
-  uint8_t mode;
-  EXPECT_EQ(Detect(0, mode), 0);
-  EXPECT_EQ(mode, BOOT_DIAG);
+  BootMode mode;
+  EXPECT_EQ(Detect(BootMode::Unknown, mode), 0);
+  EXPECT_EQ(mode, BootMode::Diag);
 }
 
 TEST_F(DetectTest, ModelNameIsComparedIgnoringCase) {
   script_.model = "tr52";
-  uint8_t mode;
-  EXPECT_EQ(Detect(0, mode), 0);
+  BootMode mode;
+  EXPECT_EQ(Detect(BootMode::Unknown, mode), 0);
   EXPECT_EQ(TextLines(), std::vector<std::string>{"TR52"});
 }
 
 TEST_F(DetectTest, OtherModelFailsWith503) {
   script_.model = "TR53";
-  uint8_t mode;
-  EXPECT_EQ(Detect(0, mode), kResultModelMismatch);
+  BootMode mode;
+  EXPECT_EQ(Detect(BootMode::Unknown, mode), ToInt(ResultCode::ModelMismatch));
   EXPECT_TRUE(TextLines().empty());
 }
 
 TEST_F(DetectTest, EmergencyPhoneGivesModeTwoWithStrippedName) {
   script_.diag = false;
   script_.emergencyName = "KW_TR52/V10A";
-  uint8_t mode;
-  EXPECT_EQ(Detect(0, mode), 0);
-  EXPECT_EQ(mode, BOOT_DLOAD);
-  EXPECT_EQ(runner_.BootMode(), BOOT_DLOAD);
+  BootMode mode;
+  EXPECT_EQ(Detect(BootMode::Unknown, mode), 0);
+  EXPECT_EQ(mode, BootMode::Dload);
+  EXPECT_EQ(runner_.State().bootMode, BootMode::Dload);
   EXPECT_EQ(TextLines(), std::vector<std::string>{"TR52"});
 }
 
 TEST_F(DetectTest, EmergencyNameEndingInCGivesModeSix) {
   script_.diag = false;
   script_.emergencyName = "kw-tr52/V10C";
-  uint8_t mode;
-  EXPECT_EQ(Detect(0, mode), 0);
-  EXPECT_EQ(mode, BOOT_DLOAD_C);
+  BootMode mode;
+  EXPECT_EQ(Detect(BootMode::Unknown, mode), 0);
+  EXPECT_EQ(mode, BootMode::DloadC);
 }
 
 TEST_F(DetectTest, EmergencyNameWithoutSlashFailsTheModelCheck) {
   script_.diag = false;
   script_.emergencyName = "KW_TR52";
-  uint8_t mode;
-  EXPECT_EQ(Detect(0, mode), kResultModelMismatch);
+  BootMode mode;
+  EXPECT_EQ(Detect(BootMode::Unknown, mode), ToInt(ResultCode::ModelMismatch));
 }
 
 TEST_F(DetectTest, SilentPhoneGives502AndNoPhoneText) {
   script_.diag = false;
-  uint8_t mode;
-  EXPECT_EQ(Detect(0, mode), kResultNoPhone);
+  BootMode mode;
+  EXPECT_EQ(Detect(BootMode::Unknown, mode), ToInt(ResultCode::NoPhone));
   EXPECT_EQ(TextLines(), std::vector<std::string>{"No Phone"});
 }
 
 TEST_F(DetectTest, RedetectionInDownloadModeAsksOnlyTheEmergencyName) {
   script_.emergencyName = "KW_TR52/V10A";
-  uint8_t mode;
-  EXPECT_EQ(Detect(BOOT_DLOAD, mode), 0);
-  EXPECT_EQ(mode, BOOT_DLOAD);
+  BootMode mode;
+  EXPECT_EQ(Detect(BootMode::Dload, mode), 0);
+  EXPECT_EQ(mode, BootMode::Dload);
   EXPECT_EQ(CommandsSent(), std::vector<uint8_t>{0x0C});
 }
 
 TEST_F(DetectTest, DiagUnlockSendsTheSecurityCode) {
   Apply();
-  EXPECT_EQ(Unlock(runner_.Context(), BOOT_DIAG_CSW), 0);
+  EXPECT_EQ(ToInt(Unlock(runner_.Context(), BootMode::DiagCsw)), 0);
   const auto requests = peer_.Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0], (Bytes{0x46, 0xA7, 0x5C, 0x19, 0xE2, 0x40, 0x8B, 0xD3, 0x6F}));
@@ -200,13 +208,14 @@ TEST_F(DetectTest, DiagUnlockSendsTheSecurityCode) {
 TEST_F(DetectTest, RefusedSecurityCodeGives508) {
   script_.passwordAnswer = 0x13;  // bad command
   Apply();
-  EXPECT_EQ(Unlock(runner_.Context(), BOOT_DIAG), kResultSecurityCodeRefused);
+  EXPECT_EQ(ToInt(Unlock(runner_.Context(), BootMode::Diag)),
+            ToInt(ResultCode::SecurityCodeRefused));
 }
 
 TEST_F(DetectTest, DownloadModeUnlock) {
   runner_.Link()->SetProtocolMode(Protocol::Dload);
   Apply();
-  EXPECT_EQ(Unlock(runner_.Context(), BOOT_DLOAD_C), 0);
+  EXPECT_EQ(ToInt(Unlock(runner_.Context(), BootMode::DloadC)), 0);
   const auto requests = peer_.Requests();
   ASSERT_FALSE(requests.empty());
   EXPECT_EQ(requests.back(), (Bytes{0x0B, 0xA7, 0x5C, 0x19, 0xE2, 0x40, 0x8B, 0xD3, 0x6F}));
@@ -216,21 +225,22 @@ TEST_F(DetectTest, RefusedDownloadUnlockGives1014) {
   runner_.Link()->SetProtocolMode(Protocol::Dload);
   script_.unlock = PhoneScript::Unlock::Refuse;
   Apply();
-  EXPECT_EQ(Unlock(runner_.Context(), BOOT_DLOAD), kResultDloadUnlockRefused);
+  EXPECT_EQ(ToInt(Unlock(runner_.Context(), BootMode::Dload)),
+            ToInt(ResultCode::DloadUnlockRefused));
 }
 
 TEST_F(DetectTest, SilentPhoneCountsAsUnlocked) {
   runner_.Link()->SetProtocolMode(Protocol::Dload);
   script_.unlock = PhoneScript::Unlock::Silent;
   Apply();
-  EXPECT_EQ(Unlock(runner_.Context(), BOOT_DLOAD), 0);
+  EXPECT_EQ(ToInt(Unlock(runner_.Context(), BootMode::Dload)), 0);
 }
 
 TEST_F(DetectTest, OtherModesUnlockWithoutSending) {
   Apply();
-  EXPECT_EQ(Unlock(runner_.Context(), BOOT_UNKNOWN), 0);
+  EXPECT_EQ(ToInt(Unlock(runner_.Context(), BootMode::Unknown)), 0);
   Apply();
-  EXPECT_EQ(Unlock(runner_.Context(), 4), 0);
+  EXPECT_EQ(ToInt(Unlock(runner_.Context(), BootMode::DiagFilesOnly)), 0);
   EXPECT_EQ(peer_.RequestCount(), 0u);
 }
 

@@ -101,8 +101,10 @@ TEST(WaitScale, CompressesTheNamedWaitsAndRetryPausesByTheSessionScale) {
   for (const Row& row : rows) {
     RecordingClock clock;
     SetClock(&clock);
-    StepContext ctx;
-    ctx.waitScale = row.scale;
+    DownloadJob job;
+    job.waitScale = row.scale;
+    RunState run;
+    StepContext ctx{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, job, run};
     if (row.wait)
       Wait(ctx, *row.wait);
     else
@@ -117,8 +119,9 @@ TEST(WaitScale, AnAbortedLinkEndsANamedWait) {
   RecordingClock clock;
   SetClock(&clock);
   PhoneLink link;
-  StepContext ctx;
-  ctx.link = &link;
+  const DownloadJob job;
+  RunState run;
+  StepContext ctx{&link, nullptr, nullptr, nullptr, nullptr, nullptr, job, run};
   link.Abort();
   Wait(ctx, kWaitReset);
   SetClock(nullptr);

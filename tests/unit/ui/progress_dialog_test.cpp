@@ -14,6 +14,7 @@
 
 #include "base/messages.h"
 #include "base/progress_reporter.h"
+#include "session/session_registry.h"
 #include "support/scoped_clock.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -62,6 +63,7 @@ class ProgressDialogTest : public ::testing::Test {
   tr52test::ScopedClock clock_;
   tr52test::MessageSink host_;
   win::CWnd parent_;
+  SessionRegistry sessions_;  // empty: no session for any port
   std::unique_ptr<ProgressDialog> dialog_;
 };
 
@@ -187,7 +189,7 @@ TEST_F(ProgressDialogTest, DestructionWaitsForAFinishingWorker) {
 
 TEST_F(ProgressDialogTest, PaneWithoutSessionEndsWithoutMessage) {
   // The real run operation: no session is registered for port 51.
-  dialog_ = std::make_unique<ProgressDialog>();
+  dialog_ = std::make_unique<ProgressDialog>(sessions_);
   ASSERT_TRUE(dialog_->Create(&parent_, 51, 9));
   EXPECT_EQ(dialog_->Extra(), 9);
   FinishWorker();

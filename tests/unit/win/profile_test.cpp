@@ -175,7 +175,7 @@ TEST(Profile, ConcurrentWritersLoseNoEntry) {
     threads.emplace_back([&f, t] {
       for (int i = 0; i < 25; ++i) {
         const std::string key = "K" + std::to_string(t) + "_" + std::to_string(i);
-        WritePrivateProfileStringA("S", key.c_str(), key.c_str(), f.c_str());
+        EXPECT_TRUE(WritePrivateProfileStringA("S", key.c_str(), key.c_str(), f.c_str()));
         char buf[16];
         GetPrivateProfileStringA("S", key.c_str(), "", buf, sizeof buf, f.c_str());
       }
