@@ -1,5 +1,7 @@
 #include "pg_connection.h"
 
+#include "libpq_loader.h"
+
 #include <libpq-fe.h>
 #include <poll.h>
 
@@ -10,6 +12,14 @@ namespace history {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// libpq, loaded on first use (libpq_loader.h).
+const Libpq& Pq() {
+  std::string why;
+  const Libpq* api = LoadLibpq(why);
+  if (!api) throw PgError(why);
+  return *api;
+}
 
 // libpq's message on one line: it goes into the station's log and onto its screen.
 std::string Trimmed(const char* text) {
@@ -38,7 +48,7 @@ void WaitSocket(PGconn* conn, short events, Clock::time_point deadline, const ch
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) throw PgError(std::string("no answer while ") + doing + " (timed out)");
-    pollfd fd{PQsocket(conn), events, 0};
+    pollfd fd{Pq().socket(conn), events, 0};
     if (fd.fd < 0) throw PgError("the connection is closed");
     const int n = ::poll(&fd, 1, static_cast<int>(std::min<long long>(left, 1000)));
     if (n > 0) return;
@@ -49,20 +59,20 @@ void WaitSocket(PGconn* conn, short events, Clock::time_point deadline, const ch
 }  // namespace
 
 int PgResult::Rows() const {
-  return PQntuples(result_.get());
+  return Pq().ntuples(result_.get());
 }
 
 int PgResult::Columns() const {
-  return PQnfields(result_.get());
+  return Pq().nfields(result_.get());
 }
 
 bool PgResult::IsNull(int row, int column) const {
-  return PQgetisnull(result_.get(), row, column) != 0;
+  return Pq().getisnull(result_.get(), row, column) != 0;
 }
 
 std::string PgResult::Text(int row, int column) const {
-  return std::string(PQgetvalue(result_.get(), row, column),
-                     static_cast<size_t>(PQgetlength(result_.get(), row, column)));
+  return std::string(Pq().getvalue(result_.get(), row, column),
+                     static_cast<size_t>(Pq().getlength(result_.get(), row, column)));
 }
 
 std::optional<std::string> PgResult::OptText(int row, int column) const {
@@ -70,12 +80,15 @@ std::optional<std::string> PgResult::OptText(int row, int column) const {
   return Text(row, column);
 }
 
+// A result or a connection exists only with the library loaded: these never throw.
 void PgResult::Clear::operator()(PGresult* r) const {
-  PQclear(r);
+  std::string why;
+  if (const Libpq* api = LoadLibpq(why)) api->clear(r);
 }
 
 void PgConnection::Finish::operator()(PGconn* c) const {
-  PQfinish(c);
+  std::string why;
+  if (const Libpq* api = LoadLibpq(why)) api->finish(c);
 }
 
 PgConnection::PgConnection(const std::string& url, std::chrono::milliseconds limit) {
@@ -83,48 +96,50 @@ PgConnection::PgConnection(const std::string& url, std::chrono::milliseconds lim
   // The URL's own settings come first; ours only fill in what it leaves out.
   const char* keys[] = {"dbname", "fallback_application_name", "client_encoding", nullptr};
   const char* values[] = {url.c_str(), "tr52-station", "UTF8", nullptr};
-  conn_.reset(PQconnectStartParams(keys, values, 1));
+  conn_.reset(Pq().connectStartParams(keys, values, 1));
   if (!conn_) throw PgError("out of memory");
-  if (PQstatus(conn_.get()) == CONNECTION_BAD) throw PgError(Trimmed(PQerrorMessage(conn_.get())));
-  PQsetNoticeProcessor(conn_.get(), IgnoreNotice, nullptr);
+  if (Pq().status(conn_.get()) == CONNECTION_BAD)
+    throw PgError(Trimmed(Pq().errorMessage(conn_.get())));
+  Pq().setNoticeProcessor(conn_.get(), IgnoreNotice, nullptr);
   PostgresPollingStatusType state = PGRES_POLLING_WRITING;
   for (;;) {
     if (state == PGRES_POLLING_OK) break;
-    if (state == PGRES_POLLING_FAILED) throw PgError(Trimmed(PQerrorMessage(conn_.get())));
+    if (state == PGRES_POLLING_FAILED) throw PgError(Trimmed(Pq().errorMessage(conn_.get())));
     WaitSocket(conn_.get(), state == PGRES_POLLING_READING ? POLLIN : POLLOUT, deadline,
                "connecting");
-    state = PQconnectPoll(conn_.get());
+    state = Pq().connectPoll(conn_.get());
   }
-  if (PQsetnonblocking(conn_.get(), 1) != 0) throw PgError(Trimmed(PQerrorMessage(conn_.get())));
+  if (Pq().setnonblocking(conn_.get(), 1) != 0)
+    throw PgError(Trimmed(Pq().errorMessage(conn_.get())));
 }
 
 PgResult PgConnection::Collect(Clock::time_point deadline) {
   PGconn* c = conn_.get();
   // Everything queued goes out first (reading meanwhile, as the server may answer early).
   for (;;) {
-    const int rc = PQflush(c);
+    const int rc = Pq().flush(c);
     if (rc == 0) break;
-    if (rc < 0) throw PgError(Trimmed(PQerrorMessage(c)));
+    if (rc < 0) throw PgError(Trimmed(Pq().errorMessage(c)));
     WaitSocket(c, POLLIN | POLLOUT, deadline, "sending");
-    if (PQconsumeInput(c) == 0) throw PgError(Trimmed(PQerrorMessage(c)));
+    if (Pq().consumeInput(c) == 0) throw PgError(Trimmed(Pq().errorMessage(c)));
   }
   std::optional<PgResult> last;
   std::string error;
   for (;;) {
-    while (PQisBusy(c)) {
+    while (Pq().isBusy(c)) {
       WaitSocket(c, POLLIN, deadline, "waiting for the answer");
-      if (PQconsumeInput(c) == 0) throw PgError(Trimmed(PQerrorMessage(c)));
+      if (Pq().consumeInput(c) == 0) throw PgError(Trimmed(Pq().errorMessage(c)));
     }
-    PGresult* r = PQgetResult(c);
+    PGresult* r = Pq().getResult(c);
     if (!r) break;
     PgResult result(r);
-    const ExecStatusType status = PQresultStatus(r);
+    const ExecStatusType status = Pq().resultStatus(r);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && error.empty())
-      error = Trimmed(PQresultErrorMessage(r));
+      error = Trimmed(Pq().resultErrorMessage(r));
     last = std::move(result);
   }
   if (!error.empty()) throw PgError(error);
-  if (PQstatus(c) == CONNECTION_BAD) throw PgError(Trimmed(PQerrorMessage(c)));
+  if (Pq().status(c) == CONNECTION_BAD) throw PgError(Trimmed(Pq().errorMessage(c)));
   if (!last) throw PgError("no result");
   return std::move(*last);
 }
@@ -133,14 +148,15 @@ PgResult PgConnection::Exec(const std::string& sql, const PgParams& params,
                             std::chrono::milliseconds limit) {
   std::vector<const char*> values;
   for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
-  if (!PQsendQueryParams(conn_.get(), sql.c_str(), static_cast<int>(values.size()), nullptr,
-                         values.data(), nullptr, nullptr, 0))
-    throw PgError(Trimmed(PQerrorMessage(conn_.get())));
+  if (!Pq().sendQueryParams(conn_.get(), sql.c_str(), static_cast<int>(values.size()), nullptr,
+                            values.data(), nullptr, nullptr, 0))
+    throw PgError(Trimmed(Pq().errorMessage(conn_.get())));
   return Collect(Clock::now() + limit);
 }
 
 void PgConnection::ExecScript(const std::string& sql, std::chrono::milliseconds limit) {
-  if (!PQsendQuery(conn_.get(), sql.c_str())) throw PgError(Trimmed(PQerrorMessage(conn_.get())));
+  if (!Pq().sendQuery(conn_.get(), sql.c_str()))
+    throw PgError(Trimmed(Pq().errorMessage(conn_.get())));
   (void)Collect(Clock::now() + limit);
 }
 
