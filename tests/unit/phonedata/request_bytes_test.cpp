@@ -14,17 +14,7 @@
 
 namespace {
 
-using tr52test::AnswerRow;
-using tr52test::Bytes;
-using tr52test::ExpectGolden;
-using tr52test::ExpectParsed;
-using tr52test::Joined;
-using tr52test::Padded;
-using tr52test::Put;
-using tr52test::RequestRow;
-using tr52test::TextBytes;
-using tr52test::U16Bytes;
-using tr52test::U32Bytes;
+using namespace tr52test;  // the rows and byte helpers of request_rows.h
 
 Bytes Cut(const Bytes& b) {
   return Bytes(b.begin(), b.end() - 1);
