@@ -21,6 +21,8 @@ class AnswerReader {
   AnswerReader() = default;
   AnswerReader(const uint8_t* bytes, size_t length)
       : bytes_(bytes), length_(bytes != nullptr ? length : 0) {}
+  explicit AnswerReader(std::span<const uint8_t> answer)
+      : AnswerReader(answer.data(), answer.size()) {}
 
   // The payload of a received frame of `frameLength` bytes (payload, then its 2 FCS bytes) at
   // the start of a buffer of `capacity` bytes.

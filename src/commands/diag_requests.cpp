@@ -26,10 +26,6 @@ std::vector<uint8_t> MakerRequest(uint16_t command) {
   return r;
 }
 
-AnswerReader Reader(std::span<const uint8_t> answer) {
-  return AnswerReader(answer.data(), answer.size());
-}
-
 }  // namespace
 
 std::vector<uint8_t> BuildVersionRequest() {
@@ -62,11 +58,11 @@ std::vector<uint8_t> BuildNvRangesRequest() {
 }
 
 std::optional<std::string> ParseModelText(std::span<const uint8_t> answer) {
-  return Reader(answer).Text(kModelTextOffset);
+  return AnswerReader(answer).Text(kModelTextOffset);
 }
 
 std::optional<BatteryAnswer> ParseBatteryAnswer(std::span<const uint8_t> answer) {
-  AnswerReader reader = Reader(answer);
+  AnswerReader reader = AnswerReader(answer);
   const auto status = reader.U32(4);
   if (!status) return std::nullopt;
   if (*status != 0) return BatteryAnswer{*status, 0};
@@ -76,7 +72,7 @@ std::optional<BatteryAnswer> ParseBatteryAnswer(std::span<const uint8_t> answer)
 }
 
 std::optional<NvRanges> ParseNvRanges(std::span<const uint8_t> answer) {
-  AnswerReader reader = Reader(answer);
+  AnswerReader reader = AnswerReader(answer);
   const auto qctMin = reader.U16(4);
   const auto qctMax = reader.U16(6);
   const auto zumMin = reader.U16(8);

@@ -28,10 +28,6 @@ std::vector<uint8_t> ZumRequest(uint8_t sub, size_t length) {
   return r;
 }
 
-AnswerReader Reader(std::span<const uint8_t> answer) {
-  return AnswerReader(answer.data(), answer.size());
-}
-
 }  // namespace
 
 std::vector<uint8_t> BuildGetParameters() {
@@ -100,7 +96,7 @@ std::array<uint8_t, kAsyncHeaderLength> BuildAsyncWriteHeader(uint32_t offset, u
 }
 
 std::optional<DloadParams> ParseParameters(std::span<const uint8_t> answer) {
-  AnswerReader reader = Reader(answer);
+  AnswerReader reader = AnswerReader(answer);
   const auto paramByte = reader.U8(2);
   const auto paramWord = reader.U32(35);
   const auto flags = reader.U8(39);
@@ -119,11 +115,11 @@ std::optional<DloadParams> ParseParameters(std::span<const uint8_t> answer) {
 }
 
 std::optional<uint32_t> ParseCommMode(std::span<const uint8_t> answer) {
-  return Reader(answer).U32(2);
+  return AnswerReader(answer).U32(2);
 }
 
 std::optional<RamInitAnswer> ParseRamInitAnswer(std::span<const uint8_t> answer) {
-  AnswerReader reader = Reader(answer);
+  AnswerReader reader = AnswerReader(answer);
   const auto region = reader.U32(2);
   const auto errorNumber = reader.U32(7);
   if (!region || !errorNumber) return std::nullopt;
@@ -131,11 +127,11 @@ std::optional<RamInitAnswer> ParseRamInitAnswer(std::span<const uint8_t> answer)
 }
 
 std::optional<uint32_t> ParseRamWriteAnswer(std::span<const uint8_t> answer) {
-  return Reader(answer).U32(2);
+  return AnswerReader(answer).U32(2);
 }
 
 std::optional<RamProgramAnswer> ParseRamProgramAnswer(std::span<const uint8_t> answer) {
-  AnswerReader reader = Reader(answer);
+  AnswerReader reader = AnswerReader(answer);
   const auto nandError = reader.U8(2);
   const auto errorNumber = reader.U32(3);
   if (!nandError || !errorNumber) return std::nullopt;
@@ -143,7 +139,7 @@ std::optional<RamProgramAnswer> ParseRamProgramAnswer(std::span<const uint8_t> a
 }
 
 std::optional<std::string> ParseModelName(std::span<const uint8_t> answer) {
-  AnswerReader reader = Reader(answer);
+  AnswerReader reader = AnswerReader(answer);
   const auto n = reader.U8(1);
   if (!n) return std::nullopt;
   const auto bytes = reader.View(2, *n);
@@ -156,7 +152,7 @@ size_t ModelNameAnswerSize(std::span<const uint8_t> answer) {
 }
 
 std::optional<AsyncAck> ParseAsyncAck(std::span<const uint8_t> answer) {
-  AnswerReader reader = Reader(answer);
+  AnswerReader reader = AnswerReader(answer);
   const auto sequence = reader.U32(2);
   const auto interval = reader.U32(6);
   const auto errorNumber = reader.U32(10);

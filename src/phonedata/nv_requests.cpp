@@ -10,10 +10,6 @@ namespace {
 constexpr uint8_t kSpcCommand = 0x41;
 constexpr size_t kNvStatusOffset = 131;
 
-AnswerReader Reader(std::span<const uint8_t> answer) {
-  return AnswerReader(answer.data(), answer.size());
-}
-
 }  // namespace
 
 std::vector<uint8_t> BuildNvRead(uint16_t item, uint8_t index) {
@@ -40,7 +36,7 @@ std::vector<uint8_t> BuildSpcRequest(std::string_view code) {
 }
 
 std::optional<uint16_t> ParseNvItem(std::span<const uint8_t> answer) {
-  return Reader(answer).U16(1);
+  return AnswerReader(answer).U16(1);
 }
 
 std::optional<NvRecord> ParseNvPacket(std::span<const uint8_t> answer) {
@@ -49,11 +45,11 @@ std::optional<NvRecord> ParseNvPacket(std::span<const uint8_t> answer) {
 }
 
 std::optional<uint16_t> ParseNvWriteStatus(std::span<const uint8_t> answer) {
-  return Reader(answer).U16(kNvStatusOffset);
+  return AnswerReader(answer).U16(kNvStatusOffset);
 }
 
 std::optional<bool> ParseSpcAnswer(std::span<const uint8_t> answer) {
-  const auto accepted = Reader(answer).U8(1);
+  const auto accepted = AnswerReader(answer).U8(1);
   if (!accepted) return std::nullopt;
   return *accepted != 0;
 }
