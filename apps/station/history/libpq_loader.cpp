@@ -13,11 +13,11 @@ struct Loaded {
   std::string why;  // empty when loaded
 };
 
+// `why` names the first function missing.
 template <typename F>
-bool Find(void* library, const char* name, F& function, std::string& why) {
+void Find(void* library, const char* name, F& function, std::string& why) {
   function = reinterpret_cast<F>(::dlsym(library, name));
   if (!function && why.empty()) why = std::string(kLibrary) + " has no " + name;
-  return function != nullptr;
 }
 
 Loaded Load() {
@@ -32,26 +32,29 @@ Loaded Load() {
   }
   Libpq& a = loaded.api;
   std::string& why = loaded.why;
-  const bool all =
-      Find(library, "PQconnectStartParams", a.connectStartParams, why) &
-      Find(library, "PQconnectPoll", a.connectPoll, why) &
-      Find(library, "PQstatus", a.status, why) &
-      Find(library, "PQerrorMessage", a.errorMessage, why) &
-      Find(library, "PQfinish", a.finish, why) &
-      Find(library, "PQsetNoticeProcessor", a.setNoticeProcessor, why) &
-      Find(library, "PQsetnonblocking", a.setnonblocking, why) &
-      Find(library, "PQsocket", a.socket, why) & Find(library, "PQsendQuery", a.sendQuery, why) &
-      Find(library, "PQsendQueryParams", a.sendQueryParams, why) &
-      Find(library, "PQflush", a.flush, why) &
-      Find(library, "PQconsumeInput", a.consumeInput, why) &
-      Find(library, "PQisBusy", a.isBusy, why) & Find(library, "PQgetResult", a.getResult, why) &
-      Find(library, "PQresultStatus", a.resultStatus, why) &
-      Find(library, "PQresultErrorMessage", a.resultErrorMessage, why) &
-      Find(library, "PQntuples", a.ntuples, why) & Find(library, "PQnfields", a.nfields, why) &
-      Find(library, "PQgetisnull", a.getisnull, why) &
-      Find(library, "PQgetvalue", a.getvalue, why) &
-      Find(library, "PQgetlength", a.getlength, why) & Find(library, "PQclear", a.clear, why);
-  if (!all) loaded.api = Libpq{};
+  Find(library, "PQconnectStartParams", a.connectStartParams, why);
+  Find(library, "PQconnectPoll", a.connectPoll, why);
+  Find(library, "PQstatus", a.status, why);
+  Find(library, "PQerrorMessage", a.errorMessage, why);
+  Find(library, "PQfinish", a.finish, why);
+  Find(library, "PQsetNoticeProcessor", a.setNoticeProcessor, why);
+  Find(library, "PQsetnonblocking", a.setnonblocking, why);
+  Find(library, "PQsocket", a.socket, why);
+  Find(library, "PQsendQuery", a.sendQuery, why);
+  Find(library, "PQsendQueryParams", a.sendQueryParams, why);
+  Find(library, "PQflush", a.flush, why);
+  Find(library, "PQconsumeInput", a.consumeInput, why);
+  Find(library, "PQisBusy", a.isBusy, why);
+  Find(library, "PQgetResult", a.getResult, why);
+  Find(library, "PQresultStatus", a.resultStatus, why);
+  Find(library, "PQresultErrorMessage", a.resultErrorMessage, why);
+  Find(library, "PQntuples", a.ntuples, why);
+  Find(library, "PQnfields", a.nfields, why);
+  Find(library, "PQgetisnull", a.getisnull, why);
+  Find(library, "PQgetvalue", a.getvalue, why);
+  Find(library, "PQgetlength", a.getlength, why);
+  Find(library, "PQclear", a.clear, why);
+  if (!why.empty()) loaded.api = Libpq{};
   return loaded;
 }
 
