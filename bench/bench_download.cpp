@@ -28,7 +28,8 @@
 #include "dz_writer.h"
 #include "frame/host_operations.h"
 #include "frame/module_entry.h"
-#include "package/image_store.h"
+#include "frame/module_root.h"
+#include "package/image_catalogue.h"
 #include "platform/clock.h"
 #include "platform/process_info.h"
 #include "session/download_session.h"
@@ -167,8 +168,8 @@ int main(int argc, char** argv) {
 
   const Package package = WriteDownloadBenchPackage(dir.Path() + "/TR52_BENCH.dz", amssMiB, efsMiB);
   if (package.path.empty()) return 1;
-  if (std::string error;
-      !tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, package.path, error)) {
+  if (std::string error; !tr52::AttachedModuleRoot()->Settings().Write(
+          tr52::kSettingsSection, tr52::kPathBinKey, package.path, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
@@ -180,8 +181,9 @@ int main(int argc, char** argv) {
   // The images are loaded once per process, by the first download: load them here so that both
   // runs measure downloads only.
   const auto loadStart = SteadyClock::now();
-  tr52::SetImagePaths(tr52::kPluginImageMask, package.path);
-  const bool loaded = tr52::LoadImages(package.path, tr52::kPluginImageMask);
+  tr52::ImageCatalogue& images = tr52::AttachedModuleRoot()->Images();
+  images.SetImagePaths(tr52::kPluginImageMask, package.path);
+  const bool loaded = images.LoadImages(package.path, tr52::kPluginImageMask);
   std::printf("package load (once per process): %.2f s%s\n",
               Seconds(SteadyClock::now() - loadStart), loaded ? "" : " (FAILED)");
 

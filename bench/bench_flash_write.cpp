@@ -25,11 +25,11 @@
 #include <thread>
 #include <vector>
 
-#include "base/progress_reporter.h"
 #include "commands/diag_client.h"
 #include "commands/dload_client.h"
 #include "link/phone_link.h"
 #include "support/temp_dir.h"
+#include "ui/progress_reporter.h"
 #include "vphone/virtual_phone.h"
 
 namespace {

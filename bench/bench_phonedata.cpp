@@ -52,7 +52,9 @@ std::vector<uint8_t> MediaImage(size_t targetBytes, size_t* files) {
 int main() {
   tr52test::TempDir dir;
   setenv("TR52_PORT_TABLE", dir.Path().c_str(), 1);
-  tr52::ProcessLog::Instance().Open(dir.File("bench_log.txt"));
+  tr52::ProcessLog log;
+  const tr52::LogTarget route(log);
+  log.Open(dir.File("bench_log.txt"));
 
   vphone::PhoneOptions options;
   options.com = kCom;

@@ -39,7 +39,8 @@
 #include "dz_writer.h"
 #include "frame/host_operations.h"
 #include "frame/module_entry.h"
-#include "package/image_store.h"
+#include "frame/module_root.h"
+#include "package/image_catalogue.h"
 #include "phone_process.h"
 #include "platform/clock.h"
 #include "platform/process_info.h"
@@ -226,8 +227,8 @@ int main(int argc, char** argv) {
 
   const Package package = WriteDownloadBenchPackage(dir.Path() + "/TR52_SCALE.dz", 3, 2);
   if (package.path.empty()) return 1;
-  if (std::string error;
-      !tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, package.path, error)) {
+  if (std::string error; !tr52::AttachedModuleRoot()->Settings().Write(
+          tr52::kSettingsSection, tr52::kPathBinKey, package.path, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
@@ -240,8 +241,9 @@ int main(int argc, char** argv) {
   // Loaded once per process by the first download: load here so that every run measures
   // downloads only.
   const auto loadStart = SteadyClock::now();
-  tr52::SetImagePaths(tr52::kPluginImageMask, package.path);
-  const bool loaded = tr52::LoadImages(package.path, tr52::kPluginImageMask);
+  tr52::ImageCatalogue& images = tr52::AttachedModuleRoot()->Images();
+  images.SetImagePaths(tr52::kPluginImageMask, package.path);
+  const bool loaded = images.LoadImages(package.path, tr52::kPluginImageMask);
   std::printf("package load (once per process): %.2f s%s\n",
               Seconds(SteadyClock::now() - loadStart), loaded ? "" : " (FAILED)");
   std::printf("%6s %9s %9s %10s %9s %9s %10s %10s %8s %11s\n", "phones", "wall s", "MB/s",

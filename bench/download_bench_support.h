@@ -15,7 +15,7 @@
 
 #include "base/messages.h"
 #include "dz_writer.h"
-#include "package/image_store.h"
+#include "package/image_type.h"
 #include "platform/clock.h"
 #include "session/result_codes.h"
 #include "support/test_pattern.h"

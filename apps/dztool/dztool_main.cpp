@@ -16,7 +16,7 @@
 #include "base/printable_text.h"
 #include "dz_writer.h"
 #include "package/dz_archive.h"
-#include "package/image_store.h"
+#include "package/image_type.h"
 #include "platform/atomic_file.h"
 #include "progress_bar.h"
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "dz_writer.h"
-#include "package/image_store.h"
+#include "package/image_type.h"
 #include "soak/fault_draw.h"
 #include "soak/history_check.h"
 #include "soak/soak_round.h"

@@ -11,9 +11,10 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <iterator>
+#include <mutex>
 #include <vector>
 
-#include "base/module_singleton.h"
 #include "base/printable_text.h"
 #include "platform/clock.h"
 #include "platform/process_info.h"
@@ -25,7 +26,15 @@ namespace tr52 {
 namespace {
 
 thread_local int t_depth = 0;
-std::atomic<bool> g_released{false};  // the module unloaded: never re-create the log
+// The living log targets, oldest first, and the log of the newest, where Log() writes. Only
+// LogTarget changes them, under the lock. The list is never destroyed: a target may end during
+// the process's static clean-up.
+std::mutex g_targetsLock;
+std::vector<ProcessLog*>& Targets() {
+  static auto* targets = new std::vector<ProcessLog*>();
+  return *targets;
+}
+std::atomic<ProcessLog*> g_target{nullptr};
 
 struct WallTime {
   struct tm tm;
@@ -103,31 +112,13 @@ std::string ToCp949(const std::string& utf8) {
   return out;
 }
 
-ProcessLog& ProcessLog::Instance() {
-  ProcessLog& log = ModuleSingleton<ProcessLog>::Get();
-  // Writes the footer at exit or unload unless the module's unload hook already did.
-  static struct Finisher {
-    ~Finisher() {
-      if (ProcessLog* l = ModuleSingleton<ProcessLog>::Peek()) l->Finish();
-    }
-  } finisher;
-  return log;
-}
-
-void ProcessLog::ReleaseInstance() {
-  if (ProcessLog* l = ModuleSingleton<ProcessLog>::Peek()) l->Finish();
-  // A line logged after this (by code outside the module) must not re-create and so empty
-  // the finished log file.
-  g_released.store(true);
-  ModuleSingleton<ProcessLog>::Release();
-}
-
 // The converter is opened once, with the log object: opening one may load the converter's
 // code, which needs the loader's lock, and a worker thread must never wait for that lock while
 // the module is being unloaded (the unload holds it and waits for the workers).
 ProcessLog::ProcessLog() : cp949_(iconv_open("CP949", "UTF-8")) {}
 
 ProcessLog::~ProcessLog() {
+  Finish();
   if (cp949_ != kNoConverter) iconv_close(cp949_);
 }
 
@@ -164,7 +155,7 @@ void ProcessLog::EnsureOpen() {
   std::string path;
   {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (opened_ || finished_ || g_released.load()) return;
+    if (opened_ || finished_) return;
     // A creation that failed is tried again at a later line, at most once a second: a full
     // disk or a folder briefly unwritable must not cost every later line of the process.
     if (failed_ && NowMs() - failedAtMs_ < kRetryMs) return;
@@ -280,12 +271,37 @@ void ProcessLog::Finish() {
   finished_ = true;
 }
 
+LogTarget::LogTarget(ProcessLog& log) : log_(log) {
+  std::lock_guard<std::mutex> hold(g_targetsLock);
+  Targets().push_back(&log_);
+  g_target.store(&log_, std::memory_order_release);
+}
+
+LogTarget::~LogTarget() {
+  std::lock_guard<std::mutex> hold(g_targetsLock);
+  std::vector<ProcessLog*>& targets = Targets();
+  // The newest entry of this log is this target's (a log routed twice has two entries).
+  for (auto it = targets.rbegin(); it != targets.rend(); ++it) {
+    if (*it != &log_) continue;
+    targets.erase(std::next(it).base());
+    break;
+  }
+  g_target.store(targets.empty() ? nullptr : targets.back(), std::memory_order_release);
+}
+
 int Log(const char* format, ...) {
+  ProcessLog* log = g_target.load(std::memory_order_acquire);
+  if (log == nullptr) return 0;
   va_list args;
   va_start(args, format);
-  const int r = ProcessLog::Instance().VPrintf(format, args);
+  const int r = log->VPrintf(format, args);
   va_end(args);
   return r;
+}
+
+std::string CurrentLogPath() {
+  ProcessLog* log = g_target.load(std::memory_order_acquire);
+  return log != nullptr ? log->Path() : ProcessLog::DefaultPath();
 }
 
 }  // namespace tr52

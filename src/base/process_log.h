@@ -1,6 +1,8 @@
-// The single process-wide log file, shared by every port and thread.
+// The plug-in's log file, shared by every port and thread.
 //
-// Created fresh on first use beside the host executable (see DefaultPath); every line is
+// The module root owns the log and routes Log() to it while the module is attached (LogTarget);
+// a tool or a test routes it to a log of its own. The file is created fresh on the first line,
+// beside the host executable (see DefaultPath); every line is
 // "[hh:mm:ss:mmm]  : <indent><message>\r\n", written with one write call under one lock.
 // Korean texts (given as UTF-8 in the sources) are written as their code page 949 bytes.
 #pragma once
@@ -15,19 +17,16 @@
 
 namespace tr52 {
 
-template <typename>
-class ModuleSingleton;
-
 class ProcessLog {
  public:
   static constexpr int kMaxLine = 1024;
   // The least time between two tries to create the file.
   static constexpr uint64_t kRetryMs = 1000;
 
-  static ProcessLog& Instance();
-  // Writes the footer and frees the log object when the module unloads; later lines are
-  // dropped instead of re-creating the file.
-  static void ReleaseInstance();
+  // Opens the code page converter; the file waits for the first line (or Open).
+  ProcessLog();
+  // Writes the footer ("Log finished") when the file is open.
+  ~ProcessLog();
 
   // printf-style; 0 = written (or dropped because the file is not open), -1 = dropped because
   // the message has 1024 bytes or more or the line would pass 1024 bytes. Opens the file on the
@@ -64,10 +63,6 @@ class ProcessLog {
   ProcessLog& operator=(const ProcessLog&) = delete;
 
  private:
-  template <typename>
-  friend class ModuleSingleton;
-  ProcessLog();
-  ~ProcessLog();
   // False when the line would pass kMaxLine bytes (nothing written).
   bool WriteLineLocked(const std::string& message);
 
@@ -82,8 +77,26 @@ class ProcessLog {
   iconv_t cp949_;            // UTF-8 → code page 949, used under the lock
 };
 
-// Shorthand: ProcessLog::Instance().Printf(...).
+// Routes Log() to `log` for the target's life. Log() writes to the log of the latest target
+// still living: when a target ends, the one made before it that still lives takes over again,
+// whatever order they end in.
+class LogTarget {
+ public:
+  explicit LogTarget(ProcessLog& log);
+  ~LogTarget();
+  LogTarget(const LogTarget&) = delete;
+  LogTarget& operator=(const LogTarget&) = delete;
+
+ private:
+  ProcessLog& log_;
+};
+
+// Printf on the log of the current target; with none the line is dropped (0).
 int Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The file of the current target's log (where its lines go or will go); the default path when
+// no log is routed.
+std::string CurrentLogPath();
 
 // UTF-8 text → code page 949 bytes; text that is plain ASCII or not valid UTF-8 is returned
 // unchanged (bytes from a phone are written as they came).

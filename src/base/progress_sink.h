@@ -1,5 +1,6 @@
-// What protocol code reports progress to: text lines for the port's pane and a progress bar.
-// Knows nothing of windows; the pane's side implements it.
+// What protocol code and the download's steps report progress to: text lines for the port's
+// pane and a progress bar. Knows nothing of windows; the pane's side implements it
+// (ui/progress_reporter.h) and hands it to the download it runs.
 #pragma once
 
 namespace tr52 {
@@ -21,6 +22,8 @@ class ProgressSink {
   virtual void InitProgress(unsigned code, int maximum) = 0;
   // Adds `amount` steps to the bar.
   virtual void StepProgress(unsigned code, int amount) = 0;
+  // The bars from now on belong to the download step `stepCode` (the pane's step message).
+  virtual void FollowStep(unsigned stepCode) = 0;
 
  protected:
   // One formatted line (`length` characters, NUL-terminated).

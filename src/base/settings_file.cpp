@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "base/module_singleton.h"
 #include "platform/process_info.h"
 #include "platform/program_files.h"
 #include "win/profile.h"
@@ -61,14 +60,6 @@ bool SettingsFile::Write(const std::string& section, const std::string& key,
 
 std::string SettingsFile::PathBesideHost() {
   return ProgramFilePath(ExecutableDir() + kSettingsFileName, ProgramFileKind::kSettings);
-}
-
-SettingsFile& Settings() {
-  return ModuleSingleton<SettingsFile>::Get();
-}
-
-void ReleaseSettings() {
-  ModuleSingleton<SettingsFile>::Release();
 }
 
 }  // namespace tr52

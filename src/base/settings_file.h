@@ -1,5 +1,6 @@
 // The plug-in's one persistent setting, kept in "ZUDP2.ini" beside the host executable (or in
 // the user's settings folder when the host's folder is not its own: platform/program_files.h).
+// The module root owns the settings; whoever reads or writes them is handed them.
 //
 // Nothing is cached: every Read goes to the file, so a path saved by the configuration dialog
 // is what the next download reads.
@@ -7,6 +8,7 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 
 namespace tr52 {
 
@@ -21,6 +23,11 @@ inline constexpr char kSettingsTooLongWarning[] =
 
 class SettingsFile {
  public:
+  // Settings kept in the file at `path` (an empty path reads every key as its default).
+  explicit SettingsFile(std::string path = {}) : path_(std::move(path)) {}
+  SettingsFile(const SettingsFile&) = delete;
+  SettingsFile& operator=(const SettingsFile&) = delete;
+
   void SetPath(const std::string& path);
   std::string Path() const;
 
@@ -43,10 +50,5 @@ class SettingsFile {
   mutable std::mutex mutex_;
   std::string path_;
 };
-
-// The process-wide settings object (empty path until the module start-up sets it).
-SettingsFile& Settings();
-// Frees the process-wide settings object when the module unloads.
-void ReleaseSettings();
 
 }  // namespace tr52

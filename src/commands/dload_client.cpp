@@ -38,7 +38,7 @@ void DloadClient::SetImageSource(ImageSource source) {
 }
 
 ImageView DloadClient::Image(ImageType type) const {
-  ImageView view = imageSource_ ? imageSource_(type) : StoreImage(type);
+  ImageView view = imageSource_ ? imageSource_(type) : ImageView{};
   // An image without data has nothing to send, whatever its size says.
   if (view.data == nullptr) view.size = 0;
   return view;

@@ -24,7 +24,7 @@ class DloadClient : public LinkClient {
  public:
   DloadClient();
 
-  // Images come from the process-wide store unless a source is given (null restores it).
+  // Where the images to write come from; without a source the client has none.
   void SetImageSource(ImageSource source);
 
   // --- download protocol: session start and RAM download --------------------------------

@@ -1,13 +1,17 @@
 #include "commands/image_source.h"
 
+#include "package/image_catalogue.h"
+
 namespace tr52 {
 
-ImageView StoreImage(ImageType type) {
-  ImageView view;
-  view.loaded = IsImageLoaded(type);
-  view.data = ImageData(type);
-  view.size = view.data != nullptr ? ImageSize(type) : 0;
-  return view;
+ImageSource ImagesOf(const ImageCatalogue& catalogue) {
+  return [&catalogue](ImageType type) {
+    ImageView view;
+    view.loaded = catalogue.IsImageLoaded(type);
+    view.data = catalogue.ImageData(type);
+    view.size = view.data != nullptr ? catalogue.ImageSize(type) : 0;
+    return view;
+  };
 }
 
 }  // namespace tr52

@@ -1,13 +1,15 @@
-// Where the command clients read the images they write: by default the process-wide image
-// store; a test or a tool may hand a client its own source instead.
+// Where the command clients read the images they write: the module's image catalogue in a
+// download; a test or a tool may hand a client its own source instead.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 
-#include "package/image_store.h"
+#include "package/image_type.h"
 
 namespace tr52 {
+
+class ImageCatalogue;
 
 // One image as the commands see it. `data` stays valid while the download runs.
 struct ImageView {
@@ -18,7 +20,7 @@ struct ImageView {
 
 using ImageSource = std::function<ImageView(ImageType)>;
 
-// Reads the slot of `type` from the process-wide image store.
-ImageView StoreImage(ImageType type);
+// Reads the slots of `catalogue`, which must outlive the source.
+ImageSource ImagesOf(const ImageCatalogue& catalogue);
 
 }  // namespace tr52

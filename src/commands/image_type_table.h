@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "package/image_store.h"
+#include "package/image_type.h"
 
 namespace tr52 {
 

@@ -68,7 +68,7 @@ int IsConnectedBody(ModuleRoot& root, int port) {
   try {
     DownloadJob job;
     job.port = static_cast<uint8_t>(port);
-    session = std::make_unique<DownloadSession>(job);
+    session = std::make_unique<DownloadSession>(job, root.Images());
   } catch (const std::exception& e) {
     Log("IsConnected :: Port[%d] session not created: %s", port, e.what());
     return 0;
@@ -88,7 +88,7 @@ int OpenProgressBody(ModuleRoot& root, win::CWnd* parent, int port, int extra) {
     return 0;
   }
   if (!root.Sessions().Has(port)) return 0;
-  auto dialog = std::make_unique<ProgressDialog>(root.Sessions());
+  auto dialog = std::make_unique<ProgressDialog>(root.Sessions(), root.Settings());
   try {
     if (!dialog->Create(parent, port, extra)) return 0;
     win::ShowWindow(dialog->Hwnd(), win::SW_SHOW);
@@ -119,8 +119,8 @@ int CloseProgressBody(ModuleRoot& root, win::CWnd* parent) {
   return 1;
 }
 
-int ShowConfigurationBody(win::CWnd* parent) {
-  ConfigDialog dialog(parent);
+int ShowConfigurationBody(win::CWnd* parent, SettingsFile& settings) {
+  ConfigDialog dialog(parent, settings);
   const win::HWND owner = win::SafeHwnd(parent);
   const std::vector<win::HWND> before = win::GetChildren(owner);
   try {
@@ -141,10 +141,10 @@ int ShowConfigurationBody(win::CWnd* parent) {
   return 1;
 }
 
-int GetConfigInfoBody(char* buffer, int size) {
+int GetConfigInfoBody(const SettingsFile& settings, char* buffer, int size) {
   if (buffer == nullptr || size <= 0) return 0;
   const std::string text =
-      std::string("PATH_BIN") + " : " + Settings().Read("TR52", "PATH_BIN", "NULL") + "\r\n";
+      std::string("PATH_BIN") + " : " + settings.Read("TR52", "PATH_BIN", "NULL") + "\r\n";
   if (text.size() < static_cast<size_t>(size))
     std::memcpy(buffer, text.c_str(), text.size() + 1);
   else
@@ -183,11 +183,17 @@ int CloseProgress(win::CWnd* parent) {
 }
 
 int ShowConfiguration(win::CWnd* parent) {
-  return ContainedCall("ShowConfiguration", [&] { return ShowConfigurationBody(parent); });
+  return ContainedCall("ShowConfiguration", [&] {
+    ModuleRoot* root = RootFor("ShowConfiguration");
+    return root != nullptr ? ShowConfigurationBody(parent, root->Settings()) : 0;
+  });
 }
 
 int GetConfigInfo(char* buffer, int size) {
-  return ContainedCall("GetConfigInfo", [&] { return GetConfigInfoBody(buffer, size); });
+  return ContainedCall("GetConfigInfo", [&] {
+    ModuleRoot* root = RootFor("GetConfigInfo");
+    return root != nullptr ? GetConfigInfoBody(root->Settings(), buffer, size) : 0;
+  });
 }
 
 void FillPluginOps(PluginOps& table) {

@@ -5,11 +5,11 @@ namespace tr52 {
 
 class ModuleRoot;
 
-// Load: the log, the settings path (host executable's folder + "ZUDP2.ini"), the image
-// catalogue reset, then the module's root (registries and port view).
+// Load: the module's root (log, settings beside the host executable, image catalogue,
+// registries, port view), with Log() routed to its log.
 void ModuleAttach();
 // Unload: ends every port (aborts the downloads, destroys the panes, waits for the workers,
-// frees panes and sessions), releases every image slot, destroys the root, then writes
+// frees panes and sessions), destroys the rest of the root (the images with it), then writes
 // "Log finished" and closes the log.
 void ModuleDetach();
 

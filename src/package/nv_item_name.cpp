@@ -1,7 +1,7 @@
 // NV item names for log lines, from "NvItemTable.txt" beside the host executable.
 #include <cstdio>
 
-#include "package/image_store.h"
+#include "package/nv_item_name.h"
 #include "platform/process_info.h"
 #include "win/profile.h"
 

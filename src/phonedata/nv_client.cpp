@@ -8,7 +8,7 @@
 #include "base/process_log.h"
 #include "base/progress_sink.h"
 #include "link/phone_link.h"
-#include "package/image_store.h"
+#include "package/nv_item_name.h"
 #include "phonedata/cnv_requests.h"
 #include "phonedata/nv_requests.h"
 

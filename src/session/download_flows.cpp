@@ -6,7 +6,7 @@
 #include "base/process_log.h"
 #include "commands/dload_client.h"
 #include "link/phone_link.h"
-#include "package/image_store.h"
+#include "package/image_catalogue.h"
 #include "session/download_steps.h"
 #include "session/result_codes.h"
 
@@ -57,12 +57,12 @@ std::string WriteStep(int imageType) {
 constexpr int kReacquireTries = 10;
 constexpr uint64_t kReacquirePauseMs = 1000;
 
-bool HasEfsGangImage() {
-  return ImageData(IMAGE_EFS_GANG) != nullptr && ImageSize(IMAGE_EFS_GANG) > 0;
+bool HasEfsGangImage(const ImageCatalogue& images) {
+  return images.ImageData(IMAGE_EFS_GANG) != nullptr && images.ImageSize(IMAGE_EFS_GANG) > 0;
 }
 
-ResultCode CheckEfsGangImage() {
-  if (HasEfsGangImage()) return ResultCode::Ok;
+ResultCode CheckEfsGangImage(const ImageCatalogue& images) {
+  if (HasEfsGangImage(images)) return ResultCode::Ok;
   Log("Check, DZ file is EFS Gang Image Not Found.");
   return ResultCode::LoadImages;
 }
@@ -140,7 +140,7 @@ ResultCode RunFlashBlock(StepContext& ctx) {
 ResultCode RunNormalFlow(StepContext& ctx) {
   BootMode mode = BootMode::DiagCsw;
   ctx.run.bootMode = mode;
-  RETURN_IF_FAILED(kStepEfsGangImage, CheckEfsGangImage());
+  RETURN_IF_FAILED(kStepEfsGangImage, CheckEfsGangImage(ctx.images));
   if (!ctx.LinkOpen()) return ctx.run.facts.EndsAt(kStepOpenPort, ResultCode::OpenPort);
   RETURN_IF_FAILED(kStepSecurityCode, Unlock(ctx, mode));
   RETURN_IF_FAILED(kStepOffline, OfflineMode(ctx));
@@ -186,7 +186,7 @@ ResultCode RunEmergencyFlow(StepContext& ctx) {
   DETECT_OR_RETURN(kStepDetectDownload, mode, GetBootingMode(ctx, mode));
   if (!IsDloadMode(mode))
     return ctx.run.facts.EndsAt(kStepDetectDownload, ResultCode::WrongBootMode);
-  RETURN_IF_FAILED(kStepEfsGangImage, CheckEfsGangImage());
+  RETURN_IF_FAILED(kStepEfsGangImage, CheckEfsGangImage(ctx.images));
   if (!ctx.LinkOpen()) return ctx.run.facts.EndsAt(kStepOpenPort, ResultCode::OpenPort);
   RETURN_IF_FAILED(kStepDloadUnlock, Unlock(ctx, mode));
   RETURN_IF_FAILED("flash", RunFlashBlock(ctx));

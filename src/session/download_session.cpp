@@ -7,7 +7,7 @@
 #include "base/printable_text.h"
 #include "base/process_log.h"
 #include "link/phone_link.h"
-#include "package/image_store.h"
+#include "package/image_catalogue.h"
 #include "platform/process_info.h"
 #include "session/download_flows.h"
 #include "session/download_record.h"
@@ -16,8 +16,8 @@
 
 namespace tr52 {
 
-DownloadSession::DownloadSession(const DownloadJob& job)
-    : runner_(std::make_unique<StepRunner>(job)) {}
+DownloadSession::DownloadSession(const DownloadJob& job, ImageCatalogue& images)
+    : runner_(std::make_unique<StepRunner>(job, images)) {}
 
 DownloadSession::~DownloadSession() = default;
 
@@ -63,12 +63,13 @@ ResultCode DownloadSession::Download(bool& finalMessage) {
   if (job.dialog != nullptr) win::PostMessage(job.dialog, job.notifyMsg, TYPE_WPARAM_LOAD_BIN, 0);
 
   ResultCode result;
-  if (!LoadImages(job.packagePath, job.imageMask)) {
+  ctx.images.SetImagePaths(kDownloadImageMask, job.packagePath);
+  if (!ctx.images.LoadImages(job.packagePath, job.imageMask)) {
     result = ctx.run.facts.EndsAt("load images", ResultCode::LoadImages);
   } else {
     // What the images came from, as loaded: a package replaced or chosen since changes nothing
     // that this process sends to a phone.
-    ctx.run.facts.package = LoadedPackageFacts();
+    ctx.run.facts.package = ctx.images.LoadedPackageFacts();
     result = RunDownloadFlow(ctx);
   }
   link.Close();
@@ -80,7 +81,7 @@ void DownloadSession::Record(ResultCode result, std::chrono::system_clock::time_
   // Numbers the downloads of this process, so that a host tells its own records apart.
   static std::atomic<uint64_t> downloads{0};
   const uint64_t number = ++downloads;
-  const std::string path = RecordPathFor(ProcessLog::Instance().Path());
+  const std::string path = RecordPathFor(CurrentLogPath());
   std::string error;
   try {
     DownloadRecord record;
@@ -102,7 +103,13 @@ void DownloadSession::Record(ResultCode result, std::chrono::system_clock::time_
       error.c_str());
 }
 
-ResultCode DownloadSession::Run() {
+ResultCode DownloadSession::Run(ProgressSink& progress) {
+  // The sink is the caller's: nothing keeps it once the download is over.
+  struct ProgressUse {
+    StepRunner& runner;
+    ~ProgressUse() { runner.UseProgress(nullptr); }
+  } use{*runner_};
+  runner_->UseProgress(&progress);
   const auto started = std::chrono::system_clock::now();
   runner_->State().facts = DownloadFacts{};
   devicePath_.clear();

@@ -12,6 +12,8 @@
 
 namespace tr52 {
 
+class ImageCatalogue;
+class ProgressSink;
 class StepRunner;
 
 // Fixed download parameters of this plug-in.
@@ -20,8 +22,9 @@ constexpr uint32_t kPluginOptions = 0x1800;
 
 class DownloadSession {
  public:
-  // Creates the StepRunner with its protocol objects for `job`.
-  explicit DownloadSession(const DownloadJob& job);
+  // Creates the StepRunner with its protocol objects for `job`; the downloads read their images
+  // from `images`, which outlives the session.
+  DownloadSession(const DownloadJob& job, ImageCatalogue& images);
   // Closes the port (when still open) and deletes the runner.
   virtual ~DownloadSession();
 
@@ -31,9 +34,10 @@ class DownloadSession {
   // Takes the job of the download about to run and configures the runner with it.
   void Start(const DownloadJob& job);
   // The download (worker thread): port open, booting mode, image load, flow, port close, the
-  // download's record (beside the process log) and the final step message. Returns the result
-  // code. An exception from the download is recorded as Exception and passed on.
-  [[nodiscard]] ResultCode Run();
+  // download's record (beside the process log) and the final step message, with its text lines
+  // and bars reported to `progress` (the pane's) until it returns. Returns the result code. An
+  // exception from the download is recorded as Exception and passed on.
+  [[nodiscard]] ResultCode Run(ProgressSink& progress);
 
   // Opens the COM port through the link (IsConnected); true when open.
   [[nodiscard]] bool OpenPort();

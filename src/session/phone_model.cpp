@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "package/image_store.h"
+#include "package/image_type.h"
 
 namespace tr52 {
 

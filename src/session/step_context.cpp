@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "base/process_log.h"
-#include "base/progress_reporter.h"
+#include "base/progress_sink.h"
 #include "link/phone_link.h"
 
 namespace tr52 {
@@ -19,7 +19,7 @@ bool StepContext::PostStep(unsigned wParam, win::LPARAM lParam) const {
 }
 
 void StepContext::PointProgressAt(unsigned stepCode) const {
-  reporter->Attach(job.dialog, job.notifyMsg, static_cast<int>(stepCode), job.port);
+  reporter->FollowStep(stepCode);
 }
 
 void StepContext::Announce(unsigned wParam, win::LPARAM lParam, const char* format, ...) const {

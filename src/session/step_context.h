@@ -1,6 +1,7 @@
 // What every download step works on: the port's protocol objects, the download's job (read
-// only) and the state of its run. The StepRunner owns all three and fills the context; the steps
-// are plain functions over it (download_steps.h).
+// only), the state of its run and the module's image catalogue. The StepRunner owns the first
+// three and is handed the catalogue; the steps are plain functions over the context
+// (download_steps.h).
 #pragma once
 
 #include <cstdint>
@@ -16,7 +17,8 @@ class DiagClient;
 class DloadClient;
 class NvClient;
 class Efs2Client;
-class ProgressReporter;
+class ProgressSink;
+class ImageCatalogue;
 
 // Booting modes; the numbers are those the log lines and download records show.
 enum class BootMode : uint8_t {
@@ -59,9 +61,10 @@ struct StepContext {
   DloadClient* dload = nullptr;
   NvClient* nv = nullptr;
   Efs2Client* efs = nullptr;
-  ProgressReporter* reporter = nullptr;
+  ProgressSink* reporter = nullptr;  // the pane's, while a download runs
   const DownloadJob& job;
   RunState& run;
+  ImageCatalogue& images;
 
   bool Selects(int imageType) const { return job.Selects(imageType); }
   bool Has(uint32_t option) const { return job.Has(option); }

@@ -1,19 +1,19 @@
 #include "session/step_runner.h"
 
-#include "base/progress_reporter.h"
 #include "commands/diag_client.h"
 #include "commands/dload_client.h"
+#include "commands/image_source.h"
 #include "link/phone_link.h"
 #include "phonedata/efs2_client.h"
 #include "phonedata/nv_client.h"
 
 namespace tr52 {
 
-StepRunner::StepRunner(const DownloadJob& job) : job_(job) {
+StepRunner::StepRunner(const DownloadJob& job, ImageCatalogue& images)
+    : job_(job), ctx_{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, job_, run_, images} {
   link_ = std::make_unique<PhoneLink>();
   dload_ = std::make_unique<DloadClient>();
-  reporter_ = std::make_unique<ProgressReporter>();
-  reporter_->SetTextTarget(job_.dialog);
+  dload_->SetImageSource(ImagesOf(images));
   diag_ = std::make_unique<DiagClient>();
   nv_ = std::make_unique<NvClient>();
   efs_ = std::make_unique<Efs2Client>();
@@ -22,7 +22,6 @@ StepRunner::StepRunner(const DownloadJob& job) : job_(job) {
   ctx_.dload = dload_.get();
   ctx_.nv = nv_.get();
   ctx_.efs = efs_.get();
-  ctx_.reporter = reporter_.get();
   BindAll();
 }
 
@@ -33,22 +32,24 @@ StepRunner::~StepRunner() {
   dload_.reset();
   nv_.reset();
   efs_.reset();
-  reporter_.reset();
 }
 
 void StepRunner::BindAll() {
-  dload_->AttachLink(link_.get(), reporter_.get());
-  diag_->AttachLink(link_.get(), reporter_.get());
-  nv_->AttachLink(link_.get(), reporter_.get());
-  efs_->AttachLink(link_.get(), reporter_.get());
+  ctx_.reporter = progress_;
+  dload_->AttachLink(link_.get(), progress_);
+  diag_->AttachLink(link_.get(), progress_);
+  nv_->AttachLink(link_.get(), progress_);
+  efs_->AttachLink(link_.get(), progress_);
+}
+
+void StepRunner::UseProgress(ProgressSink* progress) {
+  progress_ = progress;
+  BindAll();
 }
 
 void StepRunner::Configure(const DownloadJob& job) {
   job_ = job;
   run_.bootMode = BootMode::Diag;
-  reporter_->SetTextTarget(job_.dialog);
-  reporter_->SetPort(job_.port);
-  BindAll();
 }
 
 }  // namespace tr52

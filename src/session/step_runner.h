@@ -1,8 +1,8 @@
 // The per-port holder of every protocol object of a download.
 //
-// The runner owns the PhoneLink, the four command clients and the ProgressReporter, the job of
-// the download and the state of its run, and the StepContext through which the steps
-// (download_steps.h) and flows (download_flows.h) reach them.
+// The runner owns the PhoneLink, the four command clients, the job of the download and the state
+// of its run, and the StepContext through which the steps (download_steps.h) and flows
+// (download_flows.h) reach them. Progress goes to the sink the running download was handed.
 #pragma once
 
 #include <memory>
@@ -15,16 +15,20 @@ namespace tr52 {
 class StepRunner {
  public:
   // Takes the job, sets the boot mode to Diag and creates the protocol objects in their order.
-  explicit StepRunner(const DownloadJob& job);
-  // Closes the port if it is still open, then deletes link, DiagClient, DloadClient, NvClient,
-  // Efs2Client and reporter, in that order.
+  // The download reads its images from `images`, which outlives the runner.
+  StepRunner(const DownloadJob& job, ImageCatalogue& images);
+  // Closes the port if it is still open, then deletes link, DiagClient, DloadClient, NvClient
+  // and Efs2Client, in that order.
   ~StepRunner();
 
   StepRunner(const StepRunner&) = delete;
   StepRunner& operator=(const StepRunner&) = delete;
 
-  // Takes a new job, sets the boot mode back to Diag and binds every protocol object again.
+  // Takes a new job and sets the boot mode back to Diag.
   void Configure(const DownloadJob& job);
+  // Where the steps and clients report progress from now on (null: nowhere; the steps need one
+  // while they run). The sink outlives its use.
+  void UseProgress(ProgressSink* progress);
 
   // What the steps work on.
   StepContext& Context() { return ctx_; }
@@ -36,7 +40,7 @@ class StepRunner {
   DloadClient* Dload() const { return dload_.get(); }
   NvClient* Nv() const { return nv_.get(); }
   Efs2Client* Efs() const { return efs_.get(); }
-  ProgressReporter* Reporter() const { return reporter_.get(); }
+  ProgressSink* Progress() const { return progress_; }
 
  private:
   void BindAll();
@@ -48,8 +52,8 @@ class StepRunner {
   std::unique_ptr<DloadClient> dload_;
   std::unique_ptr<NvClient> nv_;
   std::unique_ptr<Efs2Client> efs_;
-  std::unique_ptr<ProgressReporter> reporter_;
-  StepContext ctx_{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, job_, run_};
+  ProgressSink* progress_ = nullptr;
+  StepContext ctx_;
 };
 
 }  // namespace tr52

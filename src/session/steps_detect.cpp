@@ -4,10 +4,10 @@
 
 #include "base/printable_text.h"
 #include "base/process_log.h"
-#include "base/progress_reporter.h"
+#include "base/progress_sink.h"
 #include "commands/diag_client.h"
 #include "commands/dload_client.h"
-#include "package/image_store.h"
+#include "package/image_type.h"
 #include "phonedata/nv_client.h"
 #include "session/download_steps.h"
 #include "session/phone_model.h"

@@ -2,7 +2,7 @@
 // download mode.
 #include "base/messages.h"
 #include "base/process_log.h"
-#include "base/progress_reporter.h"
+#include "base/progress_sink.h"
 #include "commands/diag_client.h"
 #include "link/phone_link.h"
 #include "session/download_steps.h"
@@ -31,7 +31,6 @@ ResultCode DloadMode(StepContext& ctx, bool quiet) {
   if (!ctx.LinkOpen()) return ResultCode::OpenPort;
   Log("[COM%d] _DloadMode()", ctx.job.port);
   if (!quiet && ctx.job.dialog != nullptr) {
-    ctx.reporter->SetTextTarget(ctx.job.dialog);
     ctx.Announce(TYPE_WPARAM_CHANGE_DLOAD, 0, "TYPE_WPARAM_CHANGE_DLOAD %d",
                  TYPE_WPARAM_CHANGE_DLOAD);
   }

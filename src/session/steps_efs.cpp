@@ -4,8 +4,8 @@
 
 #include "base/messages.h"
 #include "base/process_log.h"
-#include "base/progress_reporter.h"
-#include "package/image_store.h"
+#include "base/progress_sink.h"
+#include "package/image_catalogue.h"
 #include "phonedata/efs2_client.h"
 #include "session/download_steps.h"
 #include "session/result_codes.h"
@@ -24,7 +24,8 @@ bool RemoveFolderWithRetry(StepContext& ctx, const char* folder) {
 }
 
 bool PutMergeFileOf(StepContext& ctx, int imageType) {
-  return ctx.efs->PutMergeFile(ImageData(imageType), ImageSize(imageType), false);
+  return ctx.efs->PutMergeFile(ctx.images.ImageData(imageType), ctx.images.ImageSize(imageType),
+                               false);
 }
 
 }  // namespace

@@ -5,11 +5,11 @@
 
 #include "base/messages.h"
 #include "base/process_log.h"
-#include "base/progress_reporter.h"
+#include "base/progress_sink.h"
 #include "commands/dload_client.h"
 #include "commands/image_type_table.h"
 #include "link/phone_link.h"
-#include "package/image_store.h"
+#include "package/image_catalogue.h"
 #include "platform/clock.h"
 #include "session/download_steps.h"
 #include "session/result_codes.h"
@@ -40,10 +40,6 @@ ResultCode ImageInitFailure(int imageType) {
     default:
       return ResultCode::Ok;  // no image initialisation for other types
   }
-}
-
-bool HasImageData(int imageType) {
-  return IsImageLoaded(imageType) && ImageData(imageType) != nullptr && ImageSize(imageType) > 0;
 }
 
 // Notes the image write that just ended in the download's facts, with the bytes it sent.
@@ -81,7 +77,7 @@ bool BootCodeStillLocked(StepContext& ctx) {
   if (!ctx.dload->CheckBcplStatus()) return false;
   // The phone proves the release with the first bytes of OEMSBL; a download without OEMSBL
   // cannot release the lock, and the log says why.
-  if (!HasImageData(IMAGE_OEMSBL))
+  if (!ctx.images.HasImageData(IMAGE_OEMSBL))
     Log("[COM%d] OEMSBL is not part of this download: the boot-code lock cannot be released",
         ctx.job.port);
   bool stillOn = true;
@@ -98,7 +94,7 @@ ResultCode NandDownload(StepContext& ctx, int imageType) {
   const char* name = ImageTypeName(imageType);
   Log("[COM%d] _NandDownload(%s)", ctx.job.port, name);
   if (!ctx.LinkOpen()) return ResultCode::OpenPort;
-  if (ctx.Selects(imageType) && !IsImageLoaded(imageType)) {
+  if (ctx.Selects(imageType) && !ctx.images.IsImageLoaded(imageType)) {
     Log("[COM%d] ERROR :  _NandDownload(%s) ... ZU3G_ERROR_NO_IMAGE", ctx.job.port, name);
     return ResultCode::NoImage;
   }
@@ -124,7 +120,7 @@ namespace {
 
 // Both RAM preparations send the AMSS MODEM HEADER; without it they send zeros in its place.
 void NoteMissingModemHeader(const StepContext& ctx) {
-  if (!HasImageData(IMAGE_AMSS_MODEM_HEADER))
+  if (!ctx.images.HasImageData(IMAGE_AMSS_MODEM_HEADER))
     Log("[COM%d] AMSS MODEM HEADER is not part of this download: the RAM download is prepared "
         "with an empty header",
         ctx.job.port);

@@ -1,7 +1,7 @@
 // NV steps: the backup before the flash (a full backup to a file, or the phone's own
 // calibration backup), the restore after it, and the calibration restore at the end.
 #include "base/process_log.h"
-#include "base/progress_reporter.h"
+#include "base/progress_sink.h"
 #include "commands/diag_client.h"
 #include "phonedata/nv_client.h"
 #include "session/download_steps.h"

@@ -29,7 +29,7 @@ win::LRESULT ConfigDialog::HandleMessage(win::HWND hwnd, win::UINT msg, win::WPA
                                          win::LPARAM) {
   switch (msg) {
     case win::WM_INITDIALOG:
-      path_ = Settings().Read(kSettingsSection, kPathBinKey, kSettingsDefault);
+      path_ = settings_.Read(kSettingsSection, kPathBinKey, kSettingsDefault);
       win::SetWindowText(win::GetDlgItem(hwnd, IDC_PATH_EDIT), path_);
       return 1;
     case win::WM_COMMAND:
@@ -37,7 +37,7 @@ win::LRESULT ConfigDialog::HandleMessage(win::HWND hwnd, win::UINT msg, win::WPA
         case win::IDOK:
           // A path typed by hand is saved like a chosen one; the package reader checks it.
           path_ = win::GetWindowText(win::GetDlgItem(hwnd, IDC_PATH_EDIT));
-          if (std::string error; !Settings().Write(kSettingsSection, kPathBinKey, path_, error)) {
+          if (std::string error; !settings_.Write(kSettingsSection, kPathBinKey, path_, error)) {
             // Said, and the dialog stays open with the path as typed, to be mended or
             // cancelled.
             win::MessageBox(hwnd, "The package path was not saved: " + error, kConfigDialogCaption,

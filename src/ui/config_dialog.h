@@ -4,13 +4,15 @@
 
 #include <string>
 
+#include "base/settings_file.h"
 #include "win/window.h"
 
 namespace tr52 {
 
 class ConfigDialog {
  public:
-  explicit ConfigDialog(win::CWnd* parent) : parent_(parent) {}
+  // The dialog shows and saves the package path of `settings`, which outlive it.
+  ConfigDialog(win::CWnd* parent, SettingsFile& settings) : parent_(parent), settings_(settings) {}
 
   // Runs the dialog modally over the parent window; IDOK or IDCANCEL (-1 when it could not be
   // shown).
@@ -29,6 +31,7 @@ class ConfigDialog {
   void OnBrowse(win::HWND hwnd);
 
   win::CWnd* parent_;
+  SettingsFile& settings_;
   std::string path_;
 };
 

@@ -9,12 +9,12 @@
 #include "base/messages.h"
 #include "base/process_log.h"
 #include "base/settings_file.h"
-#include "package/image_store.h"
 #include "platform/clock.h"
 #include "session/download_session.h"
 #include "session/download_steps.h"
 #include "session/session_registry.h"
 #include "ui/dialog_templates.h"
+#include "ui/progress_reporter.h"
 #include "win/controls.h"
 #include "win/dialog.h"
 
@@ -54,9 +54,10 @@ const char* StepCaption(win::WPARAM code) {
 
 }  // namespace
 
-ProgressDialog::ProgressDialog(SessionRegistry& sessions)
+ProgressDialog::ProgressDialog(SessionRegistry& sessions, const SettingsFile& settings)
     : ProgressDialog([](ProgressDialog& d) { return d.RunDownload(); }) {
   sessions_ = &sessions;
+  settings_ = &settings;
 }
 
 ProgressDialog::ProgressDialog(RunOperation run) : run_(std::move(run)) {}
@@ -224,8 +225,8 @@ win::LRESULT ProgressDialog::HandleMessage(win::HWND hwnd, win::UINT msg, win::W
 }
 
 int ProgressDialog::RunDownload() {
-  const std::string path = Settings().Read(kSettingsSection, kPathBinKey, kSettingsDefault);
-  SetImagePaths(kDownloadImageMask, path);
+  if (sessions_ == nullptr || settings_ == nullptr) return 0;
+  const std::string path = settings_->Read(kSettingsSection, kPathBinKey, kSettingsDefault);
   StartClock();
 
   // The download's job, made here once: everything after reads it.
@@ -238,7 +239,6 @@ int ProgressDialog::RunDownload() {
                         .dialog = hwnd_.load(),
                         .waitScale = WaitScaleForPort(port_)};
 
-  if (sessions_ == nullptr) return 0;
   // Start stores the job under the registry's lock: the host's thread reads the session's port
   // under that lock (CloseProgress, OpenProgress), so the worker must not write it unlocked.
   // The session is run outside the lock; it stays alive until this pane's worker was waited
@@ -249,7 +249,8 @@ int ProgressDialog::RunDownload() {
     session = &s;
   });
   if (session == nullptr) return 0;
-  return session->Run() == ResultCode::Ok ? 1 : 0;
+  ProgressReporter progress(job.dialog, job.notifyMsg, job.port);
+  return session->Run(progress) == ResultCode::Ok ? 1 : 0;
 }
 
 }  // namespace tr52

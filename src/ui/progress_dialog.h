@@ -14,6 +14,7 @@
 namespace tr52 {
 
 class SessionRegistry;
+class SettingsFile;
 
 class ProgressDialog {
  public:
@@ -23,9 +24,9 @@ class ProgressDialog {
   static constexpr win::UINT_PTR kClockTimer = 3;
   static constexpr win::UINT kClockPeriodMs = 1000;
 
-  // A pane that runs the download of its port's session in `sessions` (RunDownload); the
-  // registry outlives the pane.
-  explicit ProgressDialog(SessionRegistry& sessions);
+  // A pane that runs the download of its port's session in `sessions` (RunDownload) with the
+  // package that `settings` name; both outlive the pane.
+  ProgressDialog(SessionRegistry& sessions, const SettingsFile& settings);
   // A pane whose worker runs `run` instead.
   explicit ProgressDialog(RunOperation run);
   // Destroys the window (releasing a worker blocked in a send to it), then waits for the worker
@@ -72,7 +73,8 @@ class ProgressDialog {
   void ThreadEntry();
 
   RunOperation run_;
-  SessionRegistry* sessions_ = nullptr;  // where RunDownload finds its session; may be null
+  SessionRegistry* sessions_ = nullptr;     // where RunDownload finds its session; may be null
+  const SettingsFile* settings_ = nullptr;  // where RunDownload reads the package path
   std::atomic<win::HWND> hwnd_{nullptr};
   win::CWnd* parent_ = nullptr;
   win::HWND parentHwnd_ = nullptr;

@@ -20,7 +20,7 @@
 #include "dz_writer.h"
 #include "link/com_map.h"
 #include "link/frame_codec.h"
-#include "package/image_store.h"
+#include "package/image_type.h"
 #include "phonedata/efs2_image.h"
 #include "phonedata/efs2_image_writer.h"
 #include "phonedata/nv_backup_set.h"

@@ -12,16 +12,17 @@
 #include <string>
 #include <vector>
 
-#include "base/progress_reporter.h"
 #include "commands/diag_client.h"
 #include "commands/dload_client.h"
 #include "commands/image_type_table.h"
 #include "link/phone_link.h"
-#include "package/image_store.h"
+#include "package/image_type.h"
+#include "support/image_map.h"
 #include "support/scoped_clock.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/test_pattern.h"
+#include "ui/progress_reporter.h"
 #include "vphone/virtual_phone.h"
 
 namespace {
@@ -54,13 +55,7 @@ class CommandsFaultsTest : public ::testing::Test {
     ASSERT_TRUE(link_.Open(kCom));
     link_.SetProtocolMode(Protocol::Dload);
     dload_.AttachLink(&link_, &reporter_);
-    dload_.SetImageSource([this](ImageType type) {
-      ImageView view;
-      auto it = images_.find(type);
-      if (it != images_.end())
-        view = {true, it->second.data(), static_cast<uint32_t>(it->second.size())};
-      return view;
-    });
+    dload_.SetImageSource(tr52test::ImagesFrom(images_));
   }
 
   void ExpectLinkServesNextRequest() {
@@ -78,7 +73,7 @@ class CommandsFaultsTest : public ::testing::Test {
   tr52test::ScopedClock clock_{10};
   tr52test::TempDir ports_;
   tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", ports_.Path()};  // restored after the test
-  std::map<int, Bytes> images_;
+  tr52test::ImageMap images_;
   std::unique_ptr<vphone::VirtualPhone> phone_;
   PhoneLink link_;
   ProgressReporter reporter_;

@@ -13,15 +13,16 @@
 #include <thread>
 #include <vector>
 
-#include "base/progress_reporter.h"
 #include "commands/diag_client.h"
 #include "commands/dload_client.h"
 #include "commands/image_type_table.h"
 #include "link/phone_link.h"
-#include "package/image_store.h"
+#include "package/image_type.h"
+#include "support/image_map.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/test_pattern.h"
+#include "ui/progress_reporter.h"
 #include "vphone/virtual_phone.h"
 
 namespace {
@@ -33,15 +34,6 @@ constexpr int kCom = 61;
 constexpr int kWaitMs = 10000;
 
 using tr52test::Pattern;
-
-void PutImage(int type, const Bytes& bytes) {
-  std::lock_guard<std::recursive_mutex> lock(ImageSlotLock());
-  ImageSlot& slot = GetImageSlot(type);
-  ASSERT_TRUE(slot.data.Resize(bytes.size()));
-  std::memcpy(slot.data.data(), bytes.data(), bytes.size());
-  slot.size = static_cast<uint32_t>(bytes.size());
-  slot.loaded = 1;
-}
 
 enum class AmssRoute { Classic, RamInit, RamInit2nd, Pipelined };
 
@@ -69,7 +61,6 @@ std::string RouteName(const ::testing::TestParamInfo<RouteCase>& info) {
 class CommandsFlashTest : public ::testing::TestWithParam<RouteCase> {
  protected:
   void SetUp() override {
-    ResetImageStoreForTesting();
     images_[IMAGE_PARTITION_TBL] = Pattern(300, 1);
     images_[IMAGE_AMSS_MODEM_HEADER] = Pattern(200, 2);
     images_[IMAGE_DBL] = Pattern(20000, 3);
@@ -78,7 +69,6 @@ class CommandsFlashTest : public ::testing::TestWithParam<RouteCase> {
     images_[IMAGE_FLEXIBLE_LOGO] = Pattern(70000, 6);
     images_[IMAGE_AMSS] = Pattern(300001, 7);
     images_[IMAGE_EFS_GANG] = Pattern(100000, 8);
-    for (const auto& [type, bytes] : images_) PutImage(type, bytes);
 
     vphone::PhoneOptions options;
     options.com = kCom;
@@ -94,12 +84,12 @@ class CommandsFlashTest : public ::testing::TestWithParam<RouteCase> {
     ASSERT_TRUE(link_.Open(kCom));
     diag_.AttachLink(&link_, &reporter_);
     dload_.AttachLink(&link_, &reporter_);
+    dload_.SetImageSource(tr52test::ImagesFrom(images_));
   }
 
   void TearDown() override {
     link_.Close();
     phone_.reset();
-    ResetImageStoreForTesting();
   }
 
   // The port vanished after the last command and comes back under the same COM number in
@@ -129,7 +119,7 @@ class CommandsFlashTest : public ::testing::TestWithParam<RouteCase> {
 
   tr52test::TempDir ports_;
   tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", ports_.Path()};  // restored after the test
-  std::map<int, Bytes> images_;
+  tr52test::ImageMap images_;
   std::unique_ptr<vphone::VirtualPhone> phone_;
   PhoneLink link_;
   ProgressReporter reporter_;

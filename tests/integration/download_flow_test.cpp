@@ -13,9 +13,8 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "integration/merge_file_image.h"
 #include "link/phone_link.h"
-#include "package/image_store.h"
-#include "phonedata/efs2_image_writer.h"
 #include "session/download_flows.h"
 #include "session/download_session.h"
 #include "session/download_steps.h"
@@ -25,6 +24,7 @@
 #include "support/scoped_clock.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "ui/progress_reporter.h"
 #include "vphone/scenario.h"
 #include "vphone/virtual_phone.h"
 
@@ -201,33 +201,22 @@ class DownloadFlow : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new tr52test::TempDir();
-    ResetImageStoreForTesting();
+    images_ = new ImageCatalogue();
     const auto package = tr52test::WriteDownloadPackage(dir_->File("TR52_FLOW.dz"));
     ASSERT_FALSE(package.path.empty());
-    SetImagePaths(kPluginImageMask, package.path);
-    ASSERT_TRUE(LoadImages(package.path, kPluginImageMask));
+    images_->SetImagePaths(kPluginImageMask, package.path);
+    ASSERT_TRUE(images_->LoadImages(package.path, kPluginImageMask));
     // Media and module merge files beside the package's images: one folder and one file each.
-    for (const auto& [type, kind, folder] :
-         {std::tuple{IMAGE_MEDIA, kEfs2KindMedia, "/VIZED/Common/"},
-          std::tuple{IMAGE_MODULE, kEfs2KindModule, "/brew/"}}) {
-      Efs2ImageWriter writer(kind);
-      writer.AddDirectory(folder);
-      writer.AddFile(std::string(folder) + "added.bin", std::vector<uint8_t>(3000, 0x5A));
-      const std::vector<uint8_t> image = writer.Build();
-      const std::string path = dir_->File(std::string(ImageTypeName(type)) + ".efs");
-      std::ofstream(path, std::ios::binary)
-          .write(reinterpret_cast<const char*>(image.data()),
-                 static_cast<std::streamsize>(image.size()));
-      SetImagePath(type, path);
-      ASSERT_TRUE(LoadImage(type));
-    }
+    tr52test::LoadMergeFile(*images_, *dir_, IMAGE_MEDIA, kEfs2KindMedia, "/VIZED/Common/");
+    tr52test::LoadMergeFile(*images_, *dir_, IMAGE_MODULE, kEfs2KindModule, "/brew/");
   }
   static void TearDownTestSuite() {
-    ResetImageStoreForTesting();
+    delete images_;
     delete dir_;
   }
 
   static tr52test::TempDir* dir_;
+  static ImageCatalogue* images_;
   tr52test::TempDir ports_;
   tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", ports_.Path()};
   // Protocol time-outs at their length (a healthy phone never misses one); the named waits and
@@ -236,6 +225,7 @@ class DownloadFlow : public ::testing::Test {
 };
 
 tr52test::TempDir* DownloadFlow::dir_ = nullptr;
+ImageCatalogue* DownloadFlow::images_ = nullptr;
 
 std::vector<std::string> ReadLines(const std::string& path) {
   std::ifstream in(path);
@@ -325,7 +315,9 @@ TEST_F(DownloadFlow, StepsReachThePhoneInOrderAndEachWriteIsFollowedByItsWait) {
     job.options = c.options;
     job.notifyMsg = WM_DOWNLOAD_STEP;
     job.waitScale = 10;
-    StepRunner runner(job);
+    StepRunner runner(job, *images_);
+    ProgressReporter noPane;
+    runner.UseProgress(&noPane);
     ASSERT_TRUE(runner.Link()->Open(port));
     const BootDetection found = GetBootingMode(runner.Context(), BootMode::Unknown);
     ASSERT_EQ(ToInt(found.result), 0);

@@ -16,9 +16,8 @@
 
 #include "base/messages.h"
 #include "base/process_log.h"
+#include "integration/merge_file_image.h"
 #include "link/phone_link.h"
-#include "package/image_store.h"
-#include "phonedata/efs2_image_writer.h"
 #include "session/download_flows.h"
 #include "session/download_steps.h"
 #include "session/step_runner.h"
@@ -27,6 +26,7 @@
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/test_pattern.h"
+#include "ui/progress_reporter.h"
 #include "vphone/scenario.h"
 #include "vphone/scripted_responder.h"
 #include "vphone/virtual_phone.h"
@@ -108,42 +108,26 @@ vphone::ScriptRule RefuseRemoval(const RefusedRemoval& r) {
   return rule;
 }
 
-// Writes a merge file of `kind` with one folder and one file below it and loads it into the
-// slot of `type`.
-void LoadMergeFile(tr52test::TempDir& dir, int type, uint32_t kind, const std::string& folder) {
-  Efs2ImageWriter writer(kind);
-  writer.AddDirectory(folder);
-  writer.AddFile(folder + "added.bin", std::vector<uint8_t>(3000, 0x5A));
-  const std::vector<uint8_t> image = writer.Build();
-  const std::string path = dir.File(std::string(ImageTypeName(type)) + ".efs");
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(image.data()),
-             static_cast<std::streamsize>(image.size()));
-  SetImagePath(type, path);
-  ASSERT_TRUE(LoadImage(type));
-}
-
 class StepResultCodes : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Only the merge files and the partition table are in the store: every other slot stays
+    // Only the merge files and the partition table are in the catalogue: every other slot stays
     // unloaded.
-    ResetImageStoreForTesting();
-    LoadMergeFile(work_, IMAGE_MEDIA, kEfs2KindMedia, "/VIZED/Common/");
-    LoadMergeFile(work_, IMAGE_MODULE, kEfs2KindModule, "/brew/");
+    tr52test::LoadMergeFile(images_, work_, IMAGE_MEDIA, kEfs2KindMedia, "/VIZED/Common/");
+    tr52test::LoadMergeFile(images_, work_, IMAGE_MODULE, kEfs2KindModule, "/brew/");
     const std::vector<uint8_t> table = tr52test::Pattern(300, 8);
     const std::string path = work_.File("partition.bin");
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(table.data()),
                static_cast<std::streamsize>(table.size()));
-    SetImagePath(IMAGE_PARTITION_TBL, path);
-    ASSERT_TRUE(LoadImage(IMAGE_PARTITION_TBL));
+    images_.SetImagePath(IMAGE_PARTITION_TBL, path);
+    ASSERT_TRUE(images_.LoadImage(IMAGE_PARTITION_TBL));
   }
-  void TearDown() override { ResetImageStoreForTesting(); }
 
   tr52test::TempDir ports_;
   tr52test::ScopedEnv tableEnv_{"TR52_PORT_TABLE", ports_.Path()};  // restored after the test
   tr52test::TempDir work_;
+  ImageCatalogue images_;
   PauseTally clock_;
 };
 
@@ -360,7 +344,9 @@ TEST_F(StepResultCodes, OptionsAndMasksBeyondThePluginsReachTheirCodes) {
     job.imageMask = c.imageMask;
     job.options = c.options;
     job.notifyMsg = WM_DOWNLOAD_STEP;
-    StepRunner runner(job);
+    StepRunner runner(job, images_);
+    ProgressReporter noPane;
+    runner.UseProgress(&noPane);
     runner.State().bootMode = c.bootMode;
     if (c.phoneGone) {
       phone.Stop();

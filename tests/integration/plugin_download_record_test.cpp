@@ -206,7 +206,7 @@ TEST_F(PluginDownloadRecord, TheRecordNamesThePackageThePhonesReceivedWhateverCh
        [&] { ASSERT_EQ(std::rename(replaced.path.c_str(), path.c_str()), 0); }},
       {"another package chosen in the configuration dialog",
        [&] {
-         ConfigDialog config(&parent_);
+         ConfigDialog config(&parent_, Root().Settings());
          win::HWND hwnd = win::CreateDialogFromTemplate(
              nullptr, kConfigDialogTemplate,
              [&config](win::HWND h, win::UINT m, win::WPARAM w, win::LPARAM l) {
@@ -216,7 +216,7 @@ TEST_F(PluginDownloadRecord, TheRecordNamesThePackageThePhonesReceivedWhateverCh
          win::SetWindowText(win::GetDlgItem(hwnd, IDC_PATH_EDIT), chosen.path);
          win::SendMessage(hwnd, win::WM_COMMAND, win::MAKELONG(win::IDOK, 0), 0);
          if (win::IsWindow(hwnd)) win::DestroyWindow(hwnd);
-         ASSERT_EQ(Settings().Read(kSettingsSection, kPathBinKey, ""), chosen.path);
+         ASSERT_EQ(Root().Settings().Read(kSettingsSection, kPathBinKey, ""), chosen.path);
        }},
   };
   const int com = 63;

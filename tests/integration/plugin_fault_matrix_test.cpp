@@ -20,12 +20,12 @@
 #include <vector>
 
 #include "link/phone_link.h"
-#include "package/image_store.h"
 #include "plugin_quick_host.h"
 #include "session/download_session.h"
 #include "session/step_context.h"
 #include "session/step_runner.h"
 #include "support/process_resources.h"
+#include "ui/progress_reporter.h"
 
 namespace tr52 {
 namespace {
@@ -421,14 +421,13 @@ TEST_F(PluginFaultMatrix, AFaultNeverDamagesTheNvBackupFile) {
     job.imageMask = kPluginImageMask;
     job.options = OPT_NV_BACKUP_FILE | OPT_NV_RESTORE;
     job.waitScale = kWaitScale;
-    DownloadSession session(job);
-    const int code = ToInt(session.Run());
+    DownloadSession session(job, Root().Images());
+    ProgressReporter noPane;
+    const int code = ToInt(session.Run(noPane));
     EXPECT_FALSE(session.Runner().Link()->IsOpen()) << "port still open";
     return code;
   };
 
-  // As the pane does before it starts a download.
-  SetImagePaths(kPluginImageMask, package_->path);
   // A download without a fault makes the backup file the others must keep.
   std::filesystem::remove(backupFile);
   ASSERT_EQ(run(""), 0);

@@ -22,7 +22,6 @@
 #include "frame/host_operations.h"
 #include "frame/module_entry.h"
 #include "frame/module_root.h"
-#include "package/image_store.h"
 #include "platform/process_info.h"
 #include "session/download_record.h"
 #include "session/download_session.h"
@@ -72,10 +71,10 @@ class PluginHost : public ::testing::Test {
 
   // Points the settings at a package; a package other than the loaded one is loaded afresh.
   static void UsePackage(const std::string& path) {
-    if (tr52::Settings().Read(tr52::kSettingsSection, tr52::kPathBinKey, "") != path)
-      tr52::ResetImageStoreForTesting();
+    if (Root().Settings().Read(tr52::kSettingsSection, tr52::kPathBinKey, "") != path)
+      Root().Images().ResetForTesting();
     std::string error;
-    EXPECT_TRUE(tr52::Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, path, error))
+    EXPECT_TRUE(Root().Settings().Write(tr52::kSettingsSection, tr52::kPathBinKey, path, error))
         << error;
   }
 

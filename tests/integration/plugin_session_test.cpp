@@ -91,8 +91,9 @@ TEST_F(PluginSession, NormalFlowPaneShowsEveryStep) {
                                       "8.FLASHING DBL", "9.FLASHING FSBL", "10.FLASHING OSBL",
                                       "11.FLASHING FLEXIBLE LOGO", "12.AMSS WRITING",
                                       "13.EFS GANG WRITING", "14.Reset", "15.TR52", "16.OK"}));
-  EXPECT_TRUE(IsImageLoaded(IMAGE_AMSS));
-  EXPECT_EQ(ImagePath(IMAGE_DBL), Settings().Read(kSettingsSection, kPathBinKey, ""));
+  EXPECT_TRUE(Root().Images().IsImageLoaded(IMAGE_AMSS));
+  EXPECT_EQ(Root().Images().ImagePath(IMAGE_DBL),
+            Root().Settings().Read(kSettingsSection, kPathBinKey, ""));
   EXPECT_TRUE(Close());
   EXPECT_EQ(SessionFlowType(86), -1);
 }

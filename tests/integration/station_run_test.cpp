@@ -26,7 +26,7 @@
 
 #include "dz_writer.h"
 #include "history/history_store.h"
-#include "package/image_store.h"
+#include "package/image_type.h"
 #include "platform/crypto.h"
 #include "platform/port_table.h"
 #include "session/download_record.h"

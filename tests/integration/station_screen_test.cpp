@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "dz_writer.h"
-#include "package/image_store.h"
+#include "package/image_type.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "vphone/scenario.h"

@@ -7,6 +7,7 @@
 
 #include "commands/dload_client.h"
 #include "link/phone_link.h"
+#include "support/image_map.h"
 #include "support/scoped_clock.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -38,11 +39,7 @@ class VphoneFlashTest : public ::testing::Test {
     images[tr52::IMAGE_EFS_GANG] = Pattern(3 * 16384 + 77, 8);
     images[tr52::IMAGE_OEMSBL] = Pattern(1000, 9);
     images[tr52::IMAGE_MASTER_ROM] = Pattern(250, 10);
-    client.SetImageSource([this](tr52::ImageType t) {
-      auto it = images.find(t);
-      if (it == images.end()) return tr52::ImageView{};
-      return tr52::ImageView{true, it->second.data(), static_cast<uint32_t>(it->second.size())};
-    });
+    client.SetImageSource(tr52test::ImagesFrom(images));
   }
   void TearDown() override { link.Close(); }
 
@@ -73,7 +70,7 @@ class VphoneFlashTest : public ::testing::Test {
   tr52test::ScopedClock clock{20.0};
   tr52::PhoneLink link;
   tr52::DloadClient client;
-  std::map<tr52::ImageType, Bytes> images;
+  tr52test::ImageMap images;
 };
 
 TEST_F(VphoneFlashTest, ClassicWritesAndTheRamDownload) {

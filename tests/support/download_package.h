@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dz_writer.h"
-#include "package/image_store.h"
+#include "package/image_type.h"
 #include "support/test_pattern.h"
 
 namespace tr52test {

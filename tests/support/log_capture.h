@@ -28,18 +28,14 @@ inline std::vector<std::string> LogLinesOf(const std::string& text) {
 
 class LogCapture {
  public:
-  // Points the process log at a file of a temporary folder (once per test program) and
-  // remembers where this capture starts.
+  // Routes Log() to a log in a temporary folder (once per test program, for the whole program)
+  // and remembers where this capture starts.
   LogCapture() {
     static TempDir dir;
-    static bool opened = false;
+    static tr52::ProcessLog log;
+    static const tr52::LogTarget route(log);
     path_ = dir.File("unit_test_log.txt");
-    if (!opened) {
-      auto& log = tr52::ProcessLog::Instance();
-      if (log.IsOpen()) log.Finish();
-      log.Open(path_);
-      opened = true;
-    }
+    if (!log.IsOpen()) log.Open(path_);
     start_ = Contents().size();
   }
 

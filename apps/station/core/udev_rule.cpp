@@ -179,7 +179,9 @@ UdevRuleSetup SystemUdevRuleSetup() {
   UdevRuleSetup setup;
   setup.findPort = FindUdevPort;
   setup.askModel = [](const std::string& devNode) {
-    tr52::ProcessLog::Instance().Open(QuestionLogPath());
+    tr52::ProcessLog log;
+    const tr52::LogTarget route(log);
+    log.Open(QuestionLogPath());
     return AskModel(devNode);
   };
   setup.reloadUdev = ReloadSystemUdev;

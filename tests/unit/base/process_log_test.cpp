@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "platform/process_info.h"
 #include "support/temp_dir.h"
 
+using tr52::LogTarget;
 using tr52::ProcessLog;
 
 namespace {
@@ -34,18 +36,19 @@ std::vector<std::string> Lines(const std::string& text) {
   return out;
 }
 
-// The log is process-wide: each test opens it on its own file and finishes it at the end.
+// Each test routes Log() to a log of its own, opened on its own file.
 class ProcessLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = dir_.File("host_log.txt");
-    ProcessLog::Instance().Open(path_);
-    ASSERT_TRUE(ProcessLog::Instance().IsOpen());
+    log_.Open(path_);
+    ASSERT_TRUE(log_.IsOpen());
   }
-  void TearDown() override { ProcessLog::Instance().Finish(); }
   std::string Text() const { return Slurp(path_); }
   tr52test::TempDir dir_;
   std::string path_;
+  ProcessLog log_;
+  const LogTarget route_{log_};
 };
 
 // Checks `text` against a pattern in which '#' stands for a digit and every other character
@@ -101,8 +104,8 @@ TEST_F(ProcessLogTest, HeaderHasThreeLinesInOrder) {
 
 TEST_F(ProcessLogTest, LineLayoutAndFinishFooter) {
   EXPECT_EQ(tr52::Log("[COM%d] >>Change Dload Mode [DIAG_DLOAD_F]", 4), 0);
-  ProcessLog::Instance().Finish();
-  EXPECT_FALSE(ProcessLog::Instance().IsOpen());
+  log_.Finish();
+  EXPECT_FALSE(log_.IsOpen());
   EXPECT_EQ(tr52::Log("after the end"), 0);  // dropped, not an error
   const auto lines = Lines(Text());
   ASSERT_EQ(lines.size(), 7u);
@@ -115,10 +118,10 @@ TEST_F(ProcessLogTest, LineLayoutAndFinishFooter) {
 TEST_F(ProcessLogTest, MessageOf1004CharactersFillsExactly1024Bytes) {
   const std::string m1004(1004, 'm');
   const std::string m1005(1005, 'n');
-  EXPECT_EQ(ProcessLog::Instance().Printf("%s", m1004.c_str()), 0);
-  EXPECT_EQ(ProcessLog::Instance().Printf("%s", m1005.c_str()), -1);
-  EXPECT_EQ(ProcessLog::Instance().Printf("%s", std::string(1024, 'o').c_str()), -1);
-  EXPECT_EQ(ProcessLog::Instance().Printf("%s", std::string(5000, 'p').c_str()), -1);
+  EXPECT_EQ(log_.Printf("%s", m1004.c_str()), 0);
+  EXPECT_EQ(log_.Printf("%s", m1005.c_str()), -1);
+  EXPECT_EQ(log_.Printf("%s", std::string(1024, 'o').c_str()), -1);
+  EXPECT_EQ(log_.Printf("%s", std::string(5000, 'p').c_str()), -1);
   const std::string text = Text();
   const size_t at = text.find(m1004);
   ASSERT_NE(at, std::string::npos);
@@ -184,15 +187,50 @@ TEST_F(ProcessLogTest, TwoThreadsNeverMixALine) {
 }
 
 TEST(ProcessLogFile, OpeningEmptiesAnEarlierLog) {
+  ProcessLog log;
+  const LogTarget route(log);
   tr52test::TempDir dir;
   const std::string path = dir.File("Host_log.txt");
   std::ofstream(path) << "line of an earlier run\r\n";
-  ProcessLog::Instance().Open(path);
+  log.Open(path);
   tr52::Log("new run");
-  ProcessLog::Instance().Finish();
+  log.Finish();
   const std::string text = Slurp(path);
   EXPECT_EQ(text.find("earlier run"), std::string::npos);
   EXPECT_NE(text.find("new run"), std::string::npos);
+}
+
+// Log() writes to the newest living route and drops lines with none, whatever order the routes
+// end in.
+TEST(LogRoute, LinesGoToTheNewestLivingRoute) {
+  tr52test::TempDir dir;
+  EXPECT_EQ(tr52::Log("nowhere"), 0);
+  ProcessLog outer;
+  ProcessLog inner;
+  outer.Open(dir.File("outer_log.txt"));
+  inner.Open(dir.File("inner_log.txt"));
+  auto outerRoute = std::make_unique<LogTarget>(outer);
+  tr52::Log("to outer");
+  {
+    const LogTarget innerRoute(inner);
+    tr52::Log("to inner");
+    EXPECT_EQ(tr52::CurrentLogPath(), dir.File("inner_log.txt"));
+  }
+  tr52::Log("outer again");
+  auto late = std::make_unique<LogTarget>(inner);
+  outerRoute.reset();  // ends out of order: the later route stays
+  tr52::Log("inner stays");
+  late.reset();
+  tr52::Log("nowhere either");
+  outer.Finish();
+  inner.Finish();
+  const std::string o = Slurp(dir.File("outer_log.txt"));
+  const std::string i = Slurp(dir.File("inner_log.txt"));
+  for (const char* line : {"to outer", "outer again"}) EXPECT_NE(o.find(line), std::string::npos);
+  for (const char* line : {"to inner", "inner stays"}) EXPECT_NE(i.find(line), std::string::npos);
+  for (const char* line : {"nowhere", "to inner", "inner stays"})
+    EXPECT_EQ(o.find(line), std::string::npos) << line;
+  EXPECT_EQ(i.find("outer"), std::string::npos);
 }
 
 // Stands in for the process clock: time moves only when a test moves it.
@@ -207,6 +245,8 @@ class ManualClock : public tr52::Clock {
 // line at least a second after the last try tries again (never more often, whatever the number
 // of lines). The file created late says how many lines were lost, and starts the viewer once.
 TEST(ProcessLogFile, CreationIsRetriedAtALineAtMostOnceASecond) {
+  ProcessLog log;
+  const LogTarget route(log);
   tr52test::TempDir dir;
   const std::string folder = dir.File("logs");
   const std::string path = folder + "/host_log.txt";
@@ -217,7 +257,7 @@ TEST(ProcessLogFile, CreationIsRetriedAtALineAtMostOnceASecond) {
   ManualClock clock;
   tr52::SetClock(&clock);
   ::testing::internal::CaptureStderr();
-  ProcessLog::Instance().Open(path);  // at 0 ms: no such folder
+  log.Open(path);  // at 0 ms: no such folder
   struct Step {
     uint64_t atMs;
     bool folderThere;  // the folder exists from this step on
@@ -234,11 +274,11 @@ TEST(ProcessLogFile, CreationIsRetriedAtALineAtMostOnceASecond) {
     clock.now = step.atMs;
     if (step.folderThere) std::filesystem::create_directories(folder);
     const std::string line = "line at " + std::to_string(step.atMs);
-    EXPECT_EQ(ProcessLog::Instance().Printf("%s", line.c_str()), 0);
-    EXPECT_EQ(ProcessLog::Instance().IsOpen(), step.open) << line;
+    EXPECT_EQ(log.Printf("%s", line.c_str()), 0);
+    EXPECT_EQ(log.IsOpen(), step.open) << line;
   }
   const std::string err = ::testing::internal::GetCapturedStderr();
-  ProcessLog::Instance().Finish();
+  log.Finish();
   tr52::SetClock(nullptr);
   tr52::SetExecutablePathOverride("");
   EXPECT_EQ(err, "tr52: cannot create the log file " + path + ": No such file or directory\n");
@@ -266,7 +306,7 @@ class ViewerTest : public ::testing::Test {
     tr52::SetExecutablePathOverride(hostDir_ + "/host");
   }
   void TearDown() override {
-    ProcessLog::Instance().Finish();
+    log_.Finish();
     tr52::SetExecutablePathOverride("");
     std::filesystem::current_path(oldCwd_);
   }
@@ -287,11 +327,13 @@ class ViewerTest : public ::testing::Test {
   std::string hostDir_ = dir_.File("host");
   std::string workDir_ = dir_.File("work");
   std::filesystem::path oldCwd_;
+  ProcessLog log_;
+  const LogTarget route_{log_};
 };
 
 TEST_F(ViewerTest, MissingViewerIsNoProblem) {
-  ProcessLog::Instance().Open(dir_.File("a_log.txt"));
-  EXPECT_TRUE(ProcessLog::Instance().IsOpen());
+  log_.Open(dir_.File("a_log.txt"));
+  EXPECT_TRUE(log_.IsOpen());
   EXPECT_EQ(tr52::Log("still logging"), 0);
   EXPECT_NE(Slurp(dir_.File("a_log.txt")).find("still logging"), std::string::npos);
 }
@@ -299,14 +341,14 @@ TEST_F(ViewerTest, MissingViewerIsNoProblem) {
 TEST_F(ViewerTest, ViewerBesideTheHostGetsTheLogPath) {
   PlaceViewer(hostDir_);
   const std::string log = dir_.File("b_log.txt");
-  ProcessLog::Instance().Open(log);
+  log_.Open(log);
   ASSERT_TRUE(AppearsWithin(hostDir_ + "/viewer_ran", 10000));
   EXPECT_EQ(Slurp(hostDir_ + "/viewer_ran"), log);
 }
 
 TEST_F(ViewerTest, ViewerInTheWorkingDirectoryIsNeverStarted) {
   PlaceViewer(workDir_);
-  ProcessLog::Instance().Open(dir_.File("c_log.txt"));
-  EXPECT_TRUE(ProcessLog::Instance().IsOpen());
+  log_.Open(dir_.File("c_log.txt"));
+  EXPECT_TRUE(log_.IsOpen());
   EXPECT_FALSE(AppearsWithin(workDir_ + "/viewer_ran", 1000));
 }

@@ -11,13 +11,14 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "base/progress_reporter.h"
 #include "commands/diag_client.h"
 #include "commands/dload_client.h"
 #include "link/phone_link.h"
+#include "support/image_map.h"
 #include "support/log_capture.h"
 #include "support/scripted_peer.h"
 #include "support/temp_dir.h"
+#include "ui/progress_reporter.h"
 #include "win/window.h"
 
 namespace tr52test {
@@ -109,15 +110,7 @@ class CommandTest : public ::testing::Test {
     reporter.Attach(window.Hwnd(), tr52::WM_DOWNLOAD_STEP, tr52::TYPE_WPARAM_WRITE_TO_FLASH, kCom);
     diag.AttachLink(&link, &reporter);
     dload.AttachLink(&link, &reporter);
-    dload.SetImageSource([this](tr52::ImageType type) {
-      tr52::ImageView view;
-      auto it = images.find(static_cast<int>(type));
-      if (it == images.end()) return view;
-      view.loaded = true;
-      view.data = it->second.data();
-      view.size = static_cast<uint32_t>(it->second.size());
-      return view;
-    });
+    dload.SetImageSource(tr52test::ImagesFrom(images));
   }
   void TearDown() override {
     // The peer's handler may point at the test body's locals, which are gone by now; dropping
@@ -151,7 +144,7 @@ class CommandTest : public ::testing::Test {
   tr52::ProgressReporter reporter;
   tr52::DiagClient diag;
   tr52::DloadClient dload;
-  std::map<int, Bytes> images;
+  tr52test::ImageMap images;
 };
 
 // "[COM37] ..." for the test port.

@@ -38,7 +38,7 @@ bool FreeForOthers(const Registry& registry) {
 class HostOperationsTest : public ::testing::Test {
  protected:
   HostOperationsTest() : clock_(200) {
-    Settings().SetPath(dir_.File("ZUDP2.ini"));
+    root_->Settings().SetPath(dir_.File("ZUDP2.ini"));
     parent_.m_hWnd = host_.Hwnd();
     previous_ = ExchangeModuleRootForTesting(root_.get());
   }
@@ -49,7 +49,7 @@ class HostOperationsTest : public ::testing::Test {
   DownloadSession* RegisterSession(int port) {
     DownloadJob job;
     job.port = static_cast<uint8_t>(port);
-    auto s = std::make_unique<DownloadSession>(job);
+    auto s = std::make_unique<DownloadSession>(job, root_->Images());
     DownloadSession* raw = s.get();
     root_->Sessions().Add(std::move(s));
     return raw;
@@ -96,7 +96,7 @@ TEST_F(HostOperationsTest, ConfigInfoOfAPathNeverSet) {
 
 TEST_F(HostOperationsTest, ConfigInfoShowsTheSavedPath) {
   std::string error;
-  ASSERT_TRUE(Settings().Write("TR52", "PATH_BIN", "/data/TR52.dz", error)) << error;
+  ASSERT_TRUE(root_->Settings().Write("TR52", "PATH_BIN", "/data/TR52.dz", error)) << error;
   char buffer[64];
   EXPECT_EQ(GetConfigInfo(buffer, sizeof(buffer)), 1);
   EXPECT_STREQ(buffer, "PATH_BIN : /data/TR52.dz\r\n");

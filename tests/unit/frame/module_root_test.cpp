@@ -15,10 +15,10 @@
 namespace tr52 {
 namespace {
 
-std::unique_ptr<DownloadSession> SessionOn(int port) {
+std::unique_ptr<DownloadSession> SessionOn(ModuleRoot& root, int port) {
   DownloadJob job;
   job.port = static_cast<uint8_t>(port);
-  return std::make_unique<DownloadSession>(job);
+  return std::make_unique<DownloadSession>(job, root.Images());
 }
 
 TEST(ModuleRoot, ASecondRootBesideTheAttachedOneSharesNothing) {
@@ -27,9 +27,10 @@ TEST(ModuleRoot, ASecondRootBesideTheAttachedOneSharesNothing) {
   ModuleRoot attached;
   auto second = std::make_unique<ModuleRoot>();
   ModuleRoot* previous = ExchangeModuleRootForTesting(&attached);
-  attached.Sessions().Add(SessionOn(30));
-  second->Sessions().Add(SessionOn(31));
+  attached.Sessions().Add(SessionOn(attached, 30));
+  second->Sessions().Add(SessionOn(*second, 31));
   EXPECT_NE(&attached.Ports(), &second->Ports());
+  EXPECT_NE(&attached.Images(), &second->Images());
 
   struct Row {
     ModuleRoot* root;

@@ -27,10 +27,7 @@ std::vector<uint8_t> Sample(uint32_t version = 3) {
 
 class LogCapture {
  public:
-  LogCapture() {
-    tr52::ProcessLog::Instance().Finish();
-    tr52::ProcessLog::Instance().Open(dir_.File("log.txt"));
-  }
+  LogCapture() { log_.Open(dir_.File("log.txt")); }
   std::string Text() const {
     std::ifstream in(dir_.File("log.txt"), std::ios::binary);
     std::stringstream s;
@@ -41,6 +38,8 @@ class LogCapture {
 
  private:
   TempDir dir_;
+  tr52::ProcessLog log_;
+  const tr52::LogTarget route_{log_};
 };
 
 TEST(Efs2ImageAttach, WellFormedImageReadsBackObjectByObject) {

@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "base/process_log.h"
-#include "base/progress_reporter.h"
 #include "link/phone_link.h"
 #include "phonedata/efs2_client.h"
 #include "phonedata/nv_client.h"
@@ -26,6 +25,7 @@
 #include "support/scoped_clock.h"
 #include "support/scripted_peer.h"
 #include "support/temp_dir.h"
+#include "ui/progress_reporter.h"
 #include "vphone/cnv_responder.h"
 #include "vphone/efs_responder.h"
 #include "vphone/nv_responder.h"
@@ -45,9 +45,8 @@ class PhoneFixture {
         efs_(tree_),
         peer_(com, [this](const Bytes& req) { return Answer(req); }) {
     logPath_ = dir_.File("test_log.txt");
-    // Each test reads its own log: close whatever file the process log had and start anew.
-    tr52::ProcessLog::Instance().Finish();
-    tr52::ProcessLog::Instance().Open(logPath_);
+    // Each test reads its own log.
+    log_.Open(logPath_);
     {
       std::lock_guard<std::mutex> phone(mu_);  // the peer thread answers under this lock
       cnv_.SetLateAnswerSink(
@@ -144,6 +143,8 @@ class PhoneFixture {
 
   TempDir dir_;
   std::string logPath_;
+  tr52::ProcessLog log_;
+  const tr52::LogTarget logRoute_{log_};
   ScopedClock clock_;
   std::mutex mu_;
   Hook hook_;

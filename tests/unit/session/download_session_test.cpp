@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "base/progress_reporter.h"
 #include "link/phone_link.h"
+#include "package/image_catalogue.h"
 #include "session/step_runner.h"
 #include "support/scoped_clock.h"
 #include "support/scripted_peer.h"
+#include "ui/progress_reporter.h"
 #include "unit/session/message_sink.h"
 
 namespace tr52 {
@@ -61,14 +62,24 @@ class DownloadSessionTest : public ::testing::Test {
     return out;
   }
 
+  // Runs the download as a pane does, with a sink pointed at the session's dialog.
+  static ResultCode RunWithPane(DownloadSession& session) {
+    const DownloadJob& job = session.Job();
+    ProgressReporter progress(job.dialog, job.notifyMsg, job.port);
+    const ResultCode result = session.Run(progress);
+    EXPECT_EQ(session.Runner().Progress(), nullptr) << "the pane's sink kept after the download";
+    return result;
+  }
+
   tr52test::ScopedClock clock_;
   tr52test::MessageSink sink_;
+  ImageCatalogue images_;
 };
 
 TEST_F(DownloadSessionTest, StartConfiguresTheRunner) {
   DownloadJob p;
   p.port = 12;
-  DownloadSession session(p);
+  DownloadSession session(p, images_);
   session.Runner().State().bootMode = BootMode::DloadC;
   session.Start(Params(12));
   StepRunner& r = session.Runner();
@@ -78,24 +89,22 @@ TEST_F(DownloadSessionTest, StartConfiguresTheRunner) {
   EXPECT_EQ(r.Job().notifyMsg, WM_DOWNLOAD_STEP);
   EXPECT_EQ(r.Job().dialog, sink_.Hwnd());
   EXPECT_EQ(r.State().bootMode, BootMode::Diag);
-  EXPECT_EQ(r.Reporter()->TextTarget(), sink_.Hwnd());
-  EXPECT_EQ(r.Reporter()->Port(), 12);
 }
 
 TEST_F(DownloadSessionTest, PortThatCannotOpenEndsWith6) {
   DownloadJob p;
   p.port = 70;
-  DownloadSession session(p);
+  DownloadSession session(p, images_);
   session.Start(Params(70));  // nothing declares COM70
-  EXPECT_EQ(ToInt(session.Run()), ToInt(ResultCode::OpenPort));
+  EXPECT_EQ(ToInt(RunWithPane(session)), ToInt(ResultCode::OpenPort));
   EXPECT_EQ(Steps(), (std::vector<std::pair<unsigned, long>>{{TYPE_WPARAM_UPGRADE_ERROR, 6}}));
 }
 
 TEST_F(DownloadSessionTest, NoDialogMeansNoMessages) {
   DownloadJob p;
   p.port = 71;
-  DownloadSession session(p);
-  EXPECT_EQ(ToInt(session.Run()), ToInt(ResultCode::OpenPort));
+  DownloadSession session(p, images_);
+  EXPECT_EQ(ToInt(RunWithPane(session)), ToInt(ResultCode::OpenPort));
   EXPECT_TRUE(Steps().empty());
 }
 
@@ -103,9 +112,9 @@ TEST_F(DownloadSessionTest, SilentPhoneEndsWith502AndKeepsThePortOpen) {
   tr52test::ScriptedPeer peer(72);
   DownloadJob p;
   p.port = 72;
-  DownloadSession session(p);
+  DownloadSession session(p, images_);
   session.Start(Params(72));
-  EXPECT_EQ(ToInt(session.Run()), ToInt(ResultCode::NoPhone));
+  EXPECT_EQ(ToInt(RunWithPane(session)), ToInt(ResultCode::NoPhone));
   EXPECT_EQ(Steps(), (std::vector<std::pair<unsigned, long>>{{TYPE_WPARAM_UPGRADE_ERROR, 502}}));
   EXPECT_TRUE(session.Runner().Link()->IsOpen());
 }
@@ -114,10 +123,10 @@ TEST_F(DownloadSessionTest, MissingPackageEndsWith501AndClosesThePort) {
   tr52test::ScriptedPeer peer(73, NormalPhone);
   DownloadJob p;
   p.port = 73;
-  DownloadSession session(p);
+  DownloadSession session(p, images_);
   ASSERT_TRUE(session.OpenPort());
   session.Start(Params(73));
-  EXPECT_EQ(ToInt(session.Run()), ToInt(ResultCode::LoadImages));
+  EXPECT_EQ(ToInt(RunWithPane(session)), ToInt(ResultCode::LoadImages));
   EXPECT_EQ(Steps(), (std::vector<std::pair<unsigned, long>>{{TYPE_WPARAM_LOAD_BIN, 0},
                                                              {TYPE_WPARAM_UPGRADE_ERROR, 501}}));
   EXPECT_FALSE(session.Runner().Link()->IsOpen());
@@ -136,9 +145,9 @@ TEST_F(DownloadSessionTest, EmergencyPhoneSwitchesToFlowZero) {
   });
   DownloadJob p;
   p.port = 74;
-  DownloadSession session(p);
+  DownloadSession session(p, images_);
   session.Start(Params(74));
-  EXPECT_EQ(ToInt(session.Run()), ToInt(ResultCode::LoadImages));
+  EXPECT_EQ(ToInt(RunWithPane(session)), ToInt(ResultCode::LoadImages));
   EXPECT_EQ(session.Job().flowType, kFlowEmergency);
   const auto steps = Steps();
   ASSERT_FALSE(steps.empty());

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "package/image_catalogue.h"
 #include "session/download_session.h"
 
 namespace tr52 {
@@ -29,12 +30,13 @@ TEST(SessionRegistry, FindsAndTakesTheFirstSessionOfAPort) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    ImageCatalogue images;
     SessionRegistry registry;
     std::vector<DownloadSession*> added;
     for (int port : row.ports) {
       DownloadJob job;
       job.port = static_cast<uint8_t>(port);
-      auto session = std::make_unique<DownloadSession>(job);
+      auto session = std::make_unique<DownloadSession>(job, images);
       added.push_back(session.get());
       registry.Add(std::move(session));
     }

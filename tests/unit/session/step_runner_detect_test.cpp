@@ -7,10 +7,12 @@
 
 #include "base/messages.h"
 #include "link/phone_link.h"
+#include "package/image_catalogue.h"
 #include "session/download_steps.h"
 #include "session/step_runner.h"
 #include "support/scoped_clock.h"
 #include "support/scripted_peer.h"
+#include "ui/progress_reporter.h"
 #include "unit/session/message_sink.h"
 
 namespace tr52 {
@@ -76,7 +78,7 @@ class DetectTest : public ::testing::Test {
   DetectTest()
       : clock_(200),
         peer_(kCom, [](const Bytes& req) { return Answer(PhoneScript{}, req); }),
-        runner_(Job(sink_.Hwnd())) {}
+        runner_(Job(sink_.Hwnd()), images_) {}
   static DownloadJob Job(win::HWND dialog) {
     DownloadJob job;
     job.port = kCom;
@@ -86,7 +88,10 @@ class DetectTest : public ::testing::Test {
     job.dialog = dialog;
     return job;
   }
-  void SetUp() override { ASSERT_TRUE(runner_.Link()->Open(kCom)); }
+  void SetUp() override {
+    runner_.UseProgress(&progress_);
+    ASSERT_TRUE(runner_.Link()->Open(kCom));
+  }
   void TearDown() override { runner_.Link()->Close(); }
 
   // The phone answers by `script_` from now on (a copy: the peer thread never reads ours).
@@ -115,6 +120,8 @@ class DetectTest : public ::testing::Test {
   tr52test::ScopedClock clock_;
   tr52test::MessageSink sink_;
   tr52test::ScriptedPeer peer_;
+  ImageCatalogue images_;
+  ProgressReporter progress_{sink_.Hwnd(), WM_DOWNLOAD_STEP, kCom};
   StepRunner runner_;
 };
 

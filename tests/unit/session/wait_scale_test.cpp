@@ -1,4 +1,5 @@
 #include "link/phone_link.h"
+#include "package/image_catalogue.h"
 #include "platform/clock.h"
 #include "session/download_steps.h"
 
@@ -104,7 +105,8 @@ TEST(WaitScale, CompressesTheNamedWaitsAndRetryPausesByTheSessionScale) {
     DownloadJob job;
     job.waitScale = row.scale;
     RunState run;
-    StepContext ctx{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, job, run};
+    ImageCatalogue images;
+    StepContext ctx{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, job, run, images};
     if (row.wait)
       Wait(ctx, *row.wait);
     else
@@ -121,7 +123,8 @@ TEST(WaitScale, AnAbortedLinkEndsANamedWait) {
   PhoneLink link;
   const DownloadJob job;
   RunState run;
-  StepContext ctx{&link, nullptr, nullptr, nullptr, nullptr, nullptr, job, run};
+  ImageCatalogue images;
+  StepContext ctx{&link, nullptr, nullptr, nullptr, nullptr, nullptr, job, run, images};
   link.Abort();
   Wait(ctx, kWaitReset);
   SetClock(nullptr);

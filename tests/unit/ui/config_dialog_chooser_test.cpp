@@ -101,15 +101,15 @@ TEST(ConfigDialogUse, EditChooserAndButtonsDecideWhatIsSaved) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     tr52test::TempDir dir;
-    Settings().SetPath(dir.File("ZUDP2.ini"));
+    SettingsFile settings(dir.File("ZUDP2.ini"));
     std::string error;
     if (c.saved) {
-      ASSERT_TRUE(Settings().Write(kSettingsSection, kPathBinKey, *c.saved, error)) << error;
+      ASSERT_TRUE(settings.Write(kSettingsSection, kPathBinKey, *c.saved, error)) << error;
     }
 
     ChooserFrontEnd frontEnd;
     win::SetFrontEnd(&frontEnd);
-    ConfigDialog dialog(nullptr);
+    ConfigDialog dialog(nullptr, settings);
     win::HWND hwnd = win::CreateDialogFromTemplate(
         nullptr, kConfigDialogTemplate,
         [&dialog](win::HWND h, win::UINT m, win::WPARAM w, win::LPARAM l) {
@@ -139,7 +139,7 @@ TEST(ConfigDialogUse, EditChooserAndButtonsDecideWhatIsSaved) {
     if (c.actions.empty() || c.actions.back().kind != Action::kPress) {
       EXPECT_EQ(win::GetWindowText(edit), c.editAtEnd);
     }
-    const std::string saved = Settings().Read(kSettingsSection, kPathBinKey, "<none>");
+    const std::string saved = settings.Read(kSettingsSection, kPathBinKey, "<none>");
     EXPECT_EQ(saved, c.savedAtEnd.value_or("<none>"));
 
     // Every browse asked for packages only, with the default extension of the dialog.
@@ -155,10 +155,10 @@ TEST(ConfigDialogUse, EditChooserAndButtonsDecideWhatIsSaved) {
 
 TEST(ConfigDialogUse, WithoutAFrontEndTheChooserCancels) {
   tr52test::TempDir dir;
-  Settings().SetPath(dir.File("ZUDP2.ini"));
+  SettingsFile settings(dir.File("ZUDP2.ini"));
   std::string error;
-  ASSERT_TRUE(Settings().Write(kSettingsSection, kPathBinKey, "/old/TR52.dz", error)) << error;
-  ConfigDialog dialog(nullptr);
+  ASSERT_TRUE(settings.Write(kSettingsSection, kPathBinKey, "/old/TR52.dz", error)) << error;
+  ConfigDialog dialog(nullptr, settings);
   win::HWND hwnd = win::CreateDialogFromTemplate(
       nullptr, kConfigDialogTemplate,
       [&dialog](win::HWND h, win::UINT m, win::WPARAM w, win::LPARAM l) {

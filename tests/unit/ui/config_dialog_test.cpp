@@ -17,7 +17,7 @@ namespace {
 
 class ConfigDialogTest : public ::testing::Test {
  protected:
-  ConfigDialogTest() : dialog_(nullptr) { Settings().SetPath(dir_.File("ZUDP2.ini")); }
+  ConfigDialogTest() : settings_(dir_.File("ZUDP2.ini")), dialog_(nullptr, settings_) {}
   ~ConfigDialogTest() override {
     if (hwnd_) win::DestroyWindow(hwnd_);
   }
@@ -31,9 +31,10 @@ class ConfigDialogTest : public ::testing::Test {
   }
   win::HWND Edit() { return win::GetDlgItem(hwnd_, IDC_PATH_EDIT); }
   void Press(int id) { win::SendMessage(hwnd_, win::WM_COMMAND, win::MAKELONG(id, 0), 0); }
-  std::string Saved() { return Settings().Read(kSettingsSection, kPathBinKey, "<none>"); }
+  std::string Saved() { return settings_.Read(kSettingsSection, kPathBinKey, "<none>"); }
 
   tr52test::TempDir dir_;
+  SettingsFile settings_;
   ConfigDialog dialog_;
   win::HWND hwnd_ = nullptr;
 };
@@ -46,7 +47,7 @@ TEST_F(ConfigDialogTest, FreshInstallationShowsNull) {
 
 TEST_F(ConfigDialogTest, OkSavesATypedPath) {
   std::string error;
-  ASSERT_TRUE(Settings().Write(kSettingsSection, kPathBinKey, "/old/TR52.dz", error)) << error;
+  ASSERT_TRUE(settings_.Write(kSettingsSection, kPathBinKey, "/old/TR52.dz", error)) << error;
   Open();
   EXPECT_EQ(win::GetWindowText(Edit()), "/old/TR52.dz");
   win::SetWindowText(Edit(), "/new/TR52_V20.dz");
@@ -98,7 +99,7 @@ class MendingUser : public win::FrontEnd {
 
 TEST_F(ConfigDialogTest, ARefusedPathIsSaidAndTheDialogStaysOpen) {
   std::string error;
-  ASSERT_TRUE(Settings().Write(kSettingsSection, kPathBinKey, "/old/TR52.dz", error)) << error;
+  ASSERT_TRUE(settings_.Write(kSettingsSection, kPathBinKey, "/old/TR52.dz", error)) << error;
   MendingUser user;
   win::SetFrontEnd(&user);
   EXPECT_EQ(dialog_.DoModal(), win::IDOK);

@@ -13,11 +13,12 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "base/progress_reporter.h"
+#include "base/settings_file.h"
 #include "session/session_registry.h"
 #include "support/scoped_clock.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "ui/progress_reporter.h"
 #include "unit/session/message_sink.h"
 #include "win/controls.h"
 
@@ -64,6 +65,7 @@ class ProgressDialogTest : public ::testing::Test {
   tr52test::MessageSink host_;
   win::CWnd parent_;
   SessionRegistry sessions_;  // empty: no session for any port
+  SettingsFile settings_;
   std::unique_ptr<ProgressDialog> dialog_;
 };
 
@@ -189,7 +191,7 @@ TEST_F(ProgressDialogTest, DestructionWaitsForAFinishingWorker) {
 
 TEST_F(ProgressDialogTest, PaneWithoutSessionEndsWithoutMessage) {
   // The real run operation: no session is registered for port 51.
-  dialog_ = std::make_unique<ProgressDialog>(sessions_);
+  dialog_ = std::make_unique<ProgressDialog>(sessions_, settings_);
   ASSERT_TRUE(dialog_->Create(&parent_, 51, 9));
   EXPECT_EQ(dialog_->Extra(), 9);
   FinishWorker();

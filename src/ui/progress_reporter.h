@@ -1,8 +1,8 @@
 // The progress sink of a port's pane window.
 //
 // Text lines are *sent* (WM_COPYDATA, the worker waits until the pane has added them); progress
-// positions are *posted* as (code, position) with the step-message number. Protocol code sees
-// only the ProgressSink; the session makes this one and points it at the pane.
+// positions are *posted* as (code, position) with the step-message number. Protocol code and the
+// steps see only the ProgressSink; the pane makes this one for the download it runs.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,11 @@ namespace tr52 {
 
 class ProgressReporter : public ProgressSink {
  public:
+  // Reports to nothing until pointed at a window.
   ProgressReporter() = default;
+  // Sends text lines to `pane` at once; bars go to it, with `message`, once a step is followed.
+  // A null pane shows nothing.
+  ProgressReporter(win::HWND pane, unsigned message, uint8_t port);
 
   // Where text lines go (the progress pane; may be null: then nothing is sent).
   void SetTextTarget(win::HWND window) { textTarget_ = window; }
@@ -33,6 +37,8 @@ class ProgressReporter : public ProgressSink {
   // Adds `amount`; when the percentage differs from the last position, the position moves by
   // exactly one point and is posted as (code, position).
   void StepProgress(unsigned code, int amount) override;
+  // Points the bar at the pane given at construction, under `stepCode`.
+  void FollowStep(unsigned stepCode) override;
 
   uint8_t Port() const { return port_; }
   void SetPort(uint8_t port) { port_ = port; }
@@ -43,6 +49,8 @@ class ProgressReporter : public ProgressSink {
 
  private:
   win::HWND textTarget_ = nullptr;
+  win::HWND pane_ = nullptr;  // where FollowStep points the bar
+  unsigned paneMessage_ = 0;
   win::HWND progressTarget_ = nullptr;
   unsigned progressMessage_ = 0;
   int stepCode_ = 0;

@@ -1,4 +1,4 @@
-#include "base/progress_reporter.h"
+#include "ui/progress_reporter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,4 @@
-#include "base/progress_reporter.h"
-
-#include <cstdarg>
-#include <cstdio>
+#include "ui/progress_reporter.h"
 
 #include "base/process_log.h"
 
@@ -24,21 +21,6 @@ const char* StepName(int code) {
   return code >= 0 && code < count ? kStepNames[code] : kStepNames[0];
 }
 
-int ProgressSink::WebDLFunction(int kind, const char* format, ...) {
-  char text[kMaxText + 1];
-  va_list args;
-  va_start(args, format);
-  const int wanted = std::vsnprintf(text, sizeof(text), format, args);
-  va_end(args);
-  if (wanted < 0) {
-    text[0] = '\0';
-    return 0;
-  }
-  const int length = wanted > kMaxText ? kMaxText : wanted;
-  ShowText(kind, text, length);
-  return length;
-}
-
 void ProgressReporter::ShowText(int kind, const char* text, int length) {
   if (textTarget_ == nullptr) return;
   // The window layer takes a writable buffer; the pane only reads it.
@@ -46,6 +28,13 @@ void ProgressReporter::ShowText(int kind, const char* text, int length) {
                              const_cast<char*>(text)};
   win::SendMessage(textTarget_, win::WM_COPYDATA, 0, reinterpret_cast<win::LPARAM>(&record));
   Log("[COM%d] WM_COPYDATA 메시지 보냄 %d - %s", port_, kind, text);
+}
+
+ProgressReporter::ProgressReporter(win::HWND pane, unsigned message, uint8_t port)
+    : textTarget_(pane), pane_(pane), paneMessage_(message), port_(port) {}
+
+void ProgressReporter::FollowStep(unsigned stepCode) {
+  Attach(pane_, paneMessage_, static_cast<int>(stepCode));
 }
 
 void ProgressReporter::Attach(win::HWND window, unsigned message, int stepCode) {
