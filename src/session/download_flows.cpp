@@ -14,16 +14,18 @@ namespace tr52 {
 
 namespace {
 
-// Ends the flow with the step's code when it is not 0, naming the step in the download's facts
-// (the step that ended the download, for its record).
-#define RETURN_IF_FAILED(name, step)                                                        \
+// Runs a step of the flow as the step running; ends the flow with the step's code when it is not
+// 0, naming the step in the download's facts (the step that ended the download, for its record).
+#define RETURN_IF_FAILED(name, call)                                                        \
   do {                                                                                      \
-    if (const ResultCode rc_ = (step); Failed(rc_)) return ctx.run.facts.EndsAt(name, rc_); \
+    ctx.run.step = (name);                                                                  \
+    if (const ResultCode rc_ = (call); Failed(rc_)) return ctx.run.facts.EndsAt(name, rc_); \
   } while (0)
 
 // Runs a detection as a step of the flow: its mode in `mode` when it succeeded.
 #define DETECT_OR_RETURN(name, mode, detection)                                  \
   do {                                                                           \
+    ctx.run.step = (name);                                                       \
     const BootDetection found_ = (detection);                                    \
     if (Failed(found_.result)) return ctx.run.facts.EndsAt(name, found_.result); \
     (mode) = found_.mode;                                                        \

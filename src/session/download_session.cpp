@@ -52,6 +52,7 @@ ResultCode DownloadSession::Download(bool& finalMessage) {
   devicePath_ = link.DevicePath();
 
   // The port stays open until the session is deleted when the detection fails.
+  ctx.run.step = "detect";
   const BootDetection found = GetBootingMode(ctx, BootMode::Unknown);
   if (Failed(found.result)) return ctx.run.facts.EndsAt("detect", found.result);
   // Taking the emergency flow sets the boot mode back to Diag, as every new job does; both flows
@@ -63,6 +64,7 @@ ResultCode DownloadSession::Download(bool& finalMessage) {
   if (job.dialog != nullptr) win::PostMessage(job.dialog, job.notifyMsg, TYPE_WPARAM_LOAD_BIN, 0);
 
   ResultCode result;
+  ctx.run.step = "load images";
   ctx.images.SetImagePaths(kDownloadImageMask, job.packagePath);
   if (!ctx.images.LoadImages(job.packagePath, job.imageMask)) {
     result = ctx.run.facts.EndsAt("load images", ResultCode::LoadImages);
@@ -112,13 +114,16 @@ ResultCode DownloadSession::Run(ProgressSink& progress) {
   runner_->UseProgress(&progress);
   const auto started = std::chrono::system_clock::now();
   runner_->State().facts = DownloadFacts{};
+  runner_->State().step.clear();
   devicePath_.clear();
   bool finalMessage = true;
   ResultCode result;
   try {
     result = Download(finalMessage);
   } catch (...) {
-    runner_->State().facts.EndsAt("unexpected failure", ResultCode::Exception);
+    // Where it happened, when a flow step was running.
+    RunState& run = runner_->State();
+    run.facts.EndsAt(run.step.empty() ? "unexpected failure" : run.step, ResultCode::Exception);
     Record(ResultCode::Exception, started);
     throw;
   }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "session/download_facts.h"
 #include "session/download_job.h"
@@ -50,6 +51,9 @@ constexpr bool RemovesModuleFilesOnly(BootMode mode) {
 // What changes while a download runs.
 struct RunState {
   BootMode bootMode = BootMode::Diag;  // the mode found by the last detection
+  // The flow step running now (the innermost one that began); empty before the first. A
+  // download ended by an exception names it in its record.
+  std::string step;
   // What this download saw and did so far (images written, the step that ended it), for its
   // record; the session starts it afresh for every run.
   DownloadFacts facts;

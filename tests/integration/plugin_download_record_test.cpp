@@ -11,13 +11,17 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "base/progress_sink.h"
 #include "platform/crypto.h"
 #include "plugin_quick_host.h"
+#include "session/download_session.h"
 #include "session/result_codes.h"
+#include "session/step_runner.h"
 #include "ui/config_dialog.h"
 #include "ui/dialog_templates.h"
 #include "win/dialog.h"
@@ -132,6 +136,51 @@ TEST_F(PluginDownloadRecord, AFailedDownloadNamesTheStepAndTheCodeThatEndedIt) {
       EXPECT_EQ(std::tie(last.type, last.written, last.size),
                 std::make_tuple(std::string("DBL"), false, uint64_t{0}));
     }
+  }
+}
+
+// Reports nothing, and fails (throws) at the first text line equal to `failAt`.
+class FailingSink : public ProgressSink {
+ public:
+  explicit FailingSink(std::string failAt) : failAt_(std::move(failAt)) {}
+  void InitProgress(unsigned, int) override {}
+  void StepProgress(unsigned, int) override {}
+  void FollowStep(unsigned) override {}
+
+ protected:
+  void ShowText(int, const char* text, int) override {
+    if (text == failAt_) throw std::runtime_error("the progress sink failed");
+  }
+
+ private:
+  std::string failAt_;
+};
+
+// A download that an exception ends is recorded with the exception's code and the step that was
+// running, and the exception reaches the caller.
+TEST_F(PluginDownloadRecord, AnExceptionNamesTheStepThatWasRunning) {
+  const struct {
+    const char* text;  // the line at which the sink fails
+    const char* step;
+  } rows[] = {{"TR52", "detect"}, {"BACKUP CNV", "NV backup"}, {"FLASHING DBL", "write DBL"}};
+  const int com = 64;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    auto phone = StartPhone(com, vphone::Mode::Normal);
+    DownloadJob job;
+    job.flowType = kFlowDownload;
+    job.packagePath = package_->path;
+    job.port = static_cast<uint8_t>(com);
+    job.imageMask = kPluginImageMask;
+    job.options = kPluginOptions;
+    DownloadSession session(job, Root().Images());
+    FailingSink sink(row.text);
+    EXPECT_THROW(static_cast<void>(session.Run(sink)), std::runtime_error);
+    EXPECT_EQ(session.Runner().Progress(), nullptr) << "the sink kept after the download";
+    const auto record = LastRecord(com);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->result, ToInt(ResultCode::Exception));
+    EXPECT_EQ(record->facts.endStep, row.step);
   }
 }
 
