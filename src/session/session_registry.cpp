@@ -1,7 +1,5 @@
 #include "session/session_registry.h"
 
-#include <utility>
-
 #include "session/download_session.h"
 
 namespace tr52 {
@@ -9,41 +7,28 @@ namespace tr52 {
 SessionRegistry::SessionRegistry() = default;
 SessionRegistry::~SessionRegistry() = default;
 
-void SessionRegistry::Add(std::unique_ptr<DownloadSession>&& session) {
-  std::lock_guard<std::mutex> hold(lock_);
-  sessions_.push_back(std::move(session));
+bool SessionRegistry::OnPort::operator()(const DownloadSession& session) const {
+  return static_cast<int>(session.Port()) == port;
 }
 
-DownloadSession* SessionRegistry::FindLocked(int port) const {
-  for (const auto& s : sessions_)
-    if (static_cast<int>(s->Port()) == port) return s.get();
-  return nullptr;
+void SessionRegistry::Add(std::unique_ptr<DownloadSession>&& session) {
+  sessions_.Add(std::move(session));
 }
 
 bool SessionRegistry::Has(int port) const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return FindLocked(port) != nullptr;
+  return sessions_.Any(OnPort{port});
 }
 
 std::unique_ptr<DownloadSession> SessionRegistry::Take(int port) {
-  std::lock_guard<std::mutex> hold(lock_);
-  for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
-    if (static_cast<int>((*it)->Port()) != port) continue;
-    std::unique_ptr<DownloadSession> session = std::move(*it);
-    sessions_.erase(it);
-    return session;
-  }
-  return nullptr;
+  return sessions_.Take(OnPort{port});
 }
 
 std::vector<std::unique_ptr<DownloadSession>> SessionRegistry::TakeAll() {
-  std::lock_guard<std::mutex> hold(lock_);
-  return std::exchange(sessions_, {});
+  return sessions_.TakeAll();
 }
 
 size_t SessionRegistry::Count() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return sessions_.size();
+  return sessions_.Count();
 }
 
 }  // namespace tr52

@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
+#include <utility>
 #include <vector>
+
+#include "base/owned_list.h"
 
 namespace tr52 {
 
@@ -29,11 +31,7 @@ class SessionRegistry {
   // running it, when the port has none.
   template <typename Fn>
   bool WithSession(int port, Fn&& fn) {
-    std::lock_guard<std::mutex> hold(lock_);
-    DownloadSession* session = FindLocked(port);
-    if (session == nullptr) return false;
-    fn(*session);
-    return true;
+    return sessions_.With(OnPort{port}, std::forward<Fn>(fn));
   }
   bool Has(int port) const;
   // Takes the first session of `port` out of the list; null when there is none.
@@ -43,10 +41,12 @@ class SessionRegistry {
   size_t Count() const;
 
  private:
-  DownloadSession* FindLocked(int port) const;
+  struct OnPort {
+    int port;
+    bool operator()(const DownloadSession& session) const;
+  };
 
-  mutable std::mutex lock_;
-  std::vector<std::unique_ptr<DownloadSession>> sessions_;
+  OwnedList<DownloadSession> sessions_;
 };
 
 }  // namespace tr52

@@ -7,9 +7,10 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
+#include <utility>
 #include <vector>
 
+#include "base/owned_list.h"
 #include "win/window.h"
 
 namespace tr52 {
@@ -31,11 +32,7 @@ class DialogRegistry {
   // false, without running it, when there is none.
   template <typename Fn>
   bool WithPane(const win::CWnd* parent, Fn&& fn) {
-    std::lock_guard<std::mutex> hold(lock_);
-    ProgressDialog* dialog = FindByParentLocked(parent);
-    if (dialog == nullptr) return false;
-    fn(*dialog);
-    return true;
+    return dialogs_.With(OfParent{parent}, std::forward<Fn>(fn));
   }
   bool HasPort(int port) const;
   // Takes the first pane opened with this parent out of the list; null when there is none.
@@ -45,10 +42,12 @@ class DialogRegistry {
   size_t Count() const;
 
  private:
-  ProgressDialog* FindByParentLocked(const win::CWnd* parent) const;
+  struct OfParent {
+    const win::CWnd* parent;
+    bool operator()(const ProgressDialog& dialog) const;
+  };
 
-  mutable std::mutex lock_;
-  std::vector<std::unique_ptr<ProgressDialog>> dialogs_;
+  OwnedList<ProgressDialog> dialogs_;
 };
 
 }  // namespace tr52
