@@ -29,12 +29,12 @@ void SystemClock::SleepMs(uint64_t ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-ScaledClock::ScaledClock(double factor)
-    : factor_(factor > 0 ? factor : 1.0), startRealUs_(RealMicros()) {}
+ScaledClock::ScaledClock(double factor, uint64_t startMs)
+    : factor_(factor > 0 ? factor : 1.0), startMs_(startMs), startRealUs_(RealMicros()) {}
 
 uint64_t ScaledClock::NowMs() {
   const double elapsedUs = static_cast<double>(RealMicros() - startRealUs_);
-  return static_cast<uint64_t>(elapsedUs * factor_ / 1000.0);
+  return startMs_ + static_cast<uint64_t>(elapsedUs * factor_ / 1000.0);
 }
 
 void ScaledClock::SleepMs(uint64_t ms) {

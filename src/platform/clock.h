@@ -32,13 +32,16 @@ class SystemClock : public Clock {
 // ms / factor real milliseconds.
 class ScaledClock : public Clock {
  public:
-  explicit ScaledClock(double factor);
+  // Starts at `startMs`; a clock put in place of another starts where that one stands, so that
+  // the process clock never runs backwards.
+  explicit ScaledClock(double factor, uint64_t startMs = 0);
   uint64_t NowMs() override;
   void SleepMs(uint64_t ms) override;
   double Speed() const override { return factor_; }
 
  private:
   double factor_;
+  uint64_t startMs_;
   uint64_t startRealUs_;
 };
 
