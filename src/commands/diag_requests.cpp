@@ -66,7 +66,7 @@ std::optional<std::string> ParseModelText(std::span<const uint8_t> answer) {
 }
 
 std::optional<BatteryAnswer> ParseBatteryAnswer(std::span<const uint8_t> answer) {
-  AnswerReader reader = AnswerReader(answer);
+  AnswerReader reader(answer);
   const auto status = reader.U32(4);
   if (!status) return std::nullopt;
   if (*status != 0) return BatteryAnswer{*status, 0};
@@ -76,7 +76,7 @@ std::optional<BatteryAnswer> ParseBatteryAnswer(std::span<const uint8_t> answer)
 }
 
 std::optional<NvRanges> ParseNvRanges(std::span<const uint8_t> answer) {
-  AnswerReader reader = AnswerReader(answer);
+  AnswerReader reader(answer);
   const auto qctMin = reader.U16(4);
   const auto qctMax = reader.U16(6);
   const auto zumMin = reader.U16(8);

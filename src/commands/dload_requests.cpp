@@ -98,7 +98,7 @@ std::array<uint8_t, kAsyncHeaderLength> BuildAsyncWriteHeader(uint32_t offset, u
 }
 
 std::optional<DloadParams> ParseParameters(std::span<const uint8_t> answer) {
-  AnswerReader reader = AnswerReader(answer);
+  AnswerReader reader(answer);
   const auto paramByte = reader.U8(2);
   const auto paramWord = reader.U32(35);
   const auto flags = reader.U8(39);
@@ -121,7 +121,7 @@ std::optional<uint32_t> ParseCommMode(std::span<const uint8_t> answer) {
 }
 
 std::optional<RamInitAnswer> ParseRamInitAnswer(std::span<const uint8_t> answer) {
-  AnswerReader reader = AnswerReader(answer);
+  AnswerReader reader(answer);
   const auto region = reader.U32(2);
   const auto errorNumber = reader.U32(7);
   if (!region || !errorNumber) return std::nullopt;
@@ -133,7 +133,7 @@ std::optional<uint32_t> ParseRamWriteAnswer(std::span<const uint8_t> answer) {
 }
 
 std::optional<RamProgramAnswer> ParseRamProgramAnswer(std::span<const uint8_t> answer) {
-  AnswerReader reader = AnswerReader(answer);
+  AnswerReader reader(answer);
   const auto nandError = reader.U8(2);
   const auto errorNumber = reader.U32(3);
   if (!nandError || !errorNumber) return std::nullopt;
@@ -141,7 +141,7 @@ std::optional<RamProgramAnswer> ParseRamProgramAnswer(std::span<const uint8_t> a
 }
 
 std::optional<std::string> ParseModelName(std::span<const uint8_t> answer) {
-  AnswerReader reader = AnswerReader(answer);
+  AnswerReader reader(answer);
   const auto n = reader.U8(1);
   if (!n) return std::nullopt;
   const auto bytes = reader.View(2, *n);
@@ -154,7 +154,7 @@ size_t ModelNameAnswerSize(std::span<const uint8_t> answer) {
 }
 
 std::optional<AsyncAck> ParseAsyncAck(std::span<const uint8_t> answer) {
-  AnswerReader reader = AnswerReader(answer);
+  AnswerReader reader(answer);
   const auto sequence = reader.U32(2);
   const auto interval = reader.U32(6);
   const auto errorNumber = reader.U32(10);

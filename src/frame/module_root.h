@@ -28,7 +28,6 @@ class ModuleRoot {
   ModuleRoot(const ModuleRoot&) = delete;
   ModuleRoot& operator=(const ModuleRoot&) = delete;
 
-  ProcessLog& Log() { return log_; }
   SettingsFile& Settings() { return settings_; }
   ImageCatalogue& Images() { return images_; }
   SessionRegistry& Sessions() { return sessions_; }

@@ -125,7 +125,7 @@ std::optional<uint32_t> ParseEfs2Error(std::span<const uint8_t> answer) {
 }
 
 std::optional<Efs2HandleAnswer> ParseEfs2HandleAnswer(std::span<const uint8_t> answer) {
-  AnswerReader reader = AnswerReader(answer);
+  AnswerReader reader(answer);
   const auto handle = reader.U32(4);
   const auto error = reader.U32(8);
   if (!handle || !error) return std::nullopt;
@@ -133,7 +133,7 @@ std::optional<Efs2HandleAnswer> ParseEfs2HandleAnswer(std::span<const uint8_t> a
 }
 
 std::optional<Efs2WriteAnswer> ParseEfs2WriteAnswer(std::span<const uint8_t> answer) {
-  AnswerReader reader = AnswerReader(answer);
+  AnswerReader reader(answer);
   const auto written = reader.U32(12);
   const auto error = reader.U32(16);
   if (!written || !error) return std::nullopt;
@@ -141,7 +141,7 @@ std::optional<Efs2WriteAnswer> ParseEfs2WriteAnswer(std::span<const uint8_t> ans
 }
 
 std::optional<Efs2StatInfo> ParseEfs2Stat(std::span<const uint8_t> answer) {
-  AnswerReader reader = AnswerReader(answer);
+  AnswerReader reader(answer);
   const auto mode = reader.U32(8);
   const auto size = reader.U32(12);
   const auto atime = reader.U32(20);
@@ -152,7 +152,7 @@ std::optional<Efs2StatInfo> ParseEfs2Stat(std::span<const uint8_t> answer) {
 }
 
 std::optional<Efs2ReadDirHead> ParseEfs2ReadDirHead(std::span<const uint8_t> answer) {
-  AnswerReader reader = AnswerReader(answer);
+  AnswerReader reader(answer);
   const auto next = reader.U32(8);
   const auto error = reader.U32(12);
   if (!next || !error) return std::nullopt;
@@ -160,7 +160,7 @@ std::optional<Efs2ReadDirHead> ParseEfs2ReadDirHead(std::span<const uint8_t> ans
 }
 
 std::optional<Efs2DirEntry> ParseEfs2DirEntry(std::span<const uint8_t> answer) {
-  AnswerReader reader = AnswerReader(answer);
+  AnswerReader reader(answer);
   const auto type = reader.U32(16);
   const auto mode = reader.U32(20);
   const auto size = reader.U32(24);

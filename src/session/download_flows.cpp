@@ -59,12 +59,8 @@ std::string WriteStep(int imageType) {
 constexpr int kReacquireTries = 10;
 constexpr uint64_t kReacquirePauseMs = 1000;
 
-bool HasEfsGangImage(const ImageCatalogue& images) {
-  return images.ImageData(IMAGE_EFS_GANG) != nullptr && images.ImageSize(IMAGE_EFS_GANG) > 0;
-}
-
 ResultCode CheckEfsGangImage(const ImageCatalogue& images) {
-  if (HasEfsGangImage(images)) return ResultCode::Ok;
+  if (images.HasImageData(IMAGE_EFS_GANG)) return ResultCode::Ok;
   Log("Check, DZ file is EFS Gang Image Not Found.");
   return ResultCode::LoadImages;
 }

@@ -41,7 +41,6 @@ class ProgressReporter : public ProgressSink {
   void FollowStep(unsigned stepCode) override;
 
   uint8_t Port() const { return port_; }
-  void SetPort(uint8_t port) { port_ = port; }
   int Position() const { return position_; }
 
  protected:

@@ -43,7 +43,8 @@ class PhoneFixture {
         nv_(store_),
         cnv_(store_),
         efs_(tree_),
-        peer_(com, [this](const Bytes& req) { return Answer(req); }) {
+        peer_(com, [this](const Bytes& req) { return Answer(req); }),
+        reporter_(nullptr, 0, static_cast<uint8_t>(com)) {
     logPath_ = dir_.File("test_log.txt");
     // Each test reads its own log.
     log_.Open(logPath_);
@@ -53,7 +54,6 @@ class PhoneFixture {
           [this](Bytes frame, uint32_t delayMs) { SendLater(std::move(frame), delayMs); });
     }
     EXPECT_TRUE(link_.Open(static_cast<uint8_t>(com)));
-    reporter_.SetPort(static_cast<uint8_t>(com));
     nvClient_.AttachLink(&link_, &reporter_);
     efsClient_.AttachLink(&link_, &reporter_);
   }
