@@ -13,7 +13,6 @@
 #include <ctime>
 #include <iterator>
 #include <mutex>
-#include <vector>
 
 #include "base/printable_text.h"
 #include "platform/clock.h"
@@ -26,14 +25,12 @@ namespace tr52 {
 namespace {
 
 thread_local int t_depth = 0;
-// The living log targets, oldest first, and the log of the newest, where Log() writes. Only
-// LogTarget changes them, under the lock. The list is never destroyed: a target may end during
-// the process's static clean-up.
+// The living log targets form a chain, newest first, linked through the targets themselves, so
+// routing allocates nothing: the module's route must leave no memory behind when the host unloads
+// the module. Only LogTarget changes the chain, under the lock; g_target is the newest target's
+// log, read without the lock on every line.
 std::mutex g_targetsLock;
-std::vector<ProcessLog*>& Targets() {
-  static auto* targets = new std::vector<ProcessLog*>();
-  return *targets;
-}
+LogTarget* g_newestTarget = nullptr;
 std::atomic<ProcessLog*> g_target{nullptr};
 
 struct WallTime {
@@ -273,20 +270,22 @@ void ProcessLog::Finish() {
 
 LogTarget::LogTarget(ProcessLog& log) : log_(log) {
   std::lock_guard<std::mutex> hold(g_targetsLock);
-  Targets().push_back(&log_);
+  older_ = g_newestTarget;
+  if (older_ != nullptr) older_->newer_ = this;
+  g_newestTarget = this;
   g_target.store(&log_, std::memory_order_release);
 }
 
 LogTarget::~LogTarget() {
   std::lock_guard<std::mutex> hold(g_targetsLock);
-  std::vector<ProcessLog*>& targets = Targets();
-  // The newest entry of this log is this target's (a log routed twice has two entries).
-  for (auto it = targets.rbegin(); it != targets.rend(); ++it) {
-    if (*it != &log_) continue;
-    targets.erase(std::next(it).base());
-    break;
+  if (older_ != nullptr) older_->newer_ = newer_;
+  if (newer_ != nullptr) {
+    newer_->older_ = older_;
+  } else {
+    g_newestTarget = older_;
   }
-  g_target.store(targets.empty() ? nullptr : targets.back(), std::memory_order_release);
+  g_target.store(g_newestTarget == nullptr ? nullptr : &g_newestTarget->log_,
+                 std::memory_order_release);
 }
 
 int Log(const char* format, ...) {

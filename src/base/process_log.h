@@ -89,6 +89,9 @@ class LogTarget {
 
  private:
   ProcessLog& log_;
+  // Neighbours in the chain of living targets (guarded by the route's lock).
+  LogTarget* older_ = nullptr;
+  LogTarget* newer_ = nullptr;
 };
 
 // Printf on the log of the current target; with none the line is dropped (0).
