@@ -53,7 +53,10 @@ SoakRound::SoakRound(const SoakOptions& options, const std::vector<PlannedDownlo
 
 bool SoakRound::Start(const std::string& name, bool traceExit, std::string& error) {
   std::string list;
-  for (const Port& port : ports_) list += (list.empty() ? "" : ",") + std::to_string(port.com);
+  for (const Port& port : ports_) {
+    if (!list.empty()) list += ',';
+    list += std::to_string(port.com);
+  }
   char scale[32];
   std::snprintf(scale, sizeof scale, "%g", options_.timeScale);
   std::vector<std::string> args = {

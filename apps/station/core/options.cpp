@@ -74,11 +74,12 @@ class HelpFormatter : public CLI::Formatter {
            make_subcommands(app, mode) + "\n" + make_footer(app);
   }
   std::string make_option_name(const CLI::Option* opt, bool positional) const override {
-    std::string name = CLI::Formatter::make_option_name(opt, positional);
-    for (size_t comma = name.find(','); comma != std::string::npos;
-         comma = name.find(',', comma + 2))
-      name.insert(comma + 1, " ");
-    return name;
+    std::string spaced;
+    for (char c : CLI::Formatter::make_option_name(opt, positional)) {
+      spaced += c;
+      if (c == ',') spaced += ' ';
+    }
+    return spaced;
   }
 };
 
