@@ -288,6 +288,28 @@ LogTarget::~LogTarget() {
                  std::memory_order_release);
 }
 
+std::vector<std::string> ProcessLog::FreshNotes(const std::vector<std::string>& notes,
+                                                const std::string& scope) {
+  std::lock_guard<std::mutex> hold(notesLock_);
+  std::set<std::string> now;
+  std::vector<std::string> fresh;
+  for (const std::string& note : notes) {
+    if (note.rfind(scope, 0) != 0) continue;
+    if (now.insert(note).second && !toldNotes_.count(note)) fresh.push_back(note);
+  }
+  for (auto it = toldNotes_.begin(); it != toldNotes_.end();)
+    it = it->rfind(scope, 0) == 0 ? toldNotes_.erase(it) : std::next(it);
+  toldNotes_.insert(now.begin(), now.end());
+  return fresh;
+}
+
+void LogLastingNotes(const std::vector<std::string>& notes, const std::string& scope) {
+  ProcessLog* log = g_target.load(std::memory_order_acquire);
+  if (log == nullptr) return;
+  for (const std::string& note : log->FreshNotes(notes, scope))
+    log->Printf("%s", PrintableText(note).c_str());
+}
+
 int Log(const char* format, ...) {
   ProcessLog* log = g_target.load(std::memory_order_acquire);
   if (log == nullptr) return 0;

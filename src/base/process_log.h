@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace tr52 {
 
@@ -59,6 +61,12 @@ class ProcessLog {
   // user's state folder when the host's folder is not its own).
   static std::string DefaultPath();
 
+  // Of `notes`, those starting with `scope` that this log has not been told since a call with
+  // that scope last went without them; they are remembered as told. Notes of other scopes are
+  // neither returned nor forgotten.
+  std::vector<std::string> FreshNotes(const std::vector<std::string>& notes,
+                                      const std::string& scope);
+
   ProcessLog(const ProcessLog&) = delete;
   ProcessLog& operator=(const ProcessLog&) = delete;
 
@@ -75,6 +83,8 @@ class ProcessLog {
   unsigned dropped_ = 0;     // lines dropped since then
   std::string path_;         // the file, or the one that could not be created
   iconv_t cp949_;            // UTF-8 → code page 949, used under the lock
+  std::mutex notesLock_;
+  std::set<std::string> toldNotes_;  // the lasting notes this log has written
 };
 
 // Routes Log() to `log` for the target's life. Log() writes to the log of the latest target
@@ -96,6 +106,14 @@ class LogTarget {
 
 // Printf on the log of the current target; with none the line is dropped (0).
 int Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes the notes of a lasting condition (a folder that cannot be made, an unsafe port table
+// entry) to the current target's log, each on one line with outside text escaped. A caller that
+// looks again about once a second would otherwise log the condition at every look: a note is
+// written when it appears, and again only after a call with the same `scope` went without it.
+// Only the notes starting with `scope` are considered. The memory is the log's, so a new log (a
+// module loaded again) is told every condition that still holds.
+void LogLastingNotes(const std::vector<std::string>& notes, const std::string& scope = "");
 
 // The file of the current target's log (where its lines go or will go); the default path when
 // no log is routed.

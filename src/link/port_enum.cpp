@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/process_log.h"
 #include "link/serial_ports.h"
 #include "link/udev_ports.h"
 #include "platform/serial_device.h"
@@ -64,10 +65,10 @@ void EnumPhonePorts(std::vector<SerialPortInfo>& list, bool checkOpen) {
   try {
     ports = ListSerialPorts(false, notes);
   } catch (const UdevError& e) {
-    LogPortNotes(notes);
+    LogLastingNotes(notes);
     throw PortEnumError(e.what());
   }
-  LogPortNotes(notes);
+  LogLastingNotes(notes);
   for (const ListedPort& p : ports) {
     if (!HostSeesPort(p)) continue;
     SerialPortInfo info;

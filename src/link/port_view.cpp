@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/process_log.h"
 #include "link/com_map.h"
 #include "link/serial_ports.h"
 #include "platform/clock.h"
@@ -77,9 +78,9 @@ void PortView::Refresh(uint64_t now) {
       ttysStale_ = true;
     } catch (const UdevError& e) {
       monitorRefused_ = true;
-      LogPortNotes({std::string("Port view: no udev events (") + e.what() +
-                    "); serial ports are listed once a second"},
-                   "Port view");
+      LogLastingNotes({std::string("Port view: no udev events (") + e.what() +
+                       "); serial ports are listed once a second"},
+                      "Port view");
     }
   }
   // One look at both event sources; most looks find nothing waiting and end here.
@@ -134,7 +135,7 @@ bool PortView::TakeTableEvents(bool waiting, uint64_t nowMs) {
   PortTableListing table = ReadPortTableEntries();
   ++reads_.tableReads;
   lastTableReadMs_ = std::max<uint64_t>(nowMs, 1);
-  LogPortNotes(table.notes, "Port table");
+  LogLastingNotes(table.notes, "Port table");
   if (table.ports.size() == entries_.size() &&
       std::equal(table.ports.begin(), table.ports.end(), entries_.begin(),
                  [](const DeclaredPort& a, const DeclaredPort& b) {
@@ -169,7 +170,7 @@ bool PortView::Number(uint64_t nowMs) {
   const std::vector<std::optional<int>> numbers = AssignComNumbers(mapDir_, update, notes);
   ++reads_.mapUpdates;
   lastNumberingMs_ = nowMs;
-  LogPortNotes(notes, "COM map");
+  LogLastingNotes(notes, "COM map");
   numbers_.clear();
   unnumbered_ = false;
   for (size_t i = 0; i < update.present.size(); ++i) {

@@ -4,10 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <set>
 
-#include "base/printable_text.h"
 #include "base/process_log.h"
 #include "link/com_map.h"
 #include "link/port_enum.h"
@@ -17,34 +15,6 @@
 
 namespace tr52 {
 namespace {
-
-// The notes the latest listings had, so that a lasting one is logged once. Shared by every
-// listing of the process because they all write to the one process log.
-class NoteMemory {
- public:
-  std::vector<std::string> Fresh(const std::vector<std::string>& notes, const std::string& scope) {
-    std::lock_guard lock(mutex_);
-    std::set<std::string> now;
-    std::vector<std::string> fresh;
-    for (const std::string& note : notes) {
-      if (note.rfind(scope, 0) != 0) continue;
-      if (now.insert(note).second && !seen_.count(note)) fresh.push_back(note);
-    }
-    for (auto it = seen_.begin(); it != seen_.end();)
-      it = it->rfind(scope, 0) == 0 ? seen_.erase(it) : std::next(it);
-    seen_.insert(now.begin(), now.end());
-    return fresh;
-  }
-
- private:
-  std::mutex mutex_;
-  std::set<std::string> seen_;
-};
-
-NoteMemory& Notes() {
-  static NoteMemory memory;
-  return memory;
-}
 
 // Why a port that could be a phone port cannot be opened now; empty when it can.
 std::string OpenProblem(const std::string& path) {
@@ -171,11 +141,6 @@ std::vector<ListedPort> ListSerialPorts(bool probeInUse, std::vector<std::string
   return BuildPortListing(std::move(table.ports), ttys, numbers, probeInUse);
 }
 
-void LogPortNotes(const std::vector<std::string>& notes, const std::string& scope) {
-  for (const std::string& note : Notes().Fresh(notes, scope))
-    Log("%s", PrintableText(note).c_str());
-}
-
 std::optional<std::string> DevicePathOfCom(int com) {
   for (const DeclaredPort& d : ReadPortTable().ports)
     if (d.com == com) return d.devicePath;
@@ -189,7 +154,7 @@ std::optional<std::string> DevicePathOfCom(int com) {
     Log("COM%d: serial port list failed: %s", com, e.what());
     return std::nullopt;
   }
-  LogPortNotes(notes, "COM map");
+  LogLastingNotes(notes, "COM map");
   for (const ListedPort& p : ports)
     if (p.From() == ListedPort::Source::Usb && p.Com() == com) return p.DevicePath();
   return std::nullopt;

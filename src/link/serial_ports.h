@@ -81,13 +81,6 @@ std::vector<ListedPort> BuildPortListing(std::vector<DeclaredPort> declared,
 // phone port; with a phone port name and a number 0..255.
 bool HostSeesPort(const ListedPort& port);
 
-// Writes the notes of a listing to the process log. The host asks whether each port is there
-// about once a second, and a lasting condition (a COM map folder that cannot be made, an unsafe
-// port table entry) would otherwise be logged at every ask: a note is logged when it appears,
-// and again only after a listing went without it. With a `scope`, only the notes starting with
-// it are considered (the rest of `notes` is neither logged nor remembered as gone).
-void LogPortNotes(const std::vector<std::string>& notes, const std::string& scope = "");
-
 // Device node of COM `com` (a declared port first, else a USB port of that number); nullopt when
 // no such port is present. Problems go to the process log.
 std::optional<std::string> DevicePathOfCom(int com);

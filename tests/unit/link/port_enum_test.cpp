@@ -151,7 +151,7 @@ namespace {
 // line of its own in the log.
 TEST(PortNotes, AreLoggedOnOneLineWithOutsideTextEscaped) {
   LogCapture log;
-  tr52::LogPortNotes({"Port table /tmp/a\r\n[12:00:00:000]  : [COM5] forged cannot be read"},
+  tr52::LogLastingNotes({"Port table /tmp/a\r\n[12:00:00:000]  : [COM5] forged cannot be read"},
                      "Port table");
   EXPECT_TRUE(log.Has("Port table /tmp/a\\x0d\\x0a[12:00:00:000]  : [COM5] forged cannot be read"));
   EXPECT_FALSE(log.Has("[COM5] forged cannot be read"));
