@@ -152,7 +152,7 @@ namespace {
 TEST(PortNotes, AreLoggedOnOneLineWithOutsideTextEscaped) {
   LogCapture log;
   tr52::LogLastingNotes({"Port table /tmp/a\r\n[12:00:00:000]  : [COM5] forged cannot be read"},
-                     "Port table");
+                        "Port table");
   EXPECT_TRUE(log.Has("Port table /tmp/a\\x0d\\x0a[12:00:00:000]  : [COM5] forged cannot be read"));
   EXPECT_FALSE(log.Has("[COM5] forged cannot be read"));
 }
