@@ -140,7 +140,7 @@ std::string ProfileText::Text() const {
   // A key of the entries before any section may begin with the bytes of a UTF-8 byte order
   // mark; at the start of the file a reader would drop them as the mark. A blank line first
   // keeps them part of the key.
-  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.insert(0, "\n");
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) return std::string(1, '\n').append(text);
   return text;
 }
 

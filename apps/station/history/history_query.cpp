@@ -39,8 +39,9 @@ SqlQuery RowQuery(const HistoryFilter& filter, Dialect dialect, Columns columns)
   std::vector<std::string> where;
   auto param = [&](std::string value) {
     query.params.push_back(std::move(value));
-    return dialect == Dialect::kPostgres ? "$" + std::to_string(query.params.size())
-                                         : std::string("?");
+    return dialect == Dialect::kPostgres
+               ? std::string("$").append(std::to_string(query.params.size()))
+               : std::string("?");
   };
   if (filter.from) where.push_back("downloads.started >= " + param(*filter.from));
   if (filter.to) where.push_back("downloads.started < " + param(*filter.to));
