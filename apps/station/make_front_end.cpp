@@ -20,11 +20,11 @@ bool IsSet(const char* name) {
   return value && *value;
 }
 
-// The desktop front end from its module beside the program (installed: in the private library
-// folder). The module stays loaded: GTK
-// cannot be unloaded.
+// The desktop front end from its module beside the program (installed: in its folder below the
+// private library folder). The module stays loaded: GTK cannot be unloaded.
 std::unique_ptr<StationFrontEnd> OpenDesktop(std::string& why) {
-  const std::string path = LibraryPathFor(tr52::ExecutablePath(), kDesktopModuleName);
+  const std::string path =
+      LibraryPathFor(tr52::ExecutablePath(), kDesktopModuleName, kInstalledDesktopFolder);
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!module) {
     const char* text = dlerror();

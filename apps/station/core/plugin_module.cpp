@@ -54,11 +54,11 @@ std::string PluginPathFor(const std::string& exe) {
   return LibraryPathFor(exe, kPluginFileName);
 }
 
-std::string LibraryPathFor(const std::string& exe, const std::string& fileName) {
+std::string LibraryPathFor(const std::string& exe, const std::string& fileName,
+                           const std::string& installedFolder) {
   const std::filesystem::path folder = std::filesystem::path(exe).parent_path();
   const std::filesystem::path beside = folder / fileName;
-  const std::filesystem::path installed =
-      (folder / kInstalledLibraryFolder / fileName).lexically_normal();
+  const std::filesystem::path installed = (folder / installedFolder / fileName).lexically_normal();
   std::error_code ec;
   if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
     return installed.string();
