@@ -167,13 +167,7 @@ TEST_F(PluginDownloadRecord, AnExceptionNamesTheStepThatWasRunning) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.text);
     auto phone = StartPhone(com, vphone::Mode::Normal);
-    DownloadJob job;
-    job.flowType = kFlowDownload;
-    job.packagePath = package_->path;
-    job.port = static_cast<uint8_t>(com);
-    job.imageMask = kPluginImageMask;
-    job.options = kPluginOptions;
-    DownloadSession session(job, Root().Images());
+    DownloadSession session(PackageJob(com, kPluginOptions), Root().Images());
     FailingSink sink(row.text);
     EXPECT_THROW(static_cast<void>(session.Run(sink)), std::runtime_error);
     EXPECT_EQ(session.Runner().Progress(), nullptr) << "the sink kept after the download";

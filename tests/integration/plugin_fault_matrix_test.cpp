@@ -414,12 +414,7 @@ TEST_F(PluginFaultMatrix, AFaultNeverDamagesTheNvBackupFile) {
   const std::string backupFile = "nv_backup_" + std::to_string(com) + ".nv2";
   const auto run = [&](const std::string& scenario) {
     auto phone = StartPhone(com, kNormal, scenario);
-    DownloadJob job;
-    job.flowType = kFlowDownload;
-    job.packagePath = package_->path;
-    job.port = static_cast<uint8_t>(com);
-    job.imageMask = kPluginImageMask;
-    job.options = OPT_NV_BACKUP_FILE | OPT_NV_RESTORE;
+    DownloadJob job = PackageJob(com, OPT_NV_BACKUP_FILE | OPT_NV_RESTORE);
     job.waitScale = kWaitScale;
     DownloadSession session(job, Root().Images());
     ProgressReporter noPane;

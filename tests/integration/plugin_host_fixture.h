@@ -59,6 +59,15 @@ class PluginHost : public ::testing::Test {
   }
   // The attached module's root (the suite attaches the module first).
   static tr52::ModuleRoot& Root() { return *tr52::AttachedModuleRoot(); }
+  // A download of the test package into the phone on `com`, with the plug-in's image mask.
+  static tr52::DownloadJob PackageJob(int com, uint32_t options) {
+    tr52::DownloadJob job;
+    job.packagePath = package_->path;
+    job.port = static_cast<uint8_t>(com);
+    job.imageMask = tr52::kPluginImageMask;
+    job.options = options;
+    return job;
+  }
 
   static void TearDownTestSuite() {
     tr52::ModuleDetach();

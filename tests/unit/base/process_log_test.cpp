@@ -237,34 +237,28 @@ TEST(LogRoute, LinesGoToTheNewestLivingRoute) {
 // without it; notes of another scope are neither written nor forgotten; a new log (a module
 // loaded again) is told every condition that still holds.
 TEST_F(ProcessLogTest, LastingNotesAreWrittenWhenTheyAppear) {
-  const std::string a = "COM map: folder /x cannot be made";
-  const std::string b = "Port table: skipped COM5.port";
-  struct Look {
+  const std::string a = "COM map: folder /x cannot be made", b = "Port table: skipped COM5.port";
+  const struct {
     std::vector<std::string> notes;
     std::string scope;
     std::vector<std::string> written;
-  };
-  const Look looks[] = {
+  } looks[] = {
       {{a, b}, "COM map", {a}}, {{a, a}, "COM map", {}}, {{b}, "Port table", {b}},
       {{}, "COM map", {}},  // a went away; b, of another scope, is still remembered
       {{a, b}, "", {a}},
   };
-  size_t from = Lines(Text()).size();
-  for (const Look& look : looks) {
+  for (const auto& look : looks) {
+    const size_t from = Lines(Text()).size();
     tr52::LogLastingNotes(look.notes, look.scope);
     const std::vector<std::string> lines = Lines(Text());
     std::vector<std::string> written;
     for (size_t i = from; i < lines.size(); ++i) written.push_back(lines[i].substr(18));
-    from = lines.size();
     EXPECT_EQ(written, look.written) << "scope '" << look.scope << "'";
   }
-  ProcessLog fresh;
+  ProcessLog fresh;  // the log of a module loaded again
   fresh.Open(dir_.File("fresh_log.txt"));
-  {
-    const LogTarget route(fresh);
-    tr52::LogLastingNotes({a}, "COM map");
-  }
-  fresh.Finish();
+  const LogTarget route(fresh);
+  tr52::LogLastingNotes({a}, "COM map");
   EXPECT_NE(Slurp(dir_.File("fresh_log.txt")).find(a), std::string::npos);
 }
 
