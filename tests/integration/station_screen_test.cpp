@@ -382,9 +382,13 @@ TEST(StationScreen, EveryWayOutGivesTheTerminalBackAsItWas) {
     std::string screen;
     switch (row.before) {
       case Before::kIdle:
+        // The screen's header is up before the plug-in loads; the port's pane comes once the
+        // station serves, after "loaded plug-in" was said.
         ASSERT_TRUE(term.WaitFor(
-            [](const std::string& s) { return Has(s, "TR52 station | c: configuration"); }, 30s,
-            screen))
+            [](const std::string& s) {
+              return Has(s, "TR52 station | c: configuration") && Has(Columns(s, 0, 34), "COM63");
+            },
+            30s, screen))
             << screen;
         break;
       case Before::kDownloading:
