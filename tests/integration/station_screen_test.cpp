@@ -203,10 +203,14 @@ TEST(StationScreen, TwoPhonesInPanesThenTheConfigurationDialogThenQuit) {
   ASSERT_TRUE(term.Started());
 
   // 1. Both downloads, each in its own pane: the left pane (columns 0-33) and the one beside it.
+  //    The history's word on the port comes from its own thread, after the pane's result, so
+  //    the wait covers it too.
   std::string screen;
   const bool done = term.WaitFor(
       [](const std::string& s) {
-        return PaneFinished(Columns(s, 0, 34), 61) && PaneFinished(Columns(s, 34, 68), 62);
+        const std::string left = Columns(s, 0, 34), right = Columns(s, 34, 68);
+        return PaneFinished(left, 61) && PaneFinished(right, 62) && Has(left, " last: ") &&
+               Has(right, " last: ");
       },
       120s, screen);
   ASSERT_TRUE(done) << screen;
